@@ -1,0 +1,10 @@
+#pragma once
+#include "imaging/codecs/decoder.h"
+
+// LZW as TIFF stores it: codes most significant bit first, early change of the code width,
+// 12-bit limit; codes above the next free code are dropped.
+class TTIFFLZWDecoder : public TDecoder {
+public:
+    void DecodeData(std::uint8_t*& source, std::uint8_t*& dest, std::size_t packedSize,
+        std::size_t unpackedSize) override;
+};
