@@ -133,6 +133,8 @@ private:
     void ReadStream(TStream& stream, std::int64_t size);
     void CalcOutputDimensions() const;
     void ReportProgress(TProgressStage stage, int percent, bool redrawNow, const TRect& rect);
+    template <typename T>
+    void ChangeDecodeSetting(T& field, T value);
 
     std::shared_ptr<TJPEGData> FData;
     std::unique_ptr<TBitmap> FBitmap;
