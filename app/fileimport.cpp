@@ -1,0 +1,91 @@
+#include "app/fileimport.h"
+
+#include "app/entryname.h"
+#include "app/importpass.h"
+#include "app/thumbnailwriter.h"
+#include "app/widepath.h"
+#include "base/fmt.h"
+#include "db/fbcomponents.h"
+
+#include <algorithm>
+
+namespace {
+
+constexpr const char* SSelectRecord = "SELECT FIRST 1 \"mid\" FROM MOVIES WHERE \"num\" = %d";
+constexpr const char* SNextPictureId = "SELECT gen_id(gen_pixref, 1) from rdb$database";
+constexpr const char* SInsertImage =
+    "INSERT INTO images (\"pixref\", \"mid\", \"imgtype\", \"imgformat\", \"imgpath\") VALUES(%s)";
+
+// The first column of the first row as an integer, -1 without a row.
+std::int32_t FirstInteger(TFbQuery& query, const std::string& statement)
+{
+    query.SetSQL(statement);
+    query.Open(true);
+    const std::int32_t value = query.Eof() ? -1 : query.Fields().AsInteger(0);
+    query.Close(etmStayIn);
+    return value;
+}
+
+std::string AsciiLowerCase(std::string text)
+{
+    std::transform(text.begin(), text.end(), text.begin(),
+        [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; });
+    return text;
+}
+
+void ShowProgress(TImportContext& pass)
+{
+    // Eight bits: a dot every 50 entries, back to the bare caption at 255.
+    if (++pass.FileCounter == 255) {
+        pass.FileCounter = 0;
+        pass.Caption = SWorking;
+    } else if (pass.FileCounter % 50 == 0) {
+        pass.Caption += '.';
+    } else {
+        return;
+    }
+    pass.FrontEnd.SetGoCaption(pass.Caption);
+}
+
+} // namespace
+
+void ProcessImageFile(TImportContext& pass, const std::string& path)
+{
+    ShowProgress(pass);
+    pass.FrontEnd.ProcessEvents();
+    if (pass.FrontEnd.StopRequested()) {
+        pass.Stopped = true;
+        return;
+    }
+    ++pass.Stats.Entries;
+
+    const std::string extension = AsciiLowerCase(PathExtension(path));
+    const std::string name = PathFileName(path);
+    const TEntryName entry = ParseEntryName(name);
+    if (entry.Number < 0 || name.empty() || !IsAcceptedExtension(extension))
+        return;
+    // The statement text is UTF-8 and split into lines at line breaks: a name that is not
+    // UTF-8 or holds a line break cannot be stored as it is.
+    if (!IsValidUtf8(name) || name.find_first_of("\r\n") != std::string::npos)
+        return;
+
+    std::int32_t pictureId;
+    int typeValue;
+    {
+        const TStopwatch watch(&pass.Stats.DatabaseTime);
+        const std::int32_t recordKey = FirstInteger(pass.Query, Fmt(SSelectRecord, entry.Number));
+        if (recordKey < 0)
+            return;
+        pictureId = FirstInteger(pass.Query, SNextPictureId);
+        if (pictureId < 0)
+            return;
+        typeValue = PictureTypeValue(std::clamp(pass.FrontEnd.KindIndex(), 0, KindCount - 1), entry.SuffixType);
+        const std::string values = Fmt("'%d', '%d', '%d', '%s', '%s'", pictureId, recordKey, typeValue, extension,
+            TextReplaceAll(name, "'", "''"));
+        pass.Query.SetSQL(Fmt(SInsertImage, values));
+        pass.Query.Execute();
+    }
+    ++pass.Stats.Imported;
+    if (typeValue >= 2)
+        MakeThumbnail(pass, path, pictureId);
+}

@@ -1,0 +1,10 @@
+#pragma once
+#include <string>
+
+struct TImportContext;
+
+// One entry of the image folder: shows progress, lets events run, and when the name is a
+// catalogue number (with an accepted picture extension) that matches a record, inserts the
+// images row and, for covers, makes the thumbnail. Entries that do not qualify are passed
+// over silently; database, file and thumbnail errors travel to the pass.
+void ProcessImageFile(TImportContext& pass, const std::string& path);

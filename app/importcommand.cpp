@@ -1,0 +1,246 @@
+#include "app/importcommand.h"
+
+#include "app/importpass.h"
+#include "app/thumbnailwriter.h"
+#include "app/widepath.h"
+#include "base/fmt.h"
+#include "base/warning.h"
+
+#include <unistd.h>
+
+#include <array>
+#include <iostream>
+#include <optional>
+#include <string_view>
+
+namespace {
+
+constexpr std::array<std::string_view, KindCount> KindNames { "poster", "screenshot", "front", "cd", "both" };
+
+struct TImportOptions {
+    TImportRequest Request;
+    bool HasDatabase = false, HasImages = false;
+};
+
+// The command line's front end: progress on a terminal, messages to standard error.
+class TConsoleFrontEnd : public TImportFrontEnd {
+public:
+    TConsoleFrontEnd(int kindIndex, std::string thumbsFolder, std::ostream& err, bool showProgress)
+        : FKindIndex(kindIndex), FThumbsFolder(std::move(thumbsFolder)), FErr(err), FShowProgress(showProgress) {}
+
+    int KindIndex() override { return FKindIndex; }
+    std::string ThumbsFolderText() override { return FThumbsFolder; }
+    void SetGoEnabled(bool enabled) override
+    {
+        if (enabled && FProgressShown) {
+            FErr << '\r' << std::string(FLastLength, ' ') << '\r' << std::flush;
+            FProgressShown = false;
+        }
+    }
+    void SetGoCaption(const std::string& caption) override
+    {
+        if (!FShowProgress || caption == SProcessImages)
+            return;
+        std::string line = caption;
+        FErr << '\r' << line << std::string(FLastLength > line.size() ? FLastLength - line.size() : 0, ' ')
+             << std::flush;
+        FLastLength = line.size();
+        FProgressShown = true;
+    }
+    void ProcessEvents() override {}
+    void ShowMessage(const std::string& text) override
+    {
+        SetGoEnabled(true);
+        FErr << text << '\n';
+    }
+
+private:
+    int FKindIndex;
+    std::string FThumbsFolder;
+    std::ostream& FErr;
+    bool FShowProgress;
+    bool FProgressShown = false;
+    std::size_t FLastLength = 0;
+};
+
+// Absolute forms, so that the folders stored by "--set-folder" are complete.
+std::string Absolute(const std::string& path) { return path.empty() ? path : ExpandFileName(path); }
+
+std::string AbsoluteFolder(const std::string& folder)
+{
+    if (folder.empty())
+        return folder;
+    const std::string expanded = ExpandFileName(folder);
+    return expanded.size() > 1 && expanded.back() == '/' ? expanded.substr(0, expanded.size() - 1) : expanded;
+}
+
+// Parses the options; a message on err and nullopt for a usage error.
+std::optional<TImportOptions> ParseImportOptions(const std::vector<std::string>& args, std::ostream& err)
+{
+    TImportOptions options;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        std::string option = args[i];
+        std::optional<std::string> value;
+        if (const std::size_t equals = option.find('='); option.starts_with("--") && equals != std::string::npos) {
+            value = option.substr(equals + 1);
+            option.resize(equals);
+        }
+        auto takeValue = [&]() -> std::optional<std::string> {
+            if (value)
+                return value;
+            if (i + 1 >= args.size()) {
+                err << "images-by-id import: option " << option << " needs a value\n";
+                return std::nullopt;
+            }
+            return args[++i];
+        };
+        auto noValue = [&] {
+            if (value)
+                err << "images-by-id import: option " << option << " takes no value\n";
+            return !value;
+        };
+        if (option == "--db" || option == "--images" || option == "--thumbs" || option == "--kind") {
+            const std::optional<std::string> text = takeValue();
+            if (!text)
+                return std::nullopt;
+            if (option == "--db") {
+                options.Request.DatabaseFile = *text;
+                options.HasDatabase = true;
+            } else if (option == "--images") {
+                options.Request.ImageFolder = *text;
+                options.HasImages = true;
+            } else if (option == "--thumbs") {
+                options.Request.ThumbsFolder = *text;
+            } else {
+                std::size_t kind = 0;
+                while (kind < KindNames.size() && KindNames[kind] != *text)
+                    ++kind;
+                if (kind == KindNames.size()) {
+                    err << "images-by-id import: unknown kind \"" << *text
+                        << "\" (poster, screenshot, front, cd or both)\n";
+                    return std::nullopt;
+                }
+                options.Request.KindIndex = static_cast<int>(kind);
+            }
+        } else if (option == "--remove-existing") {
+            if (!noValue())
+                return std::nullopt;
+            options.Request.RemoveExisting = true;
+        } else if (option == "--set-folder") {
+            if (!noValue())
+                return std::nullopt;
+            options.Request.SetFolder = true;
+        } else {
+            err << "images-by-id import: unknown argument \"" << args[i] << "\"\n";
+            return std::nullopt;
+        }
+    }
+    if (!options.HasDatabase || options.Request.DatabaseFile.empty()) {
+        err << "images-by-id import: --db DBFILE is required\n";
+        return std::nullopt;
+    }
+    if (!options.HasImages || options.Request.ImageFolder.empty()) {
+        err << "images-by-id import: --images DIR is required (the image folder is empty)\n";
+        return std::nullopt;
+    }
+    return options;
+}
+
+} // namespace
+
+std::string UsageText()
+{
+    return "Usage:\n"
+           "  images-by-id\n"
+           "      Opens the dialog.\n"
+           "  images-by-id import --db DBFILE --images DIR [--thumbs DIR]\n"
+           "                      [--kind poster|screenshot|front|cd|both]\n"
+           "                      [--remove-existing] [--set-folder]\n"
+           "      Imports every picture of DIR named by catalogue number (1234.jpg; with\n"
+           "      --kind both, 1234_1.jpg is a front cover and 1234_2.jpg a CD cover) into the\n"
+           "      catalogue database DBFILE, as the dialog's \"Process images\" does. The kind\n"
+           "      defaults to poster. Covers (front, cd, both) need --thumbs: a 318 x 238\n"
+           "      JPEG thumbnail is written there for each. --remove-existing deletes every\n"
+           "      images row first; --set-folder stores the folders in the options table.\n"
+           "      Progress goes to standard error on a terminal; the last line on standard\n"
+           "      output counts entries seen, pictures imported, thumbnails written and\n"
+           "      entries passed over. Exit status: 0 when the pass ended normally, 1 when it\n"
+           "      ended with an error, 2 for usage errors.\n"
+           "  images-by-id thumbnail IMAGE OUT.jpg\n"
+           "      Writes the thumbnail of one picture, exactly as an import makes it.\n"
+           "  images-by-id decode IMAGE OUT.ppm\n"
+           "      Decodes one picture into a binary PPM file.\n"
+           "  images-by-id --help\n"
+           "      Shows this text.\n";
+}
+
+int RunImportCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, bool showProgress)
+{
+    std::optional<TImportOptions> options = ParseImportOptions(args, err);
+    if (!options) {
+        err << "Try \"images-by-id --help\".\n";
+        return ExitUsage;
+    }
+    TImportRequest& request = options->Request;
+    request.DatabaseFile = Absolute(request.DatabaseFile);
+    request.ImageFolder = AbsoluteFolder(request.ImageFolder);
+    request.ThumbsFolder = AbsoluteFolder(request.ThumbsFolder);
+
+    TConsoleFrontEnd frontEnd(request.KindIndex, request.ThumbsFolder, err, showProgress);
+    SetWarningHandler([&err](const std::string& text) { err << SWarningCaption << ": " << text << '\n'; });
+    const TImportResult result = RunImportPass(request, frontEnd);
+    SetWarningHandler(nullptr);
+
+    switch (result.Outcome) {
+    case TImportOutcome::ioNoDatabase:
+        err << "images-by-id import: no database file \"" << request.DatabaseFile << "\"\n";
+        return ExitFailed;
+    case TImportOutcome::ioNoImageFolder:
+        err << "images-by-id import: the image folder is empty\n";
+        return ExitUsage;
+    case TImportOutcome::ioNoThumbsFolder:
+        err << "images-by-id import: covers need --thumbs DIR\n";
+        return ExitUsage;
+    default:
+        break;
+    }
+    if (!result.Stats.FolderFound)
+        err << "images-by-id import: the image folder \"" << request.ImageFolder
+            << "\" does not exist or cannot be read; nothing was imported\n";
+    const TImportStats& stats = result.Stats;
+    out << Fmt("%u entries seen, %u pictures imported, %u thumbnails written, %u entries passed over",
+               stats.Entries, stats.Imported, stats.Thumbnails, stats.PassedOver())
+        << '\n';
+    return result.Outcome == TImportOutcome::ioFailed ? ExitFailed : ExitOk;
+}
+
+int RunImportCommand(const std::vector<std::string>& args)
+{
+    return RunImportCommand(args, std::cout, std::cerr, isatty(STDERR_FILENO) == 1);
+}
+
+int RunThumbnailCommand(const std::vector<std::string>& args, std::ostream& err)
+{
+    if (args.size() != 2 || args[0].empty() || args[1].empty()) {
+        err << "Usage: images-by-id thumbnail IMAGE OUT.jpg\n";
+        return ExitUsage;
+    }
+    SetWarningHandler([&err](const std::string& text) { err << SWarningCaption << ": " << text << '\n'; });
+    int exitCode = ExitOk;
+    try {
+        if (!PathFileExists(args[0])) {
+            err << "images-by-id thumbnail: no file \"" << args[0] << "\"\n";
+            exitCode = ExitFailed;
+        } else if (!WriteThumbnailFile(args[0], args[1])) {
+            err << "images-by-id thumbnail: \"" << args[0] << "\" cannot be decoded or has no pixels\n";
+            exitCode = ExitFailed;
+        }
+    } catch (const std::exception& error) {
+        err << error.what() << '\n';
+        exitCode = ExitFailed;
+    }
+    SetWarningHandler(nullptr);
+    return exitCode;
+}
+
+int RunThumbnailCommand(const std::vector<std::string>& args) { return RunThumbnailCommand(args, std::cerr); }

@@ -1,0 +1,114 @@
+#pragma once
+#include <chrono>
+#include <cstdint>
+#include <string>
+#include <utility>
+
+class TFbQuery;
+class TFbTransaction;
+
+// What an import pass needs from the window or the command line that runs it. The pass
+// itself knows no user interface.
+class TImportFrontEnd {
+public:
+    virtual ~TImportFrontEnd() = default;
+    // The picture kind index (0 poster ... 4 both covers); read again for every entry.
+    virtual int KindIndex() = 0;
+    // The thumbnails folder as it stands now; read again for every thumbnail.
+    virtual std::string ThumbsFolderText() = 0;
+    virtual void SetGoEnabled(bool enabled) = 0;
+    virtual void SetGoCaption(const std::string& caption) = 0;
+    // Lets pending window messages run; called before every folder entry.
+    virtual void ProcessEvents() = 0;
+    // True once the user asked to end the program: the pass stops before the next entry.
+    virtual bool StopRequested() { return false; }
+    // Shows a message captioned "Error".
+    virtual void ShowMessage(const std::string& text) = 0;
+};
+
+// The kinds of pictures, in the order of the dialog's radio group.
+inline constexpr int KindCount = 5;
+inline constexpr int KindBothCovers = 4;
+// First part of the names of the two options columns that "Set folder" writes, by kind index.
+inline constexpr const char* FolderColumnPrefixes[KindCount] = {
+    "posterfolder", "screensfolder", "coversfolder", "coversfolder", "coversfolder" };
+
+inline constexpr const char* FbClientLibraryName = "libfbclient.so.2";
+
+// The inputs read once at the start of a pass.
+struct TImportRequest {
+    std::string DatabaseFile;  // DBEdit
+    std::string ImageFolder;   // ImgEdit
+    std::string ThumbsFolder;  // ThumbsEdit at the start
+    int KindIndex = 0;         // TypeGroup at the start
+    bool RemoveExisting = false;
+    bool SetFolder = false;
+    std::string LibraryName = FbClientLibraryName;
+};
+
+enum class TImportOutcome : std::uint8_t {
+    ioNoDatabase,     // no such database file: nothing done
+    ioNoImageFolder,  // image folder empty: nothing done
+    ioNoThumbsFolder, // cover kind without thumbnails folder: message shown
+    ioCompleted,      // the walk ended normally
+    ioStopped,        // the front end asked to stop; everything done so far is committed
+    ioFailed,         // an error ended the pass; its message was shown
+};
+
+struct TImportStats {
+    unsigned Entries = 0;     // folder entries handed to the per-file step
+    unsigned Imported = 0;    // images rows inserted
+    unsigned Thumbnails = 0;  // thumbnail files written
+    bool FolderFound = false; // the image folder could be listed
+    // Where the time went.
+    std::chrono::nanoseconds DecodeTime {}, DrawTime {}, EncodeTime {}, DatabaseTime {};
+    unsigned PassedOver() const { return Entries - Imported; }
+};
+
+struct TImportResult {
+    TImportOutcome Outcome = TImportOutcome::ioCompleted;
+    std::string Message; // the text shown, if any
+    TImportStats Stats;
+};
+
+// Button captions of the busy and idle states.
+inline constexpr const char* SWorking = "Working";
+inline constexpr const char* SProcessImages = "Process images";
+inline constexpr const char* SThumbsFolderMustBeSet = "Thumbnails folder must be set!";
+inline constexpr const char* SErrorCaption = "Error";
+
+// One import pass (the "Process images" button): validates the request, writes the settings
+// statements, walks the image folder and imports every qualifying entry.
+TImportResult RunImportPass(const TImportRequest& request, TImportFrontEnd& frontEnd);
+
+// What the per-file step and the thumbnail writer share with the pass.
+struct TImportContext {
+    TImportContext(TImportFrontEnd& frontEnd, TFbQuery& query, TFbTransaction& transaction, std::string thumbsFolder)
+        : FrontEnd(frontEnd), Query(query), Transaction(transaction), ThumbsFolder(std::move(thumbsFolder)) {}
+
+    TImportFrontEnd& FrontEnd;
+    TFbQuery& Query;
+    TFbTransaction& Transaction;
+    std::string ThumbsFolder; // as validated at the start, ending in "/"
+    std::uint8_t FileCounter = 0;
+    std::string Caption = SWorking; // the button's caption during the pass
+    bool Stopped = false;
+    TImportStats Stats;
+};
+
+// Adds the time from construction to destruction to a total, if there is one.
+class TStopwatch {
+public:
+    explicit TStopwatch(std::chrono::nanoseconds* total) : FTotal(total), FStart(std::chrono::steady_clock::now()) {}
+    TStopwatch(const TStopwatch&) = delete;
+    TStopwatch& operator=(const TStopwatch&) = delete;
+    ~TStopwatch()
+    {
+        if (FTotal)
+            *FTotal += std::chrono::steady_clock::now() - FStart;
+    }
+
+private:
+    std::chrono::nanoseconds* FTotal;
+    std::chrono::steady_clock::time_point FStart;
+};

@@ -1,0 +1,68 @@
+#pragma once
+#include "app/importpass.h"
+
+#include <QWidget>
+
+#include <array>
+
+class QCheckBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QRadioButton;
+
+// The one dialog of the program, Form1: names the catalogue database, the image and
+// thumbnails folders and the kind of picture, and runs the import pass on "Process images".
+class TForm1 : public QWidget, public TImportFrontEnd {
+    Q_OBJECT
+
+public:
+    explicit TForm1(QWidget* parent = nullptr);
+    ~TForm1() override;
+
+    QLabel* Label4;
+    QLineEdit* DBEdit;
+    QPushButton* DBBrowseBtn;
+    QLabel* Label3;
+    QLineEdit* ImgEdit;
+    QPushButton* ImgBrowseBtn;
+    QLabel* Label1;
+    QLineEdit* ThumbsEdit;
+    QPushButton* ThumbsBrowseBtn;
+    QGroupBox* TypeGroup;
+    std::array<QRadioButton*, KindCount> TypeItems;
+    QCheckBox* RemCheck;
+    QCheckBox* SetCheck;
+    QPushButton* GoBtn;
+
+    bool PassRunning() const { return FPassRunning; }
+    // The result of the last pass, for whoever started it.
+    const TImportResult& LastResult() const { return FLastResult; }
+
+    // TImportFrontEnd
+    int KindIndex() override;
+    std::string ThumbsFolderText() override;
+    void SetGoEnabled(bool enabled) override;
+    void SetGoCaption(const std::string& caption) override;
+    void ProcessEvents() override;
+    bool StopRequested() override { return FCloseRequested; }
+    void ShowMessage(const std::string& text) override;
+
+public slots:
+    void DBBrowseBtnClick();
+    void ImgBrowseBtnClick();
+    void ThumbsBrowseBtnClick();
+    void GoBtnClick();
+
+protected:
+    // Closing while a pass runs lets the pass stop and commit first; the window closes after.
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void BrowseFolder(QLineEdit* edit);
+
+    bool FPassRunning = false;
+    bool FCloseRequested = false;
+    TImportResult FLastResult;
+};
