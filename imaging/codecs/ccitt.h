@@ -27,22 +27,24 @@ protected:
     bool HasInput() const { return FBitsLeft > 0 || FBytesLeft > 0; }
     int NextBit(); // -1 when the input is used up
     void SkipToByteBoundary() { FBitsLeft = 0; }
-    std::size_t InputPosition() const { return FSourceSize - FBytesLeft; }
+    void SkipByte();
+    std::size_t InputPosition() const { return FSourceSize - FBytesLeft; } // bytes begun
     // Walks the tree of the current colour: the run length (sum of make-up and terminating
     // codes), -1 for EOL, -2 for an invalid code; what was summed so far when input ends.
     std::int32_t ReadRun();
 
-    // Bit writer.
+    // Bit writer. Rows are (width + 7) / 8 bytes; nothing is written past unpackedSize.
     void StartWriting(std::uint8_t* dest, std::size_t unpackedSize);
     bool WriteRun(std::int32_t length); // true when the row is complete
-    void NextRow();                     // to the next byte boundary, white, full width
-    bool OutputFull() const { return FTargetPos >= FTargetSize; }
+    void NextRow();                     // to the start of the next row, white, full width
+    bool OutputFull() const { return FRowStart >= FTargetSize; }
     bool IsBlack() const { return FIsBlack; }
     void SwitchColor() { FIsBlack = !FIsBlack; }
 
     bool WordAligned() const { return FWordAligned; }
 
 private:
+    int PeekBit();
     std::uint32_t FOptions;
     std::uint32_t FWidth;
     bool FWordAligned;
@@ -58,8 +60,8 @@ private:
     // Writer state.
     std::uint8_t* FTarget = nullptr;
     std::size_t FTargetSize = 0;
-    std::size_t FTargetPos = 0;     // byte index
-    int FFreeTargetBits = 8;        // free bits in the current target byte
+    std::size_t FRowStart = 0;      // byte index of the current row
+    std::size_t FBitPosition = 0;   // bit index of the next pixel
     bool FIsBlack = false;
     std::uint32_t FRestWidth = 0;   // pixels left in the row
 };

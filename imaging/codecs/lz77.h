@@ -1,6 +1,7 @@
 #pragma once
 #include "imaging/codecs/decoder.h"
 
+#include <cstddef>
 #include <memory>
 
 struct z_stream_s;
@@ -24,8 +25,8 @@ public:
         std::size_t unpackedSize) override;
     void EndDecoding() override;
 
-    std::size_t AvailableInput() const;  // input bytes of the last call not consumed
-    std::size_t AvailableOutput() const; // output bytes of the last call still wanted
+    std::size_t AvailableInput() const { return FAvailableInput; }   // input of the last call not consumed
+    std::size_t AvailableOutput() const { return FAvailableOutput; } // output of the last call still wanted
     int ZLibResult() const { return FZLibResult; }
 
 private:
@@ -34,4 +35,6 @@ private:
     bool FAutoReset;
     bool FActive = false; // inflate initialised and not yet ended
     int FZLibResult = 0;
+    std::size_t FAvailableInput = 0;
+    std::size_t FAvailableOutput = 0;
 };

@@ -1,0 +1,31 @@
+#include "imaging/codecs/packbits.h"
+
+#include <algorithm>
+#include <cstring>
+
+void TPackbitsRLEDecoder::DecodeData(std::uint8_t*& source, std::uint8_t*& dest, std::size_t packedSize,
+    std::size_t unpackedSize)
+{
+    const std::uint8_t* input = source;
+    const std::uint8_t* const inputEnd = source + packedSize;
+    std::uint8_t* output = dest;
+    std::size_t room = unpackedSize;
+    while (room > 0 && input < inputEnd) {
+        const int count = static_cast<std::int8_t>(*input++);
+        if (count >= 0) { // copy the next count + 1 bytes
+            const std::size_t length = std::min({std::size_t(count) + 1, room,
+                static_cast<std::size_t>(inputEnd - input)});
+            std::memcpy(output, input, length);
+            input += length;
+            output += length;
+            room -= length;
+        } else if (count != -128) { // repeat the next byte 1 - count times
+            if (input == inputEnd)
+                break;
+            const std::size_t length = std::min(std::size_t(1 - count), room);
+            std::memset(output, *input++, length);
+            output += length;
+            room -= length;
+        }
+    }
+}
