@@ -62,6 +62,7 @@ public:
 
 private:
     std::unique_ptr<std::max_align_t[]> FArea;
+    int FCount = 0;
 };
 
 // Sizes of the library's array descriptor and what describe needs of it.

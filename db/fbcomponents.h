@@ -275,6 +275,7 @@ private:
     int FSQLDialect = 3;
     bool FAutoRetain = false, FAutoStart = true, FAutoStop = true;
     TEndTransMode FDefaultAction = etmCommit;
+    std::vector<std::vector<TFbDataBase*>> FLockedDataBases; // what each Lock took, innermost last
 };
 
 // A statement: starts its transaction on demand, runs everything that returns no rows as one
@@ -361,6 +362,8 @@ private:
     bool FParseParams = true;
     int FStatementType = 0;
     bool FUseCursorName = true;
+    bool FProcedureRowDelivered = false;
+    std::vector<TFbTransaction*> FLockedTransactions; // what each Lock took, innermost last
 };
 
 // The statement with QuickScript: each SQL line runs as a statement of its own.

@@ -81,8 +81,8 @@ public:
 
 protected:
     void CheckIndex(int index) const;
-    // Gives the entry a buffer of its own of exactly size bytes and points sqldata at it.
-    virtual char* TextBuffer(int index, std::size_t size);
+    // Gives the entry a buffer of exactly size bytes, sets its sqldata and sqllen.
+    virtual char* TextBuffer(int index, std::size_t size, short sqlLen);
     void StoreText(int index, const std::string& text);
 
     TSqlDescriptor FDescriptor;
@@ -107,6 +107,7 @@ public:
     int CurrentRecord() const;
     void GetRecord(int index);
     void Next();
+    void Prior();
     bool Eof() const;
 
     std::string GetAsString(int index) override;
@@ -188,7 +189,7 @@ public:
     void SetFieldType(int index, int size, int scale, short sqlType);
 
 protected:
-    char* TextBuffer(int index, std::size_t size) override;
+    char* TextBuffer(int index, std::size_t size, short sqlLen) override;
 
 private:
     struct TParamInfo {

@@ -1,0 +1,31 @@
+#include "db/fberrors.h"
+
+#include "base/fmt.h"
+
+#include <cstdint>
+#include <string_view>
+
+TFbErrorClass FbErrorClassOf(long status)
+{
+    const auto code = static_cast<std::uint32_t>(status);
+    if (code == 0x140000C5u) // user-defined exception
+        return MakeFbError<EFbException>;
+    switch ((code >> 16) & 0xFFu) { // the facility
+    case 3: return MakeFbError<EFbGFixError>;
+    case 7: return MakeFbError<EFbDSQLError>;
+    case 8: return MakeFbError<EFbDynError>;
+    case 12: return MakeFbError<EFbGBakError>;
+    case 18: return MakeFbError<EFbGSecError>;
+    case 19: return MakeFbError<EFbLicenseError>;
+    case 21: return MakeFbError<EFbGStatError>;
+    default: return MakeFbError<EFbError>;
+    }
+}
+
+void FbAssertionFailed(const char* text, std::source_location location)
+{
+    std::string_view file = location.file_name();
+    if (const auto slash = file.find_last_of('/'); slash != std::string_view::npos)
+        file.remove_prefix(slash + 1);
+    throw EAssertionFailed(Fmt(SAssertionFormat, text, file, static_cast<int>(location.line())));
+}
