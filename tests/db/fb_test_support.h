@@ -1,0 +1,98 @@
+#pragma once
+// Shared by the database tests and by tests of code that uses a database: temporary folders
+// and real embedded database files made through the client library.
+#include "db/fbcomponents.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace ibi_test {
+
+inline constexpr const char* FbClientLibrary = "libfbclient.so.2";
+
+// A fresh folder under the system's temporary folder, removed with everything in it.
+class TTempFolder {
+public:
+    TTempFolder()
+    {
+        std::string pattern = (std::filesystem::temp_directory_path() / "ibi-db-XXXXXX").string();
+        if (!mkdtemp(pattern.data()))
+            throw std::runtime_error("cannot create a temporary folder");
+        FPath = pattern;
+    }
+    ~TTempFolder()
+    {
+        std::error_code ignored;
+        std::filesystem::remove_all(FPath, ignored);
+    }
+    TTempFolder(const TTempFolder&) = delete;
+    TTempFolder& operator=(const TTempFolder&) = delete;
+    const std::string& Path() const noexcept { return FPath; }
+    std::string File(const std::string& name) const { return FPath + "/" + name; }
+
+private:
+    std::string FPath;
+};
+
+// True when the client library with its embedded engine can be loaded.
+inline bool FbClientAvailable()
+{
+    static const bool available = [] {
+        TFbBaseLibrary library;
+        try {
+            return library.Load(FbClientLibrary);
+        } catch (const std::exception&) {
+            return false;
+        }
+    }();
+    return available;
+}
+
+#define IBI_REQUIRE_FBCLIENT()                                                  \
+    do {                                                                        \
+        if (!ibi_test::FbClientAvailable())                                     \
+            GTEST_SKIP() << "no Firebird client library (libfbclient.so.2)";    \
+    } while (false)
+
+// Creates a database file (dialect 3) and runs each statement in a transaction of its own,
+// so that tables made by one statement can be filled by the next.
+inline void CreateDatabase(const std::string& path, const std::vector<std::string>& statements = {},
+    const std::string& characterSet = "UTF8")
+{
+    TFbLibrary library;
+    library.Load(FbClientLibrary);
+    TFbHandle db = 0, tr = 0;
+    library.DSQLExecuteImmediate(db, tr,
+        "CREATE DATABASE '" + path + "' PAGE_SIZE 4096 DEFAULT CHARACTER SET " + characterSet, 3);
+    try {
+        for (const std::string& statement : statements) {
+            library.TransactionStart(tr, db, {});
+            try {
+                library.DSQLExecuteImmediate(db, tr, statement, 3);
+            } catch (...) {
+                library.TransactionRollback(tr);
+                throw;
+            }
+            library.TransactionCommit(tr);
+        }
+    } catch (...) {
+        library.DetachDatabase(db);
+        throw;
+    }
+    library.DetachDatabase(db);
+}
+
+// A connection to a database file as the import tool makes it: dialect 3, UNICODE_FSS.
+inline void ConfigureConnection(TFbDataBase& connection, const std::string& path)
+{
+    connection.SetSQLDialect(3);
+    connection.SetCharacterSet(csUNICODE_FSS);
+    connection.SetLibraryName(FbClientLibrary);
+    connection.SetDatabaseName(path);
+}
+
+} // namespace ibi_test
