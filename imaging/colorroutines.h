@@ -65,10 +65,12 @@ inline std::uint8_t Clamp8(std::int32_t value)
     return static_cast<std::uint8_t>(std::clamp(value, 0, 255));
 }
 
-// Rounds to the nearest integer, ties to even, and clamps into the range; NaN gives low.
+// Rounds to the nearest integer, ties to even, and clamps into the range; NaN counts as 0.
 inline std::int32_t RoundClamped(long double value, std::int32_t low, std::int32_t high)
 {
-    if (!(value >= low))
+    if (std::isnan(value))
+        return std::clamp(0, low, high);
+    if (value < low)
         return low;
     if (value > high)
         return high;
