@@ -369,7 +369,6 @@ void TJPEGImage::Decode()
         info.out_color_space = JCS_EXT_BGR;
     }
 
-    ReportProgress(TProgressStage::psStarting, 0, false, TRect {});
     bool ended = false;
     const auto endProgress = [&](int percent) {
         if (!ended) {
@@ -399,6 +398,7 @@ void TJPEGImage::Decode()
 
     int rowsDone = 0;
     try {
+        ReportProgress(TProgressStage::psStarting, 0, false, TRect {});
         decompressor.Guarded([&] { jpeg_calc_output_dimensions(&info); });
         if (info.output_width != 0
             && std::uint64_t(info.output_height) > MaxImagePixels / std::uint64_t(info.output_width))
@@ -531,8 +531,8 @@ void TJPEGImage::Encode()
     const int batch = height / 10 + 1;
     std::vector<JSAMPROW> pointers(static_cast<std::size_t>(batch));
 
-    ReportProgress(TProgressStage::psStarting, 0, false, TRect {});
     try {
+        ReportProgress(TProgressStage::psStarting, 0, false, TRect {});
         compressor.Guarded([&] {
             jpeg_set_defaults(&info);
             jpeg_set_quality(&info, FEncodeQuality, TRUE);
