@@ -228,7 +228,8 @@ std::int32_t TCCITTDecoder::ReadRun()
 
 void TCCITTDecoder::StartWriting(std::uint8_t* dest, std::size_t unpackedSize)
 {
-    std::memset(dest, 0, unpackedSize);
+    if (unpackedSize > 0)
+        std::memset(dest, 0, unpackedSize);
     FTarget = dest;
     FTargetSize = unpackedSize;
     FRowStart = 0;

@@ -1,5 +1,7 @@
 #include "imaging/codecs/tifflzw.h"
 
+#include "imaging/codecs/giflzw.h"
+
 #include <cstring>
 
 namespace {
@@ -32,6 +34,12 @@ void TTIFFLZWDecoder::DecodeData(std::uint8_t*& source, std::uint8_t*& dest, std
 {
     if (packedSize == 0 || unpackedSize == 0)
         return;
+    // Files of old writers use the GIF-like variant (codes least significant bit first, no
+    // early change); their data starts with a clear code stored that way: 0x00, then an odd byte.
+    if (packedSize >= 2 && source[0] == 0 && (source[1] & 1) != 0) {
+        TGIFLZWDecoder(8).DecodeData(source, dest, packedSize, unpackedSize);
+        return;
+    }
     TLZWTable table; // entries below next free code are always initialised before use
     for (unsigned code = 0; code < 256; ++code) {
         table.Prefix[code] = 0;

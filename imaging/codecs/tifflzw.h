@@ -2,7 +2,8 @@
 #include "imaging/codecs/decoder.h"
 
 // LZW as TIFF stores it: codes most significant bit first, early change of the code width,
-// 12-bit limit; codes above the next free code are dropped.
+// 12-bit limit; codes above the next free code are dropped. Data in the older variant of the
+// first TIFF writers (recognised by its first two bytes) is decoded as well.
 class TTIFFLZWDecoder : public TDecoder {
 public:
     void DecodeData(std::uint8_t*& source, std::uint8_t*& dest, std::size_t packedSize,

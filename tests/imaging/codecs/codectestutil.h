@@ -1,0 +1,71 @@
+#pragma once
+// Reference data for the codec tests: images compressed by libtiff and giflib.
+#include <cstdint>
+#include <functional>
+#include <random>
+#include <string>
+#include <vector>
+
+using TBytes = std::vector<std::uint8_t>;
+
+struct TTiffLayout {
+    std::uint32_t Width = 0;
+    std::uint32_t Height = 0;
+    std::uint32_t RowsPerStrip = 0;
+    std::uint16_t SamplesPerPixel = 1;
+    std::uint16_t BitsPerSample = 8;
+    std::uint16_t Photometric = 1;
+    std::uint16_t Compression = 1;
+    std::uint16_t Predictor = 1;
+    std::uint16_t FillOrder = 1;
+    std::uint16_t PlanarConfig = 1;
+    std::uint32_t Group3Options = 0;
+    std::uint16_t HorizontalSampling = 2; // YCbCr only
+    std::uint16_t VerticalSampling = 2;
+    int JPEGQuality = 90;
+};
+
+struct TTiffStrips {
+    std::vector<TBytes> Raw;     // strip bytes as stored in the file
+    std::vector<TBytes> Decoded; // libtiff's decoding (JPEG: RGB colour mode); empty if it failed
+    TBytes JPEGTables;
+    std::size_t StripSize = 0;   // bytes of a full strip
+};
+
+// Writes pixels (contiguous rows of the layout) to a TIFF file with libtiff, reads it back
+// strip by strip. Throws std::runtime_error when libtiff refuses.
+TTiffStrips TiffRoundTrip(const TTiffLayout& layout, const TBytes& pixels);
+// Writes ready-made compressed strips (TIFFWriteRawStrip), then reads them back decoded.
+TTiffStrips TiffRawRoundTrip(const TTiffLayout& layout, const std::vector<TBytes>& strips);
+
+// Compresses indices with giflib (EGifPutLine); returns the image's LZW sub-block data
+// gathered into one block, and the minimum code size.
+TBytes GifCompress(const TBytes& indices, int width, int height, int colorBits, int& codeSize);
+
+// Pictures that compress in different ways: noise, smooth gradients, flat areas.
+TBytes NoisePixels(std::size_t count, std::mt19937& random, int maxValue = 255);
+TBytes SmoothPixels(std::uint32_t width, std::uint32_t height, int samples);
+TBytes BlockPixels(std::size_t count, std::mt19937& random, int maxValue = 255);
+
+std::string CorpusDir(); // public corpora, empty when absent
+
+// One strip of a real TIFF file of the public corpus, as stored and as libtiff decodes it.
+struct TCorpusStrip {
+    std::string File;
+    TTiffLayout Layout;    // Width, Height, RowsPerStrip, samples, bits, photometric, ...
+    std::uint32_t Strip = 0;
+    std::uint32_t StripCount = 0;
+    std::size_t StripSize = 0; // bytes of a full strip
+    bool ByteSwapped = false;
+    TBytes Raw;
+    TBytes Decoded;
+    TBytes JPEGTables;
+};
+
+// Calls visit for every strip (up to a few dozen per file) of the corpus TIFF files whose
+// Compression value passes wanted; returns the number of strips visited.
+std::size_t ForEachCorpusStrip(bool (*wanted)(std::uint16_t compression),
+    const std::function<void(const TCorpusStrip&)>& visit);
+
+// Undoes TIFF's horizontal predictor (8-bit samples) in place, row by row.
+void UndoPredictor(TBytes& data, std::uint32_t width, int samples);
