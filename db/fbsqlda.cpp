@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -814,16 +815,18 @@ void TSQLResult::Resize(int count)
 
 void TSQLResult::AllocateDataBuffer()
 {
-    const auto align = [](std::size_t offset) { return (offset + 7) / 8 * 8; };
-    std::vector<std::size_t> offsets(static_cast<std::size_t>(FieldCount()));
+    // Each column's data starts on an 8-byte boundary and its indicator on a 2-byte one.
+    const auto align = [](std::size_t offset, std::size_t to) { return (offset + to - 1) / to * to; };
+    const auto count = static_cast<std::size_t>(FieldCount());
+    std::vector<std::size_t> dataOffsets(count), indicatorOffsets(count, SIZE_MAX);
     std::size_t total = 0;
     FBlobColumns.clear();
     for (int i = 0; i < FieldCount(); ++i) {
         const short type = static_cast<short>(FDescriptor.SqlType(i) & ~1);
         std::size_t size = static_cast<std::size_t>(std::max<short>(FDescriptor.SqlLen(i), 0));
-        if (type == SqlVarying)
+        if (type == SqlVarying) {
             size += 2;
-        else if (type == SqlBlob) {
+        } else if (type == SqlBlob) {
             size += 8; // after the id: the slot of the bytes read at fetch time
             FBlobColumns.push_back(i);
         } else if (type == SqlArray) {
@@ -831,30 +834,24 @@ void TSQLResult::AllocateDataBuffer()
                 if (column.Index == i)
                     size += column.DataSize;
         }
-        total = align(total);
-        offsets[static_cast<std::size_t>(i)] = total;
+        total = align(total, 8);
+        dataOffsets[static_cast<std::size_t>(i)] = total;
         total += size;
-        if (FDescriptor.SqlType(i) & 1)
+        if (FDescriptor.SqlType(i) & 1) {
+            total = align(total, 2);
+            indicatorOffsets[static_cast<std::size_t>(i)] = total;
             total += 2;
+        }
     }
-    FDataSize = std::max<std::size_t>(align(total), 8);
+    FDataSize = std::max<std::size_t>(align(total, 8), 8);
     FDataBlock.assign((FDataSize + sizeof(std::max_align_t) - 1) / sizeof(std::max_align_t), std::max_align_t {});
     char* block = reinterpret_cast<char*>(FDataBlock.data());
     std::memset(block, 0, FDataSize);
-    for (int i = 0; i < FieldCount(); ++i) {
-        const short type = static_cast<short>(FDescriptor.SqlType(i) & ~1);
-        char* data = block + offsets[static_cast<std::size_t>(i)];
-        FDescriptor.SetSqlData(i, data);
-        std::size_t size = static_cast<std::size_t>(std::max<short>(FDescriptor.SqlLen(i), 0));
-        if (type == SqlVarying)
-            size += 2;
-        else if (type == SqlBlob)
-            size += 8;
-        else if (type == SqlArray)
-            for (const TArrayColumn& column : FArrayColumns)
-                if (column.Index == i)
-                    size += column.DataSize;
-        FDescriptor.SetSqlInd(i, FDescriptor.SqlType(i) & 1 ? reinterpret_cast<short*>(data + size) : nullptr);
+    for (std::size_t i = 0; i < count; ++i) {
+        const int index = static_cast<int>(i);
+        FDescriptor.SetSqlData(index, block + dataOffsets[i]);
+        FDescriptor.SetSqlInd(index, indicatorOffsets[i] == SIZE_MAX ? nullptr
+                                                                    : reinterpret_cast<short*>(block + indicatorOffsets[i]));
     }
 }
 
