@@ -1,6 +1,7 @@
 // Row routines for indexed, gray and RGB data.
 #include "imaging/colorroutines.h"
 
+#include <bit>
 #include <cstring>
 
 namespace ColorRows {
@@ -197,6 +198,27 @@ void CopyInterleaved8(const TRowJob& job, const std::uint8_t* table)
     const std::uint8_t* source = job.Sources[0];
     std::uint8_t* target = job.Target;
     const auto map = [table](std::uint8_t value) { return Curve ? table[value] : value; };
+    if constexpr (CopyAlpha && Reverse && !Curve && std::endian::native == std::endian::little) {
+        if (job.Mask == 0xFF) {
+            // Two pixels per 64-bit word: swap the first and third byte of each, keep the
+            // others.
+            std::uint32_t i = 0;
+            for (; i + 2 <= job.Count; i += 2) {
+                std::uint64_t pair;
+                std::memcpy(&pair, source + std::size_t(i) * 4, 8);
+                pair = (pair & 0xFF00FF00FF00FF00u) | (pair >> 16 & 0x000000FF000000FFu)
+                    | (pair & 0x000000FF000000FFu) << 16;
+                std::memcpy(target + std::size_t(i) * 4, &pair, 8);
+            }
+            for (; i < job.Count; ++i) {
+                const std::uint8_t* s = source + std::size_t(i) * 4;
+                std::uint8_t* t = target + std::size_t(i) * 4;
+                const std::uint8_t first = s[0];
+                t[0] = s[2], t[1] = s[1], t[2] = first, t[3] = s[3];
+            }
+            return;
+        }
+    }
     ForEachPixel(job.Count, job.Mask, [&](std::uint32_t i, std::uint32_t k) {
         const std::uint8_t* s = source + std::size_t(k) * SourceStep;
         std::uint8_t* t = target + std::size_t(i) * TargetStep;
