@@ -1,0 +1,64 @@
+#include "app/imagefileload.h"
+
+#include "app/widepath.h"
+#include "imaging/gifgraphic.h"
+#include "imaging/pnggraphic.h"
+#include "imaging/tiffgraphic.h"
+#include "raster/bitmap.h"
+#include "raster/jpegimage.h"
+
+#include <algorithm>
+#include <exception>
+#include <memory>
+
+namespace {
+
+std::string LowerCase(std::string text)
+{
+    std::transform(text.begin(), text.end(), text.begin(),
+        [](unsigned char c) { return static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c); });
+    return text;
+}
+
+// The decoder for an extension; none for anything the tool does not read.
+std::unique_ptr<TGraphic> DecoderFor(const std::string& extension)
+{
+    if (extension == ".bmp")
+        return std::make_unique<TBitmap>();
+    if (extension == ".tif" || extension == ".tiff")
+        return std::make_unique<TTIFFGraphic>();
+    if (extension == ".jpg" || extension == ".jpeg")
+        return std::make_unique<TJPEGImage>();
+    if (extension == ".gif")
+        return std::make_unique<TGIFGraphic>();
+    if (extension == ".png")
+        return std::make_unique<TPNGGraphic>();
+    return nullptr;
+}
+
+} // namespace
+
+bool LoadImageFile(const std::string& path, TBitmap& bitmap)
+{
+    if (!PathFileExists(path))
+        return false;
+    const std::unique_ptr<TGraphic> decoder = DecoderFor(LowerCase(PathExtension(path)));
+    if (!decoder)
+        return false;
+    {
+        TWideMemoryStream stream;
+        stream.LoadFile(path); // a file that cannot be opened or read: the error goes to the caller
+        try {
+            stream.SetPosition(0);
+            decoder->LoadStream(stream);
+        } catch (const std::exception&) {
+            return false; // not a picture this decoder reads: skipped without a message
+        }
+    }
+    try {
+        bitmap.CopyContentFrom(*decoder);
+    } catch (const std::exception&) {
+        return false; // decoding on demand (JPEG) or conversion failed
+    }
+    return true;
+}
