@@ -1,0 +1,157 @@
+#include "app/imagefileload.h"
+
+#include "base/exception.h"
+#include "raster/bitmap.h"
+#include "raster/jpegimage.h"
+#include "tests/app/importtestsupport.h"
+#include "tests/raster/jpegreference.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+using importtest::TTempFolder;
+
+namespace {
+
+struct TNameCase {
+    const char* Name;
+    bool Loads;
+};
+
+class TLoadImageFileByName : public testing::TestWithParam<TNameCase> {};
+
+// The decoder follows the extension, whatever its case; other extensions are not read at all.
+TEST_P(TLoadImageFileByName, ChoosesTheJpegObjectByExtension)
+{
+    TTempFolder folder;
+    const std::string path = folder / GetParam().Name;
+    importtest::WriteJpeg(path, 40, 30);
+    TBitmap bitmap;
+    ASSERT_EQ(LoadImageFile(path, bitmap), GetParam().Loads);
+    if (!GetParam().Loads) {
+        EXPECT_TRUE(bitmap.IsEmpty());
+        return;
+    }
+    EXPECT_EQ(bitmap.PixelLayout(), TPixelLayout::pl24Bit);
+    const auto reference = jpegref::Decode(jpegref::ReadFile(path));
+    ASSERT_TRUE(reference.Ok);
+    ASSERT_EQ(bitmap.Width(), 40);
+    ASSERT_EQ(bitmap.Height(), 30);
+    for (int y = 0; y < 30; y += 7)
+        for (int x = 0; x < 40; x += 5) {
+            const std::uint8_t* expected = &reference.Pixels[(std::size_t(y) * 40 + x) * 3];
+            EXPECT_EQ(bitmap.Pixel(x, y), (TRGBQuad { expected[2], expected[1], expected[0], 0 })) << x << "," << y;
+        }
+}
+
+INSTANTIATE_TEST_SUITE_P(Names, TLoadImageFileByName,
+    testing::Values(TNameCase { "1.JPEG", true }, TNameCase { "1.Jpg", true }, TNameCase { "1.jpg", true },
+        TNameCase { "1.jpeg", true }, TNameCase { "1.jpe", false }, TNameCase { "1.jfif", false },
+        TNameCase { "1.tga", false }, TNameCase { "1", false }, TNameCase { "1.jpg.txt", false }),
+    [](const auto& info) {
+        std::string name = info.param.Name;
+        for (char& c : name)
+            if (c == '.')
+                c = '_';
+        return name;
+    });
+
+class TLoadImageFileEmpty : public testing::TestWithParam<const char*> {};
+
+// A zero-byte BMP is an empty picture; every other decoder refuses no bytes.
+TEST_P(TLoadImageFileEmpty, LoadsOnlyAsBmp)
+{
+    TTempFolder folder;
+    const std::string path = folder / (std::string("1") + GetParam());
+    importtest::WriteBytes(path, "");
+    TBitmap bitmap;
+    const bool bmp = std::string(GetParam()) == ".bmp";
+    EXPECT_EQ(LoadImageFile(path, bitmap), bmp);
+    EXPECT_EQ(bitmap.Width(), 0);
+    EXPECT_EQ(bitmap.Height(), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Extensions, TLoadImageFileEmpty,
+    testing::Values(".bmp", ".jpg", ".jpeg", ".png", ".gif", ".tif", ".tiff"),
+    [](const auto& info) { return std::string(info.param + 1); });
+
+TEST(LoadImageFile, EveryFormatLoadsThroughItsReader)
+{
+    TTempFolder folder;
+    importtest::WritePng(folder / "1.png", 13, 7);
+    importtest::WriteBmp(folder / "2.BMP", 13, 7);
+    importtest::WriteGif(folder / "3.gif", 13, 7);
+    importtest::WriteTiff(folder / "4.tiff", 13, 7);
+    importtest::WriteTiff(folder / "5.tif", 13, 7);
+    for (const char* name : { "1.png", "2.BMP", "3.gif", "4.tiff", "5.tif" }) {
+        TBitmap bitmap;
+        EXPECT_TRUE(LoadImageFile(folder / name, bitmap)) << name;
+        EXPECT_EQ(bitmap.Width(), 13) << name;
+        EXPECT_EQ(bitmap.Height(), 7) << name;
+    }
+    TBitmap png;
+    ASSERT_TRUE(LoadImageFile(folder / "1.png", png));
+    const importtest::TRgb expected = importtest::Gradient(5, 3);
+    EXPECT_EQ(png.Pixel(5, 3), (TRGBQuad { expected.Blue, expected.Green, expected.Red, 0 }));
+}
+
+TEST(LoadImageFile, ContentThatDoesNotFitTheExtensionGivesFalse)
+{
+    TTempFolder folder;
+    importtest::WritePng(folder / "1.jpg", 8, 8);
+    importtest::WriteJpeg(folder / "2.png", 8, 8);
+    importtest::WriteBytes(folder / "3.gif", "GIF89a but nothing else");
+    importtest::WriteBytes(folder / "4.bmp", "BM");
+    for (const char* name : { "1.jpg", "2.png", "3.gif", "4.bmp" }) {
+        TBitmap bitmap;
+        EXPECT_FALSE(LoadImageFile(folder / name, bitmap)) << name;
+    }
+}
+
+TEST(LoadImageFile, TruncatedJpegLoadsAsFarAsItsData)
+{
+    TTempFolder folder;
+    importtest::WriteJpeg(folder / "1.jpg", 64, 64);
+    const std::string bytes = importtest::ReadBytes(folder / "1.jpg");
+    importtest::WriteBytes(folder / "2.jpg", bytes.substr(0, bytes.size() / 2));
+    TBitmap bitmap;
+    EXPECT_TRUE(LoadImageFile(folder / "2.jpg", bitmap));
+    EXPECT_EQ(bitmap.Width(), 64);
+}
+
+TEST(LoadImageFile, MissingFilesAndFoldersGiveFalse)
+{
+    TTempFolder folder;
+    importtest::MakeFolder(folder / "1.jpg");
+    TBitmap bitmap;
+    EXPECT_FALSE(LoadImageFile(folder / "1.jpg", bitmap));
+    EXPECT_FALSE(LoadImageFile(folder / "2.jpg", bitmap));
+    EXPECT_FALSE(LoadImageFile("", bitmap));
+}
+
+// A file that exists but cannot be opened raises the open error instead of giving false.
+TEST(LoadImageFile, UnopenableFileRaisesTheOpenError)
+{
+    TTempFolder folder;
+    importtest::MakeSocket(folder / "1.jpg");
+    TBitmap bitmap;
+    EXPECT_THAT([&] { LoadImageFile(folder / "1.jpg", bitmap); },
+        testing::ThrowsMessage<EFOpenError>(testing::StartsWith("Cannot open file \"" + folder / "1.jpg" + "\". ")));
+}
+
+TEST(LoadImageFile, UnreadableFileRaisesTheOpenError)
+{
+    if (geteuid() == 0)
+        GTEST_SKIP() << "root reads every file";
+    TTempFolder folder;
+    importtest::WriteJpeg(folder / "1.jpg", 8, 8);
+    chmod((folder / "1.jpg").c_str(), 0);
+    TBitmap bitmap;
+    EXPECT_THAT([&] { LoadImageFile(folder / "1.jpg", bitmap); },
+        testing::ThrowsMessage<EFOpenError>(testing::HasSubstr("Permission denied")));
+}
+
+} // namespace
