@@ -308,6 +308,25 @@ void ConvertPixels(const TBitmapImage& source, TBitmapImage& target)
     const int width = target.Header.Width;
     const int height = std::abs(target.Header.Height);
     const int sourceBits = source.Header.BitsPerPixel, targetBits = target.Header.BitsPerPixel;
+    const auto plainTrueColour = [](const TBitmapHeader& header) {
+        return header.BitsPerPixel == 24 || (header.BitsPerPixel == 32 && header.Compression == TBitmapCompression::bcPlain);
+    };
+    if (plainTrueColour(source.Header) && plainTrueColour(target.Header)) {
+        // blue, green, red copied; the fourth byte of 32-bit pixels dropped or zeroed
+        const int sourceBytes = sourceBits / 8, targetBytes = targetBits / 8;
+        for (int y = 0; y < height; ++y) {
+            const std::uint8_t* in = source.Pixels.data() + RowOffset(source, y);
+            std::uint8_t* out = target.Pixels.data() + RowOffset(target, y);
+            for (int x = 0; x < width; ++x, in += sourceBytes, out += targetBytes) {
+                out[0] = in[0];
+                out[1] = in[1];
+                out[2] = in[2];
+                if (targetBytes == 4)
+                    out[3] = 0;
+            }
+        }
+        return;
+    }
     // Indexed sources: one colour per index, mapped once.
     std::vector<std::uint32_t> indexMap;
     if (sourceBits <= 8) {
