@@ -1,0 +1,554 @@
+#include "imaging/tiffgraphic.h"
+
+#include "base/stream.h"
+#include "imaging/codecs/ccitt.h"
+#include "imaging/codecs/lz77.h"
+#include "imaging/codecs/packbits.h"
+#include "imaging/codecs/thunder.h"
+#include "imaging/codecs/tiffjpeg.h"
+#include "imaging/codecs/tifflzw.h"
+#include "imaging/tiffdirectory.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <memory>
+#include <span>
+#include <vector>
+
+namespace {
+
+constexpr const char* SFormatName = "TIF/TIFF";
+constexpr const char* SNotSupportedFor = "Cannot load image. %s not supported for %s files.";
+constexpr const char* SCompressionScheme = "The compression scheme is";
+
+// T4Options bits for two-dimensional coding and uncompressed mode, which the fax codec
+// cannot decode.
+constexpr std::uint32_t T4TwoDimensional = 1;
+constexpr std::uint32_t T4Uncompressed = 2;
+
+CompressionKind CompressionFromTag(std::uint32_t value)
+{
+    switch (value) {
+    case 1: return cmpNone;
+    case 2: return cmpFaxMH;
+    case 3: return cmpFaxT4;
+    case 4: return cmpFaxT6;
+    case 5: return cmpLZW;
+    case 6: return cmpOldJPEG;
+    case 7: return cmpJPEG;
+    case 8: case 32946: return cmpDeflate;
+    case 32766: return cmpNeXT;
+    case 32771: return cmpFaxRLEW;
+    case 32773: return cmpPackBits;
+    case 32809: return cmpThunderScan;
+    case 32895: return cmpIT8CTPAD;
+    case 32896: return cmpIT8LW;
+    case 32897: return cmpIT8MP;
+    case 32898: return cmpIT8BL;
+    case 32908: return cmpPixarFilm;
+    case 32909: return cmpPixarLog;
+    case 32947: return cmpDCS;
+    case 34661: return cmpJBIG;
+    default: return cmpUndefined;
+    }
+}
+
+// Samples per pixel that the row routine of a source scheme reads.
+unsigned SchemeSamples(SampleScheme scheme)
+{
+    switch (scheme) {
+    case schGrayAlpha: return 2;
+    case schRGB: case schBGR: case schLab: case schYCbCr: case schCMY: case schPhotoYCC: return 3;
+    case schRGBA: case schBGRA: case schCMYK: return 4;
+    default: return 1;
+    }
+}
+
+std::uint8_t Saturate8(std::uint32_t value) { return std::uint8_t(std::min<std::uint32_t>(value, 255)); }
+
+void ReverseBits(std::uint8_t* data, std::size_t count)
+{
+    static const auto table = [] {
+        std::array<std::uint8_t, 256> reversed {};
+        for (int i = 0; i < 256; ++i) {
+            int value = 0;
+            for (int bit = 0; bit < 8; ++bit)
+                if (i & (1 << bit))
+                    value |= 0x80 >> bit;
+            reversed[i] = std::uint8_t(value);
+        }
+        return reversed;
+    }();
+    for (std::size_t i = 0; i < count; ++i)
+        data[i] = table[data[i]];
+}
+
+// Horizontal differencing (Predictor 2) undone in place. 16-bit samples are added as numbers
+// in the file's byte order; otherwise bytes are added to the byte one pixel to the left.
+void UndoPredictor(std::uint8_t* row, std::size_t rowBytes, std::uint32_t width, unsigned samples, unsigned bits,
+    bool bigEndian)
+{
+    if (bits == 16) {
+        const std::size_t count = std::min<std::size_t>(std::size_t(width) * samples, rowBytes / 2);
+        for (std::size_t i = samples; i < count; ++i) {
+            std::uint8_t* here = row + i * 2;
+            const std::uint8_t* left = here - samples * 2;
+            const unsigned hi = bigEndian ? 0 : 1, lo = 1 - hi;
+            const unsigned sum = unsigned(here[hi] << 8 | here[lo]) + unsigned(left[hi] << 8 | left[lo]);
+            here[hi] = std::uint8_t(sum >> 8);
+            here[lo] = std::uint8_t(sum);
+        }
+        return;
+    }
+    // Pixel width in bytes: every sample for 8 bits; the byte-wise rule below 8 bits.
+    const std::size_t stride = bits == 8 ? samples : (samples == 3 || samples == 4 ? samples : 1);
+    const std::size_t count = std::min<std::size_t>(std::size_t(width) * stride, rowBytes);
+    for (std::size_t i = stride; i < count; ++i)
+        row[i] = std::uint8_t(row[i] + row[i - stride]);
+}
+
+// Luma weights of the file when they make sense, the defaults otherwise (a weight of 0 or
+// an enormous one would break the chroma tables).
+std::array<float, 3> SaneLumaWeights(const std::vector<float>& weights)
+{
+    std::array<float, 3> result { 0.299f, 0.587f, 0.114f };
+    for (std::size_t i = 0; i < std::min<std::size_t>(weights.size(), 3); ++i) {
+        if (!std::isfinite(weights[i]) || weights[i] <= 0.0f || weights[i] > 1.0f)
+            return { 0.299f, 0.587f, 0.114f };
+        result[i] = weights[i];
+    }
+    return result;
+}
+
+} // namespace
+
+bool TTIFFGraphic::CanReadStream(TStream& stream)
+{
+    const std::int64_t start = stream.Position();
+    const std::int64_t size = stream.Size();
+    if (size - start <= 8)
+        return false;
+    std::uint8_t header[8];
+    const std::size_t got = stream.Read(header, 8);
+    stream.SetPosition(start);
+    if (got != 8)
+        return false;
+    bool bigEndian;
+    if (header[0] == 'I' && header[1] == 'I')
+        bigEndian = false;
+    else if (header[0] == 'M' && header[1] == 'M')
+        bigEndian = true;
+    else
+        return false;
+    const std::uint32_t version = bigEndian ? header[2] << 8 | header[3] : header[3] << 8 | header[2];
+    const std::uint32_t offset = bigEndian
+        ? std::uint32_t(header[4]) << 24 | std::uint32_t(header[5]) << 16 | std::uint32_t(header[6]) << 8 | header[7]
+        : std::uint32_t(header[7]) << 24 | std::uint32_t(header[6]) << 16 | std::uint32_t(header[5]) << 8 | header[4];
+    return version == 42 && std::int64_t(offset) < size - start;
+}
+
+bool TTIFFGraphic::ReadImageInfo(TStream& stream, std::uint32_t imageIndex)
+{
+    TReaderGraphic::ReadImageInfo(stream, imageIndex);
+    FSourceStream = &stream;
+    FYCbCrPositioning = 1;
+    FYCbCrCoefficients = { 0.299f, 0.587f, 0.114f };
+    TImageProperties& properties = Properties();
+    TTIFFDirectory directory(stream, FBasePosition, false);
+    std::uint16_t version;
+    std::uint32_t firstIFD;
+    if (!directory.ReadHeader(version, firstIFD))
+        return false;
+    if (directory.BigEndian())
+        properties.Options |= optBigEndian;
+    properties.Version = version;
+    properties.FirstIFD = firstIFD;
+    if (version != 42 || !directory.ReadDirectory(firstIFD, imageIndex))
+        return false;
+    properties.Width = directory.Integer(tifftag::ImageWidth, 0);
+    properties.Height = directory.Integer(tifftag::ImageLength, 0);
+    if (properties.Width == 0 || properties.Height == 0)
+        return false;
+    FillProperties(directory);
+    return true;
+}
+
+void TTIFFGraphic::FillProperties(const TTIFFDirectory& directory)
+{
+    TImageProperties& properties = Properties();
+    // One strip of the whole image when the tag is absent, says "unlimited" or says 0 (which
+    // would otherwise make strips of no rows).
+    properties.RowsPerStrip = directory.IntegerArray(tifftag::RowsPerStrip);
+    if (properties.RowsPerStrip.empty() || properties.RowsPerStrip[0] == 0xFFFFFFFF)
+        properties.RowsPerStrip = { properties.Height };
+    for (std::uint32_t& rows : properties.RowsPerStrip)
+        if (rows == 0)
+            rows = properties.Height;
+    // Field values that do not fit the record's bytes saturate, so that the colour manager
+    // refuses them instead of seeing a wrapped, plausible value.
+    properties.SamplesPerPixel = Saturate8(directory.Integer(tifftag::SamplesPerPixel, 1));
+    const std::vector<std::uint32_t> bits = directory.IntegerArray(tifftag::BitsPerSample);
+    properties.BitsPerSample = bits.empty() ? 1 : Saturate8(bits[0]);
+    properties.TileWidth = directory.Integer(tifftag::TileWidth, 0);
+    properties.TileLength = directory.Integer(tifftag::TileLength, 0);
+    if (properties.TileWidth != 0 && properties.TileLength != 0)
+        properties.Options |= optTiled;
+    const std::vector<std::uint32_t> extraSamples = directory.IntegerArray(tifftag::ExtraSamples);
+    properties.HasAlpha = !extraSamples.empty()
+        && std::all_of(extraSamples.begin(), extraSamples.end(), [](std::uint32_t value) { return value <= 2; });
+    properties.BitsPerPixel = std::uint8_t(properties.BitsPerSample * properties.SamplesPerPixel);
+    properties.Compression = CompressionFromTag(directory.Integer(tifftag::Compression, 0));
+    properties.JPEGColorMode = 0;
+    properties.JPEGTablesMode = 3;
+    properties.PlanarConfig = directory.Integer(tifftag::PlanarConfiguration, 0);
+    properties.XResolution = directory.Float(tifftag::XResolution, 0);
+    properties.YResolution = directory.Float(tifftag::YResolution, 0);
+    if (directory.Integer(tifftag::ResolutionUnit, 2) == 3) {
+        properties.XResolution *= 2.54f;
+        properties.YResolution *= 2.54f;
+    }
+    properties.Predictor = directory.Integer(tifftag::Predictor, 0);
+    if (directory.Integer(tifftag::FillOrder, 1) == 2)
+        properties.Options |= optReversedBits;
+
+    switch (directory.Integer(tifftag::PhotometricInterpretation, 0)) {
+    case 0:
+        properties.ColorScheme = schGray;
+        properties.Options |= optMinIsWhite;
+        break;
+    case 1: properties.ColorScheme = schGray; break;
+    case 2: properties.ColorScheme = properties.SamplesPerPixel < 4 ? schRGB : schRGBA; break;
+    case 3: properties.ColorScheme = schIndexed; break;
+    case 5: properties.ColorScheme = schCMYK; break;
+    case 6: properties.ColorScheme = schYCbCr; break;
+    case 8: properties.ColorScheme = schLab; break;
+    default: properties.ColorScheme = schNone; break;
+    }
+    if (properties.ColorScheme == schYCbCr) {
+        properties.YCbCrSubsampling = directory.ByteArray(tifftag::YCbCrSubSampling);
+        if (properties.YCbCrSubsampling.size() < 2)
+            properties.YCbCrSubsampling = { 2, 2 };
+        properties.YCbCrSubsampling.resize(2);
+        FYCbCrPositioning = directory.Integer(tifftag::YCbCrPositioning, 1);
+        const std::vector<float> weights = directory.FloatArray(tifftag::YCbCrCoefficients);
+        if (!weights.empty())
+            FYCbCrCoefficients = SaneLumaWeights(weights);
+    }
+}
+
+void TTIFFGraphic::SaveStream(TStream&)
+{
+}
+
+void TTIFFGraphic::LoadStream(TStream& stream)
+{
+    StartLoading(stream, SFormatName, paEmpty);
+    if (Properties().Options & optTiled) {
+        ProgressEnd();
+        return;
+    }
+    TTIFFDirectory directory(stream, FBasePosition, false);
+    std::uint16_t version;
+    std::uint32_t firstIFD;
+    if (!directory.ReadHeader(version, firstIFD) || !directory.ReadDirectory(Properties().FirstIFD, 0))
+        RaiseGraphicError(SInvalidImageFormat, SFormatName);
+    DecodeStrips(stream, directory);
+}
+
+namespace {
+
+// Where the bytes of one strip come from: straight out of a memory stream when nothing has
+// to change them, else copied into a buffer of our own.
+struct TStripInput {
+    std::uint8_t* Data = nullptr;
+    std::size_t Size = 0;
+};
+
+} // namespace
+
+void TTIFFGraphic::DecodeStrips(TStream& stream, const TTIFFDirectory& directory)
+{
+    TImageProperties& properties = Properties();
+    TColorManager& colors = ColorManager();
+    const std::vector<std::uint32_t> stripOffsets = directory.IntegerArray(tifftag::StripOffsets);
+    const std::vector<std::uint32_t> stripByteCounts = directory.IntegerArray(tifftag::StripByteCounts);
+    const bool bigEndian = properties.Options & optBigEndian;
+    const bool jpeg = properties.Compression == cmpJPEG || properties.Compression == cmpOldJPEG;
+    const std::uint32_t samples = properties.SamplesPerPixel;
+    const std::uint32_t width = properties.Width, height = properties.Height;
+    // Separate planes: one strip per plane and strip row, converted from one address per
+    // plane.
+    const bool planar = properties.PlanarConfig == 2 && samples > 1;
+    // The JPEG codec delivers three components as blue, green, red bytes; one or four
+    // components as they are stored.
+    const bool jpegBGR = jpeg && !planar && samples == 3;
+
+    // Colour manager set-up.
+    colors.SetInFlags(bigEndian ? cfSwapOrder : 0);
+    colors.SetOutFlags(0);
+    SampleScheme inScheme = properties.ColorScheme;
+    SampleScheme outScheme;
+    std::uint32_t inSamples = samples, outSamples = samples;
+    std::uint32_t inBits = properties.BitsPerSample;
+    if (jpegBGR) {
+        inScheme = outScheme = schBGR;
+        inSamples = outSamples = 3;
+        inBits = 8;
+    } else {
+        const bool grayOrIndexed = inScheme == schGray || inScheme == schIndexed;
+        // The row routines and grey tables exist for these depths only.
+        if (grayOrIndexed && inBits != 1 && inBits != 2 && inBits != 4 && inBits != 8 && inBits != 16)
+            throw EColorConversionError(SBadColorDepth);
+        // Grey or palette with a second (alpha) sample: the second sample is dropped into an
+        // 8-bit indexed target. Separate planes just use the first plane.
+        if (grayOrIndexed && !planar && samples > 2)
+            throw EColorConversionError(SBadSampleCount);
+        const bool withAlpha = grayOrIndexed && !planar && samples == 2;
+        switch (inScheme) {
+        case schIndexed:
+            outScheme = schIndexed;
+            break;
+        case schGray:
+            outScheme = schGray;
+            break;
+        case schRGB: outScheme = schBGR; break;
+        case schRGBA: outScheme = schBGRA; break;
+        case schCMY: case schCMYK: case schLab: case schYCbCr: outScheme = schBGR; break;
+        default: outScheme = inScheme; break;
+        }
+        if (withAlpha)
+            inScheme = schGrayAlpha;
+        if (grayOrIndexed)
+            inSamples = outSamples = 1;
+        if (inScheme == schCMYK)
+            outSamples = 3;
+        if (inScheme == schLab)
+            colors.InFlags() |= cfLightness255;
+    }
+    colors.SetInSampleBits(std::uint8_t(inBits));
+    // 16-bit samples become 8-bit ones; 2-bit indices become 4-bit ones, as the bitmap has no
+    // 2-bit layout.
+    std::uint32_t outBits = inBits == 16 ? 8 : inBits;
+    if (inBits == 2 && (outScheme == schGray || outScheme == schIndexed))
+        outBits = 4;
+    colors.SetOutSampleBits(std::uint8_t(outBits));
+    colors.SetInScheme(inScheme);
+    colors.SetOutScheme(outScheme);
+    colors.SetInSamples(std::uint8_t(std::min<std::uint32_t>(inSamples, 255)));
+    colors.SetOutSamples(std::uint8_t(std::min<std::uint32_t>(outSamples, 255)));
+    // The row routine reads this many samples per pixel; a file that has fewer would make it
+    // read past the row.
+    if (!jpegBGR && samples < SchemeSamples(inScheme))
+        throw EColorConversionError(SBadSampleCount);
+    const TPixelLayout layout = inScheme == schGrayAlpha ? TPixelLayout::pl8Bit : colors.LayoutFor(csTarget);
+
+    if (std::uint64_t(width) * height > MaxImagePixels)
+        RaiseGraphicError(SInvalidImageFormat, SFormatName);
+    SetPixelLayout(layout);
+
+    // Colour table, set before the pixels exist so that nothing is converted.
+    if (outScheme == schIndexed || outScheme == schGray) {
+        TColorTable table;
+        if (inScheme == schGray || (inScheme == schGrayAlpha && properties.ColorScheme == schGray))
+            table = colors.MakeGrayPalette(properties.Options & optMinIsWhite);
+        else if (const TTIFFEntry* colorMap = directory.Find(tifftag::ColorMap)) {
+            // Three planes of N values; at most 256 entries are used of each.
+            const std::uint32_t planeSize = colorMap->Count / 3;
+            const std::uint32_t entries = std::min<std::uint32_t>(planeSize, 256);
+            if (entries > 0) {
+                const std::vector<std::uint8_t> red = directory.RawShorts(tifftag::ColorMap, 0, entries);
+                const std::vector<std::uint8_t> green = directory.RawShorts(tifftag::ColorMap, planeSize, entries);
+                const std::vector<std::uint8_t> blue = directory.RawShorts(tifftag::ColorMap, 2 * planeSize, entries);
+                if (!red.empty() && !green.empty() && !blue.empty())
+                    table = colors.MakeRawPalette({ red.data(), green.data(), blue.data() }, rpPlanar16Triple, entries, false);
+            }
+        }
+        if (!table.empty())
+            SetColorTable(table);
+    } else if (inScheme == schYCbCr) {
+        colors.SetLumaWeights(std::span<const float>(FYCbCrCoefficients), properties.YCbCrSubsampling[0],
+            properties.YCbCrSubsampling[1]);
+    }
+    ResizeTo(int(width), int(height));
+    FProgressRect.Right = std::int32_t(width);
+
+    // Decoded row sizes. At most 16 bits × 4 samples per pixel get here, so with at most
+    // 2^28 pixels a row stays below 2^31 bytes.
+    const std::uint64_t bytesPerLine = jpegBGR ? std::uint64_t(width) * 3
+                                            : (std::uint64_t(properties.BitsPerSample) * samples * width + 7) / 8;
+    const std::uint64_t planeBytesPerLine = planar ? (std::uint64_t(properties.BitsPerSample) * width + 7) / 8 : bytesPerLine;
+    properties.BytesPerLine = std::uint32_t(bytesPerLine);
+
+    const bool predictor = properties.Compression != cmpNone && properties.Predictor == 2;
+    const std::uint32_t predictorSamples = planar ? 1 : samples;
+
+    std::unique_ptr<TDecoder> decoder;
+    const bool reversed = properties.Options & optReversedBits;
+    const std::uint32_t t4Options = directory.Integer(tifftag::T4Options, 0);
+    bool codecReversesBits = false;
+    switch (properties.Compression) {
+    case cmpNone:
+        break;
+    case cmpPackBits:
+        decoder = std::make_unique<TPackbitsRLEDecoder>();
+        break;
+    case cmpLZW:
+        decoder = std::make_unique<TTIFFLZWDecoder>();
+        break;
+    case cmpFaxT4:
+        if (t4Options & (T4TwoDimensional | T4Uncompressed))
+            RaiseGraphicError(SNotSupportedFor, SCompressionScheme, SFormatName);
+        decoder = std::make_unique<TCCITTFax3Decoder>(t4Options, width, false, reversed);
+        codecReversesBits = true;
+        break;
+    case cmpFaxMH:
+        decoder = std::make_unique<TCCITTMHDecoder>(t4Options, width, false, reversed);
+        codecReversesBits = true;
+        break;
+    case cmpFaxRLEW:
+        decoder = std::make_unique<TCCITTMHDecoder>(t4Options, width, true, reversed);
+        codecReversesBits = true;
+        break;
+    case cmpDeflate:
+        decoder = std::make_unique<TLZ77Decoder>(TLZ77Decoder::PartialFlush, true);
+        break;
+    case cmpJPEG: {
+        properties.JPEGTables = directory.ByteArray(tifftag::JPEGTables);
+        TTIFFJPEGSettings settings;
+        settings.Width = width;
+        settings.Height = height;
+        settings.RowsPerStrip = properties.RowsPerStrip[0];
+        settings.BytesPerLine = std::uint32_t(bytesPerLine);
+        settings.SamplesPerPixel = properties.SamplesPerPixel;
+        settings.BitsPerSample = properties.BitsPerSample;
+        settings.PlanarConfig = properties.PlanarConfig;
+        settings.YCbCr = properties.ColorScheme == schYCbCr;
+        if (properties.YCbCrSubsampling.size() >= 2) {
+            settings.HorizontalSampling = properties.YCbCrSubsampling[0];
+            settings.VerticalSampling = properties.YCbCrSubsampling[1];
+        }
+        settings.JPEGTables = properties.JPEGTables;
+        decoder = std::make_unique<TTIFFJPEGDecoder>(std::move(settings));
+        break;
+    }
+    case cmpThunderScan:
+        decoder = std::make_unique<TThunderDecoder>(width);
+        break;
+    default:
+        RaiseGraphicError(SNotSupportedFor, SCompressionScheme, SFormatName);
+    }
+    // Bits stored in reversed order (FillOrder 2) are put right before decoding; the fax
+    // codecs do that themselves.
+    const bool reverseInput = reversed && !codecReversesBits;
+
+    if (decoder)
+        decoder->BeginDecoding();
+    try {
+        ProgressEnd();
+        ProgressStart(STransfering);
+
+        std::uint8_t* const firstRow = RowAddress(0);
+        const std::ptrdiff_t rowStep = height > 1 ? RowAddress(1) - firstRow : 0;
+        const std::int64_t streamSize = stream.Size();
+        const std::int64_t fileSize = std::max<std::int64_t>(streamSize - FBasePosition, 0);
+        auto* memory = dynamic_cast<TMemoryStream*>(&stream);
+        // The fax codecs rewrite their input; reversed bits are rewritten here.
+        const bool inPlace = memory && !codecReversesBits && !reverseInput;
+
+        const std::uint32_t planes = planar ? samples : 1;
+        const std::uint32_t firstRows = properties.RowsPerStrip[0];
+        const std::uint64_t stripsPerPlane = planar ? (std::uint64_t(height) + firstRows - 1) / firstRows : stripOffsets.size();
+        properties.StripCount = std::uint32_t(stripOffsets.size());
+        properties.CurrentRow = 0;
+        properties.CurrentStrip = 0;
+
+        std::vector<std::vector<std::uint8_t>> planeBuffers(planes);
+        std::vector<const std::uint8_t*> planeRows(planes);
+        std::vector<const std::uint8_t*> sources(planes);
+        // Grey or palette planes: the first plane holds the values.
+        const std::size_t sourceCount = planar && (inScheme == schGray || inScheme == schIndexed) ? 1 : planes;
+        std::vector<std::uint8_t> input;
+
+        // The bytes of strip number strip, at most limit of them.
+        auto fetch = [&](std::uint32_t strip, std::uint64_t limit) -> TStripInput {
+            const std::uint64_t offset = stripOffsets[strip];
+            const std::uint64_t available = offset < std::uint64_t(fileSize) ? std::uint64_t(fileSize) - offset : 0;
+            const std::uint64_t size = std::min(limit, available);
+            if (size == 0)
+                return {};
+            if (inPlace)
+                return { memory->Memory() + FBasePosition + offset, std::size_t(size) };
+            input.resize(std::size_t(size));
+            stream.SetPosition(FBasePosition + std::int64_t(offset));
+            stream.ReadBuffer(input.data(), input.size());
+            if (reverseInput)
+                ReverseBits(input.data(), input.size());
+            return { input.data(), input.size() };
+        };
+
+        for (std::uint64_t stripRow = 0; stripRow < stripsPerPlane && properties.CurrentRow < height; ++stripRow) {
+            const std::size_t rowsIndex = std::min<std::size_t>(stripRow, properties.RowsPerStrip.size() - 1);
+            const std::uint32_t rows = std::min(properties.RowsPerStrip[rowsIndex], height - properties.CurrentRow);
+            const std::uint64_t stripBytes = std::uint64_t(rows) * planeBytesPerLine;
+            for (std::uint32_t plane = 0; plane < planes; ++plane) {
+                const std::uint64_t strip = plane * stripsPerPlane + stripRow;
+                std::vector<std::uint8_t>& buffer = planeBuffers[plane];
+                planeRows[plane] = nullptr;
+                if (strip >= stripOffsets.size()) { // a plane without data stays zero
+                    buffer.assign(std::size_t(stripBytes), 0);
+                    planeRows[plane] = buffer.data();
+                    continue;
+                }
+                properties.CurrentStrip = std::uint32_t(strip);
+                if (!decoder) {
+                    const TStripInput data = fetch(std::uint32_t(strip), stripBytes);
+                    if (data.Size == stripBytes && inPlace) {
+                        planeRows[plane] = data.Data;
+                    } else { // a short strip: what is missing reads as zeros
+                        buffer.assign(std::size_t(stripBytes), 0);
+                        if (data.Size)
+                            std::memcpy(buffer.data(), data.Data, data.Size);
+                        planeRows[plane] = buffer.data();
+                    }
+                    continue;
+                }
+                // A strip without a byte count takes the rest of the file; codecs stop when
+                // their output is full.
+                const std::uint64_t count = strip < stripByteCounts.size() ? stripByteCounts[strip] : std::uint64_t(fileSize);
+                const TStripInput data = fetch(std::uint32_t(strip), count);
+                buffer.assign(std::size_t(stripBytes), 0);
+                if (auto* jpegDecoder = dynamic_cast<TTIFFJPEGDecoder*>(decoder.get()))
+                    jpegDecoder->SetStripPosition(properties.CurrentRow, std::uint32_t(strip), properties.StripCount);
+                std::uint8_t* source = data.Data;
+                std::uint8_t* dest = buffer.data();
+                if (data.Size > 0)
+                    decoder->DecodeData(source, dest, data.Size, buffer.size());
+                planeRows[plane] = buffer.data();
+            }
+            for (std::uint32_t row = 0; row < rows; ++row) {
+                std::uint8_t* target = firstRow + rowStep * std::ptrdiff_t(properties.CurrentRow);
+                if (predictor)
+                    for (std::uint32_t plane = 0; plane < planes; ++plane)
+                        UndoPredictor(planeBuffers[plane].data() + std::size_t(row) * planeBytesPerLine,
+                            std::size_t(planeBytesPerLine), width, predictorSamples, properties.BitsPerSample, bigEndian);
+                for (std::uint32_t plane = 0; plane < planes; ++plane)
+                    sources[plane] = planeRows[plane] + std::size_t(row) * planeBytesPerLine;
+                colors.TranslateRow(std::span<const std::uint8_t* const>(sources.data(), sourceCount), target, width);
+                ++properties.CurrentRow;
+                ProgressRow(properties.CurrentRow, height);
+            }
+        }
+    } catch (...) {
+        ProgressEnd();
+        if (decoder)
+            try {
+                decoder->EndDecoding();
+            } catch (...) { // the first error is the one to report
+            }
+        throw;
+    }
+    ProgressEnd();
+    if (decoder)
+        decoder->EndDecoding();
+}

@@ -1,0 +1,38 @@
+#pragma once
+#include "imaging/readergraphic.h"
+
+#include <array>
+#include <cstdint>
+#include <string>
+
+class TStream;
+class TTIFFDirectory;
+
+// Reads the first image (directory 0) of a TIFF 6.0 file, either byte order, strip by strip
+// through the codec its Compression names, into its own bitmap. Tiled images are recognised
+// and load as an empty bitmap. Writing a TIFF writes nothing.
+class TTIFFGraphic : public TReaderGraphic {
+public:
+    std::string ClassName() const override { return "TTIFFGraphic"; }
+
+    // More than 8 bytes, "II" or "MM", 42, and a first directory inside the stream.
+    static bool CanReadStream(TStream& stream);
+    static bool CanReadFile(const std::string& fileName) { return CanReadFileWith(fileName, &TTIFFGraphic::CanReadStream); }
+
+    // Properties of directory imageIndex (0 = first); false for a wrong header, a chain that
+    // ends first, or a width or height of 0.
+    bool ReadImageInfo(TStream& stream, std::uint32_t imageIndex) override;
+    void LoadStream(TStream& stream) override;
+    void SaveStream(TStream& stream) override;
+
+    // YCbCr tags of the last ReadImageInfo (kept, positioning is not used for decoding).
+    std::uint32_t YCbCrPositioning() const { return FYCbCrPositioning; }
+    const std::array<float, 3>& YCbCrCoefficients() const { return FYCbCrCoefficients; }
+
+private:
+    void FillProperties(const TTIFFDirectory& directory);
+    void DecodeStrips(TStream& stream, const TTIFFDirectory& directory);
+
+    std::uint32_t FYCbCrPositioning = 1;
+    std::array<float, 3> FYCbCrCoefficients { 0.299f, 0.587f, 0.114f };
+};

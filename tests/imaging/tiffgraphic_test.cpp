@@ -1,0 +1,827 @@
+#include "imaging/tiffgraphic.h"
+
+#include "base/stream.h"
+#include "imaging/codecs/decoder.h"
+#include "imaging/colormanager.h"
+#include "tests/imaging/tifftestutil.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+using namespace tifftest;
+using testing::StrEq;
+using testing::ThrowsMessage;
+
+namespace {
+
+constexpr const char* SNotSupported = "Cannot load image. The compression scheme is not supported for TIF/TIFF files.";
+constexpr const char* SInvalidTIFF = "Cannot load image. Invalid or unexpected TIF/TIFF image format.";
+
+// A hand-made TIFF: pixel data right after the header, then the directory, then the values
+// that do not fit into their entries. Offsets in entries are filled in by Bytes().
+class TRawTiff {
+public:
+    explicit TRawTiff(bool bigEndian = false) : FBigEndian(bigEndian) {}
+
+    std::uint32_t AddData(const std::vector<std::uint8_t>& bytes)
+    {
+        const std::uint32_t offset = 8 + std::uint32_t(FData.size());
+        FData.insert(FData.end(), bytes.begin(), bytes.end());
+        return offset;
+    }
+    TRawTiff& Add(std::uint16_t tag, std::uint16_t type, std::vector<std::uint32_t> values)
+    {
+        FEntries.push_back({ tag, type, std::move(values), 0 });
+        return *this;
+    }
+    // An entry whose value field says count values at offset, whatever the file holds.
+    TRawTiff& AddLie(std::uint16_t tag, std::uint16_t type, std::uint32_t count, std::uint32_t offset)
+    {
+        FEntries.push_back({ tag, type, {}, count, offset });
+        return *this;
+    }
+    TRawTiff& Remove(std::uint16_t tag)
+    {
+        std::erase_if(FEntries, [&](const TEntry& entry) { return entry.Tag == tag; });
+        return *this;
+    }
+
+    std::vector<std::uint8_t> Bytes() const
+    {
+        std::vector<std::uint8_t> out;
+        out.push_back(FBigEndian ? 'M' : 'I');
+        out.push_back(FBigEndian ? 'M' : 'I');
+        Put16(out, 42);
+        const std::uint32_t ifd = 8 + std::uint32_t(FData.size()) + (FData.size() & 1);
+        Put32(out, ifd);
+        out.insert(out.end(), FData.begin(), FData.end());
+        if (FData.size() & 1)
+            out.push_back(0);
+        std::vector<std::uint8_t> extra;
+        const std::uint32_t extraStart = ifd + 2 + 12 * std::uint32_t(FEntries.size()) + 4;
+        Put16(out, std::uint16_t(FEntries.size()));
+        for (const TEntry& entry : FEntries) {
+            Put16(out, entry.Tag);
+            Put16(out, entry.Type);
+            if (entry.Values.empty()) {
+                Put32(out, entry.LieCount);
+                Put32(out, entry.LieOffset);
+                continue;
+            }
+            Put32(out, std::uint32_t(entry.Values.size()));
+            std::vector<std::uint8_t> value;
+            for (std::uint32_t v : entry.Values) {
+                if (entry.Type == 5) { // RATIONAL v/1
+                    Put32(value, v);
+                    Put32(value, 1);
+                } else if (TypeSize(entry.Type) == 1)
+                    value.push_back(std::uint8_t(v));
+                else if (TypeSize(entry.Type) == 2)
+                    Put16(value, std::uint16_t(v));
+                else
+                    Put32(value, v);
+            }
+            if (value.size() <= 4) {
+                value.resize(4, 0);
+                out.insert(out.end(), value.begin(), value.end());
+            } else {
+                Put32(out, extraStart + std::uint32_t(extra.size()));
+                extra.insert(extra.end(), value.begin(), value.end());
+            }
+        }
+        Put32(out, 0);
+        out.insert(out.end(), extra.begin(), extra.end());
+        return out;
+    }
+
+private:
+    struct TEntry {
+        std::uint16_t Tag, Type;
+        std::vector<std::uint32_t> Values;
+        std::uint32_t LieCount = 0, LieOffset = 0;
+    };
+    static int TypeSize(std::uint16_t type) { return type == 3 || type == 8 ? 2 : type == 4 || type == 9 ? 4 : type == 5 ? 8 : 1; }
+    void Put16(std::vector<std::uint8_t>& out, std::uint16_t v) const
+    {
+        if (FBigEndian)
+            out.insert(out.end(), { std::uint8_t(v >> 8), std::uint8_t(v) });
+        else
+            out.insert(out.end(), { std::uint8_t(v), std::uint8_t(v >> 8) });
+    }
+    void Put32(std::vector<std::uint8_t>& out, std::uint32_t v) const
+    {
+        if (FBigEndian) {
+            Put16(out, std::uint16_t(v >> 16));
+            Put16(out, std::uint16_t(v));
+        } else {
+            Put16(out, std::uint16_t(v));
+            Put16(out, std::uint16_t(v >> 16));
+        }
+    }
+
+    bool FBigEndian;
+    std::vector<std::uint8_t> FData;
+    std::vector<TEntry> FEntries;
+};
+
+constexpr std::uint16_t tShort = 3, tLong = 4, tRational = 5;
+
+// A grey 8-bit strip image of the raw builder: width × height bytes in strips of rows.
+TRawTiff GrayRaw(std::uint32_t width, std::uint32_t height, const std::vector<std::uint8_t>& pixels, bool bigEndian = false)
+{
+    TRawTiff raw(bigEndian);
+    const std::uint32_t offset = raw.AddData(pixels);
+    raw.Add(256, tLong, { width }).Add(257, tLong, { height }).Add(258, tShort, { 8 }).Add(259, tShort, { 1 });
+    raw.Add(262, tShort, { 1 }).Add(273, tLong, { offset }).Add(277, tShort, { 1 });
+    raw.Add(279, tLong, { std::uint32_t(pixels.size()) });
+    return raw;
+}
+
+void Load(TTIFFGraphic& tiff, const std::vector<std::uint8_t>& bytes)
+{
+    TMemoryStream stream(bytes);
+    tiff.LoadStream(stream);
+}
+
+std::vector<TBGRA> Colors(const TTIFFGraphic& tiff)
+{
+    std::vector<TBGRA> colors;
+    const bool alpha = tiff.PixelLayout() == TPixelLayout::pl32Bit;
+    for (int y = 0; y < tiff.Height(); ++y)
+        for (int x = 0; x < tiff.Width(); ++x) {
+            const TRGBQuad quad = tiff.Pixel(x, y);
+            colors.push_back({ quad.Blue, quad.Green, quad.Red, alpha ? tiff.RowAddress(y)[x * 4 + 3] : std::uint8_t(0) });
+        }
+    return colors;
+}
+
+// Largest difference of one channel between the two images (-1 when the sizes differ).
+int MaxDifference(const std::vector<TBGRA>& a, const std::vector<TBGRA>& b)
+{
+    if (a.size() != b.size())
+        return -1;
+    int worst = 0;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        worst = std::max({ worst, std::abs(a[i].B - b[i].B), std::abs(a[i].G - b[i].G), std::abs(a[i].R - b[i].R),
+            std::abs(a[i].A - b[i].A) });
+    return worst;
+}
+
+std::vector<std::uint16_t> RampColorMap(int bits)
+{
+    const int n = 1 << bits;
+    std::vector<std::uint16_t> map(3 * n);
+    for (int i = 0; i < n; ++i) {
+        map[i] = std::uint16_t(i * 65535 / (n - 1));
+        map[n + i] = std::uint16_t(65535 - i * 40000 / n);
+        map[2 * n + i] = std::uint16_t((i * 7919) & 0xFFFF);
+    }
+    return map;
+}
+
+// ---------------------------------------------------------------------------------------
+// Differential: files written by libtiff decode to the colours the conversion rules give
+// from libtiff's own decoded samples.
+
+struct TCase {
+    std::string Name;
+    TTiffPlan Plan;
+    TPixelLayout Layout;
+    int Tolerance = 0; // JPEG: both sides run libjpeg, but not necessarily alike
+};
+
+std::ostream& operator<<(std::ostream& out, const TCase& c) { return out << c.Name; }
+
+std::vector<TCase> DifferentialCases()
+{
+    using enum TPixelLayout;
+    std::vector<TCase> cases;
+    auto add = [&](std::string name, TTiffPlan plan, TPixelLayout layout, int tolerance = 0) {
+        plan.Samples = Pattern(plan, std::uint32_t(cases.size() + 7));
+        cases.push_back({ std::move(name), std::move(plan), layout, tolerance });
+    };
+    const std::pair<const char*, std::uint16_t> compressions[] = { { "None", COMPRESSION_NONE },
+        { "LZW", COMPRESSION_LZW }, { "Deflate", COMPRESSION_ADOBE_DEFLATE }, { "Zip", COMPRESSION_DEFLATE },
+        { "PackBits", COMPRESSION_PACKBITS } };
+    const std::uint32_t stripRows[] = { 0, 1, 3, 5 };
+    int variant = 0;
+    for (bool bigEndian : { false, true })
+        for (const auto& [compressionName, compression] : compressions) {
+            const bool predictable = compression == COMPRESSION_LZW || compression == COMPRESSION_ADOBE_DEFLATE
+                || compression == COMPRESSION_DEFLATE;
+            const std::string suffix = std::string(compressionName) + (bigEndian ? "BE" : "LE");
+            for (int bits : { 1, 2, 4, 8, 16 })
+                for (std::uint16_t photometric : { PHOTOMETRIC_MINISBLACK, PHOTOMETRIC_MINISWHITE }) {
+                    TTiffPlan plan;
+                    plan.Width = 13 + variant % 5;
+                    plan.Height = 7;
+                    plan.RowsPerStrip = stripRows[variant++ % 4];
+                    plan.BitsPerSample = std::uint16_t(bits);
+                    plan.Photometric = photometric;
+                    plan.Compression = compression;
+                    plan.BigEndian = bigEndian;
+                    plan.Predictor = predictable && bits >= 8 ? 2 : 0;
+                    add("Gray" + std::to_string(bits) + (photometric ? "MinIsBlack" : "MinIsWhite") + suffix, plan,
+                        bits == 1 ? pl1Bit : bits <= 4 ? pl4Bit : pl8Bit);
+                }
+            for (int bits : { 1, 2, 4, 8 }) {
+                TTiffPlan plan;
+                plan.Width = 11 + variant % 7;
+                plan.Height = 6;
+                plan.RowsPerStrip = stripRows[variant++ % 4];
+                plan.BitsPerSample = std::uint16_t(bits);
+                plan.Photometric = PHOTOMETRIC_PALETTE;
+                plan.ColorMap = RampColorMap(bits);
+                plan.Compression = compression;
+                plan.BigEndian = bigEndian;
+                add("Palette" + std::to_string(bits) + suffix, plan, bits == 1 ? pl1Bit : bits <= 4 ? pl4Bit : pl8Bit);
+            }
+            for (int bits : { 8, 16 })
+                for (int samples : { 3, 4 })
+                    for (bool predictor : { false, true }) {
+                        if (predictor && !predictable)
+                            continue;
+                        TTiffPlan plan;
+                        plan.Width = 9 + variant % 6;
+                        plan.Height = 5;
+                        plan.RowsPerStrip = stripRows[variant++ % 4];
+                        plan.BitsPerSample = std::uint16_t(bits);
+                        plan.SamplesPerPixel = std::uint16_t(samples);
+                        plan.Photometric = PHOTOMETRIC_RGB;
+                        if (samples == 4)
+                            plan.ExtraSamples = { EXTRASAMPLE_UNASSALPHA };
+                        plan.Compression = compression;
+                        plan.BigEndian = bigEndian;
+                        plan.Predictor = predictor ? 2 : 0;
+                        add(std::string(samples == 3 ? "RGB" : "RGBA") + std::to_string(bits) + (predictor ? "Predictor" : "")
+                                + suffix,
+                            plan, samples == 3 ? pl24Bit : pl32Bit);
+                    }
+            for (int bits : { 8, 16 }) {
+                TTiffPlan plan;
+                plan.Width = 10;
+                plan.Height = 4;
+                plan.RowsPerStrip = stripRows[variant++ % 4];
+                plan.BitsPerSample = std::uint16_t(bits);
+                plan.SamplesPerPixel = 2;
+                plan.ExtraSamples = { EXTRASAMPLE_ASSOCALPHA };
+                plan.Photometric = bits == 8 ? PHOTOMETRIC_MINISWHITE : PHOTOMETRIC_MINISBLACK;
+                plan.Compression = compression;
+                plan.BigEndian = bigEndian;
+                plan.Predictor = predictable ? 2 : 0;
+                add("GrayAlpha" + std::to_string(bits) + suffix, plan, pl8Bit);
+
+                plan.SamplesPerPixel = 4;
+                plan.ExtraSamples.clear();
+                plan.Photometric = PHOTOMETRIC_SEPARATED;
+                add("CMYK" + std::to_string(bits) + suffix, plan, pl24Bit);
+            }
+            TTiffPlan lab;
+            lab.Width = 16;
+            lab.Height = 16;
+            lab.SamplesPerPixel = 3;
+            lab.Photometric = PHOTOMETRIC_CIELAB;
+            lab.Compression = compression;
+            lab.BigEndian = bigEndian;
+            add("Lab8" + suffix, lab, pl24Bit);
+
+            TTiffPlan ycbcr = lab;
+            ycbcr.Photometric = PHOTOMETRIC_YCBCR;
+            ycbcr.SubsamplingH = ycbcr.SubsamplingV = 1;
+            add("YCbCr8" + suffix, ycbcr, pl24Bit);
+
+            TTiffPlan planar = lab;
+            planar.Photometric = PHOTOMETRIC_RGB;
+            planar.Planar = true;
+            planar.RowsPerStrip = 5;
+            planar.Predictor = predictable ? 2 : 0;
+            add("PlanarRGB8" + suffix, planar, pl24Bit);
+            planar.BitsPerSample = 16;
+            planar.SamplesPerPixel = 4;
+            planar.Photometric = PHOTOMETRIC_SEPARATED;
+            add("PlanarCMYK16" + suffix, planar, pl24Bit);
+        }
+    // Fill order 2 for every kind of strip, fax codecs included.
+    for (std::uint16_t compression : { COMPRESSION_NONE, COMPRESSION_LZW, COMPRESSION_PACKBITS, COMPRESSION_ADOBE_DEFLATE,
+             COMPRESSION_CCITTFAX3, COMPRESSION_CCITTRLE, COMPRESSION_CCITTRLEW })
+        for (std::uint16_t fillOrder : { FILLORDER_MSB2LSB, FILLORDER_LSB2MSB })
+            for (bool bigEndian : { false, true }) {
+                TTiffPlan plan;
+                plan.Width = 45;
+                plan.Height = 9;
+                plan.RowsPerStrip = bigEndian ? 4 : 0;
+                plan.BitsPerSample = 1;
+                plan.Photometric = PHOTOMETRIC_MINISWHITE;
+                plan.Compression = compression;
+                plan.FillOrder = fillOrder;
+                plan.BigEndian = bigEndian;
+                add("Bilevel" + std::to_string(compression) + "FillOrder" + std::to_string(fillOrder) + (bigEndian ? "BE" : "LE"),
+                    plan, pl1Bit);
+            }
+    // JPEG: YCbCr with several subsamplings, RGB and grey.
+    const std::pair<int, int> samplings[] = { { 1, 1 }, { 2, 1 }, { 2, 2 } };
+    for (bool bigEndian : { false, true })
+        for (const auto& [h, v] : samplings) {
+            TTiffPlan plan;
+            plan.Width = 40;
+            plan.Height = 37;
+            plan.RowsPerStrip = 16;
+            plan.SamplesPerPixel = 3;
+            plan.Photometric = PHOTOMETRIC_YCBCR;
+            plan.Compression = COMPRESSION_JPEG;
+            plan.SubsamplingH = std::uint16_t(h);
+            plan.SubsamplingV = std::uint16_t(v);
+            plan.BigEndian = bigEndian;
+            add("JPEGYCbCr" + std::to_string(h) + std::to_string(v) + (bigEndian ? "BE" : "LE"), plan, pl24Bit, 0);
+        }
+    TTiffPlan rgbJpeg;
+    rgbJpeg.Width = 33;
+    rgbJpeg.Height = 20;
+    rgbJpeg.RowsPerStrip = 8;
+    rgbJpeg.SamplesPerPixel = 3;
+    rgbJpeg.Photometric = PHOTOMETRIC_RGB;
+    rgbJpeg.Compression = COMPRESSION_JPEG;
+    add("JPEGRGB", rgbJpeg, pl24Bit, 0);
+    TTiffPlan grayJpeg = rgbJpeg;
+    grayJpeg.SamplesPerPixel = 1;
+    grayJpeg.Photometric = PHOTOMETRIC_MINISBLACK;
+    add("JPEGGray", grayJpeg, pl8Bit, 0);
+    return cases;
+}
+
+class TTIFFGraphicMatchesLibTiff : public testing::TestWithParam<TCase> {};
+
+TEST_P(TTIFFGraphicMatchesLibTiff, PixelForPixel)
+{
+    const TCase& c = GetParam();
+    const std::vector<std::uint8_t> bytes = WriteTiff(c.Plan);
+    ASSERT_FALSE(bytes.empty()) << "libtiff could not write the file";
+    std::optional<TDecoded> reference = ReadWithLibTiff(bytes);
+    ASSERT_TRUE(reference && !reference->Samples.empty()) << "libtiff could not read the file";
+    // libtiff's RLEW decoder loses the word alignment after the first row of the files its
+    // own encoder writes; there the samples written are the reference.
+    if (c.Plan.Compression == COMPRESSION_CCITTRLEW)
+        reference->Samples = c.Plan.Samples;
+
+    TTIFFGraphic tiff;
+    Load(tiff, bytes);
+    ASSERT_EQ(tiff.Width(), int(c.Plan.Width));
+    ASSERT_EQ(tiff.Height(), int(c.Plan.Height));
+    EXPECT_EQ(tiff.PixelLayout(), c.Layout);
+    EXPECT_LE(MaxDifference(Colors(tiff), ExpectedColors(*reference)), c.Tolerance);
+}
+
+INSTANTIATE_TEST_SUITE_P(Written, TTIFFGraphicMatchesLibTiff, testing::ValuesIn(DifferentialCases()),
+    [](const testing::TestParamInfo<TCase>& info) { return info.param.Name; });
+
+// ---------------------------------------------------------------------------------------
+// The public TIFF corpora: every file loads or fails with a documented error; where libtiff
+// decodes a file that is inside what the reader supports, the colours must agree.
+
+bool Supported(const TDecoded& d)
+{
+    if (d.Tiled || d.Samples.empty() || d.SamplesPerPixel > 4 || d.SampleFormat == SAMPLEFORMAT_IEEEFP)
+        return false;
+    if (d.Predictor != 1 && !(d.Predictor == 2 && (d.BitsPerSample == 8 || d.BitsPerSample == 16)))
+        return false;
+    switch (d.Compression) {
+    case COMPRESSION_NONE: case COMPRESSION_LZW: case COMPRESSION_ADOBE_DEFLATE: case COMPRESSION_DEFLATE:
+    case COMPRESSION_PACKBITS: case COMPRESSION_CCITTRLE: case COMPRESSION_CCITTRLEW:
+        break;
+    case COMPRESSION_CCITTFAX3:
+        if (d.T4Options & 3)
+            return false;
+        break;
+    case COMPRESSION_JPEG:
+        return d.Planar == 1 && d.BitsPerSample == 8 && (d.SamplesPerPixel == 1 || d.SamplesPerPixel == 3)
+            && d.Photometric != PHOTOMETRIC_SEPARATED;
+    default:
+        return false;
+    }
+    const unsigned bits = d.BitsPerSample;
+    switch (d.Photometric) {
+    case PHOTOMETRIC_MINISWHITE: case PHOTOMETRIC_MINISBLACK:
+        return (bits == 1 || bits == 2 || bits == 4 || bits == 8 || bits == 16)
+            && (d.SamplesPerPixel == 1 || (d.SamplesPerPixel == 2 && d.HasAlpha && bits >= 8));
+    case PHOTOMETRIC_PALETTE:
+        return d.SamplesPerPixel == 1 && bits <= 8 && bits != 3 && bits != 5 && bits != 6 && bits != 7 && !d.Red.empty();
+    case PHOTOMETRIC_RGB:
+        return (bits == 8 || bits == 16) && d.SamplesPerPixel >= 3;
+    case PHOTOMETRIC_SEPARATED:
+        return (bits == 8 || bits == 16) && d.SamplesPerPixel == 4 && d.InkSet == INKSET_CMYK;
+    case PHOTOMETRIC_CIELAB:
+        return bits == 8 && d.SamplesPerPixel == 3;
+    case PHOTOMETRIC_YCBCR:
+        return bits == 8 && d.SamplesPerPixel == 3 && d.SubsamplingH == 1 && d.SubsamplingV == 1;
+    default:
+        return false;
+    }
+}
+
+TEST(TTIFFGraphicCorpus, LoadsOrFailsCleanlyAndMatchesLibTiff)
+{
+    const std::filesystem::path folder = std::filesystem::path(IBI_CORPUS_DIR) / "tiff";
+    if (!std::filesystem::is_directory(folder))
+        GTEST_SKIP() << "no corpus at " << folder;
+    int loaded = 0, compared = 0, failed = 0;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(folder)) {
+        const std::string extension = entry.path().extension().string();
+        if (!entry.is_regular_file() || (extension != ".tif" && extension != ".tiff"))
+            continue;
+        std::ifstream input(entry.path(), std::ios::binary);
+        const std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(input)), std::istreambuf_iterator<char>());
+        SCOPED_TRACE(entry.path().string());
+        TTIFFGraphic tiff;
+        try {
+            Load(tiff, bytes);
+            ++loaded;
+        } catch (const EInvalidGraphic&) {
+            ++failed;
+        } catch (const EGraphicCompression&) {
+            ++failed;
+        } catch (const EColorConversionError&) {
+            ++failed;
+        } catch (const EReadError&) {
+            ++failed;
+        }
+        const std::optional<TDecoded> reference = ReadWithLibTiff(bytes);
+        if (!reference || !Supported(*reference))
+            continue;
+        ++compared;
+        ASSERT_EQ(tiff.Width(), int(reference->Width));
+        ASSERT_EQ(tiff.Height(), int(reference->Height));
+        EXPECT_LE(MaxDifference(Colors(tiff), ExpectedColors(*reference)), 0);
+    }
+    std::cout << "corpus: " << loaded << " loaded, " << failed << " refused, " << compared << " compared with libtiff\n";
+    EXPECT_GT(compared, 20);
+}
+
+// ---------------------------------------------------------------------------------------
+// Behaviour pinned by hand.
+
+TEST(TTIFFGraphic, TiledImageLoadsAsEmptyBitmap)
+{
+    TTiffPlan plan;
+    plan.Width = plan.Height = 40;
+    plan.TileWidth = plan.TileLength = 16;
+    TTIFFGraphic tiff;
+    Load(tiff, WriteTiff(plan));
+    EXPECT_TRUE(tiff.IsEmpty());
+    EXPECT_TRUE(tiff.Properties().Options & optTiled);
+    EXPECT_EQ(tiff.Properties().TileWidth, 16u);
+}
+
+struct TUnsupported {
+    const char* Name;
+    std::vector<std::uint8_t> Bytes;
+};
+
+std::ostream& operator<<(std::ostream& out, const TUnsupported& c) { return out << c.Name; }
+
+std::vector<TUnsupported> UnsupportedCases()
+{
+    std::vector<TUnsupported> cases;
+    const std::vector<std::uint8_t> pixels(16, 0x80);
+    cases.push_back({ "NoCompressionTag", GrayRaw(4, 4, pixels).Remove(259).Bytes() });
+    cases.push_back({ "OldJPEG", GrayRaw(4, 4, pixels).Remove(259).Add(259, tShort, { 6 }).Bytes() });
+    cases.push_back({ "NeXT", GrayRaw(4, 4, pixels).Remove(259).Add(259, tShort, { 32766 }).Bytes() });
+    TTiffPlan g4;
+    g4.Width = 30;
+    g4.BitsPerSample = 1;
+    g4.Photometric = PHOTOMETRIC_MINISWHITE;
+    g4.Compression = COMPRESSION_CCITTFAX4;
+    g4.Samples = Pattern(g4);
+    cases.push_back({ "CCITTG4", WriteTiff(g4) });
+    TTiffPlan g3TwoD = g4;
+    g3TwoD.Compression = COMPRESSION_CCITTFAX3;
+    g3TwoD.T4Options = GROUP3OPT_2DENCODING;
+    cases.push_back({ "CCITTG3TwoDimensional", WriteTiff(g3TwoD) });
+    return cases;
+}
+
+class TTIFFGraphicUnsupported : public testing::TestWithParam<TUnsupported> {};
+
+TEST_P(TTIFFGraphicUnsupported, FailsWithTheNotSupportedMessage)
+{
+    TTIFFGraphic tiff;
+    EXPECT_THAT([&] { Load(tiff, GetParam().Bytes); }, ThrowsMessage<EInvalidGraphic>(StrEq(SNotSupported)));
+}
+
+INSTANTIATE_TEST_SUITE_P(Compressions, TTIFFGraphicUnsupported, testing::ValuesIn(UnsupportedCases()),
+    [](const testing::TestParamInfo<TUnsupported>& info) { return std::string(info.param.Name); });
+
+TEST(TTIFFGraphic, Gray16BigEndianBecomes8BitWithGrayTable)
+{
+    TTiffPlan plan;
+    plan.BitsPerSample = 16;
+    plan.BigEndian = true;
+    plan.Samples = Pattern(plan);
+    TTIFFGraphic tiff;
+    Load(tiff, WriteTiff(plan));
+    ASSERT_EQ(tiff.PixelLayout(), TPixelLayout::pl8Bit);
+    const TColorTable table = tiff.ColorTable();
+    ASSERT_EQ(table.size(), 256u);
+    EXPECT_EQ(table[0], (TRGBQuad { 0, 0, 0, 0 }));
+    EXPECT_EQ(table[200], (TRGBQuad { 200, 200, 200, 0 }));
+    // Samples are swapped before the reduction: 0x1234 in machine order is 4660 → 18.
+    std::uint16_t first;
+    std::memcpy(&first, plan.Samples.data(), 2);
+    EXPECT_EQ(tiff.RowAddress(0)[0], first * 255 / 65535);
+}
+
+TEST(TTIFFGraphic, ColorMapOf48ValuesGives16Entries)
+{
+    TTiffPlan plan;
+    plan.BitsPerSample = 4;
+    plan.Photometric = PHOTOMETRIC_PALETTE;
+    plan.ColorMap = RampColorMap(4);
+    plan.Samples = Pattern(plan);
+    TTIFFGraphic tiff;
+    Load(tiff, WriteTiff(plan));
+    ASSERT_EQ(tiff.PixelLayout(), TPixelLayout::pl4Bit);
+    const TColorTable table = tiff.ColorTable();
+    ASSERT_EQ(table.size(), 16u);
+    EXPECT_EQ(table[15].Red, 255);
+    EXPECT_EQ(table[3].Green, Reduce16(plan.ColorMap[16 + 3]));
+}
+
+TEST(TTIFFGraphic, ColorMapBeyond768ValuesUsesTheFirst256OfEachPlane)
+{
+    // An 8-bit palette whose planes hold 300 values each: entry i of every plane is taken
+    // from its own plane, not from the first 768 values.
+    TRawTiff raw = GrayRaw(3, 1, { 0, 1, 255 });
+    std::vector<std::uint32_t> map(900);
+    for (std::uint32_t i = 0; i < 300; ++i) {
+        map[i] = (i % 256) * 257;
+        map[300 + i] = 65535 - (i % 256) * 257;
+        map[600 + i] = 0x8000;
+    }
+    raw.Remove(262).Add(262, tShort, { 3 }).Add(320, tShort, map);
+    TTIFFGraphic tiff;
+    Load(tiff, raw.Bytes());
+    EXPECT_EQ(tiff.ColorTable().size(), 256u);
+    EXPECT_EQ(tiff.Pixel(0, 0), (TRGBQuad { 127, 255, 0, 0 }));
+    EXPECT_EQ(tiff.Pixel(2, 0), (TRGBQuad { 127, 0, 255, 0 }));
+}
+
+TEST(TTIFFGraphic, UncompressedFileWithPredictorIsUsedUnchanged)
+{
+    const std::vector<std::uint8_t> pixels { 10, 20, 30, 40, 50, 60 };
+    TRawTiff raw = GrayRaw(6, 1, pixels);
+    raw.Add(317, tShort, { 2 });
+    TTIFFGraphic tiff;
+    Load(tiff, raw.Bytes());
+    for (int x = 0; x < 6; ++x)
+        EXPECT_EQ(tiff.RowAddress(0)[x], pixels[x]);
+}
+
+TEST(TTIFFGraphic, RowsPerStripAbsentUnlimitedOrZeroGiveOneStrip)
+{
+    std::vector<std::uint8_t> pixels(5 * 9);
+    for (std::size_t i = 0; i < pixels.size(); ++i)
+        pixels[i] = std::uint8_t(i * 5);
+    for (const std::vector<std::uint32_t>& rows : std::vector<std::vector<std::uint32_t>> { {}, { 0xFFFFFFFF }, { 0 } }) {
+        TRawTiff raw = GrayRaw(5, 9, pixels);
+        if (!rows.empty())
+            raw.Add(278, tLong, rows);
+        TTIFFGraphic tiff;
+        Load(tiff, raw.Bytes());
+        EXPECT_EQ(tiff.Properties().RowsPerStrip, TCardinalArray { 9 });
+        for (int y = 0; y < 9; ++y)
+            EXPECT_EQ(tiff.RowAddress(y)[4], pixels[y * 5 + 4]);
+    }
+}
+
+TEST(TTIFFGraphic, BigEndianYCbCrWithSubsampling21IsAccepted)
+{
+    TRawTiff raw(true);
+    const std::uint32_t offset = raw.AddData(std::vector<std::uint8_t>(4 * 2 * 3, 128));
+    raw.Add(256, tShort, { 4 }).Add(257, tShort, { 2 }).Add(258, tShort, { 8, 8, 8 }).Add(259, tShort, { 1 });
+    raw.Add(262, tShort, { 6 }).Add(273, tLong, { offset }).Add(277, tShort, { 3 }).Add(279, tLong, { 24 });
+    raw.Add(530, tShort, { 2, 1 });
+    TTIFFGraphic tiff;
+    Load(tiff, raw.Bytes());
+    EXPECT_EQ(tiff.Properties().YCbCrSubsampling, (TByteArray { 2, 1 }));
+    EXPECT_EQ(tiff.ColorManager().HorizontalSubsampling(), 2);
+    EXPECT_EQ(tiff.ColorManager().VerticalSubsampling(), 1);
+    EXPECT_EQ(tiff.Pixel(0, 0), (TRGBQuad { 128, 128, 128, 0 }));
+}
+
+TEST(TTIFFGraphic, MinIsWhiteBilevelHasWhiteFirstEntry)
+{
+    TTiffPlan plan;
+    plan.BitsPerSample = 1;
+    plan.Photometric = PHOTOMETRIC_MINISWHITE;
+    plan.Samples = Pattern(plan);
+    TTIFFGraphic tiff;
+    Load(tiff, WriteTiff(plan));
+    ASSERT_EQ(tiff.PixelLayout(), TPixelLayout::pl1Bit);
+    EXPECT_EQ(tiff.ColorTable()[0], (TRGBQuad { 255, 255, 255, 0 }));
+    EXPECT_EQ(tiff.ColorTable()[1], (TRGBQuad { 0, 0, 0, 0 }));
+}
+
+TEST(TTIFFGraphic, ReadImageInfoReachesLaterDirectories)
+{
+    QuietLibTiff();
+    TMemFile file;
+    TIFF* tif = TIFFClientOpen("mem", "w", &file, TMemFile::Read, TMemFile::Write, TMemFile::Seek, TMemFile::Close,
+        TMemFile::Size, TMemFile::Map, TMemFile::Unmap);
+    ASSERT_NE(tif, nullptr);
+    for (std::uint32_t width : { 7u, 19u }) {
+        TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, width);
+        TIFFSetField(tif, TIFFTAG_IMAGELENGTH, 3u);
+        TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 8);
+        TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISBLACK);
+        TIFFSetField(tif, TIFFTAG_XRESOLUTION, 100.0f);
+        TIFFSetField(tif, TIFFTAG_RESOLUTIONUNIT, width == 7 ? RESUNIT_INCH : RESUNIT_CENTIMETER);
+        std::vector<std::uint8_t> data(width * 3, 9);
+        TIFFWriteEncodedStrip(tif, 0, data.data(), tmsize_t(data.size()));
+        TIFFWriteDirectory(tif);
+    }
+    TIFFClose(tif);
+    TMemoryStream stream(file.Bytes);
+    TTIFFGraphic tiff;
+    ASSERT_TRUE(tiff.ReadImageInfo(stream, 1));
+    EXPECT_EQ(tiff.Properties().Width, 19u);
+    EXPECT_FLOAT_EQ(tiff.Properties().XResolution, 254.0f);
+    EXPECT_EQ(tiff.Properties().Version, 42u);
+    ASSERT_TRUE(tiff.ReadImageInfo(stream, 0));
+    EXPECT_EQ(tiff.Properties().Width, 7u);
+    EXPECT_FLOAT_EQ(tiff.Properties().XResolution, 100.0f);
+    EXPECT_FALSE(tiff.ReadImageInfo(stream, 2));
+}
+
+TEST(TTIFFGraphic, OffsetsCountFromWhereLoadingStarted)
+{
+    const std::vector<std::uint8_t> file = GrayRaw(2, 2, { 1, 2, 3, 4 }, true).Bytes();
+    std::vector<std::uint8_t> bytes { 'j', 'u', 'n', 'k', '!' };
+    bytes.insert(bytes.end(), file.begin(), file.end());
+    TMemoryStream stream(bytes);
+    stream.SetPosition(5);
+    EXPECT_TRUE(TTIFFGraphic::CanReadStream(stream));
+    EXPECT_EQ(stream.Position(), 5);
+    TTIFFGraphic tiff;
+    tiff.LoadStream(stream);
+    EXPECT_EQ(tiff.RowAddress(1)[1], 4);
+    EXPECT_TRUE(tiff.Properties().Options & optBigEndian);
+}
+
+TEST(TTIFFGraphic, CanReadStreamChecksHeaderAndKeepsPosition)
+{
+    const std::vector<std::uint8_t> good = GrayRaw(2, 2, { 1, 2, 3, 4 }).Bytes();
+    std::vector<std::uint8_t> wrongNumber = good;
+    wrongNumber[2] = 43;
+    std::vector<std::uint8_t> farOffset = good;
+    farOffset[7] = 0x7F;
+    const std::vector<std::uint8_t> shortFile(good.begin(), good.begin() + 8);
+    const std::vector<std::uint8_t> bmp { 'B', 'M', 42, 0, 8, 0, 0, 0, 0, 0 };
+    for (const auto& [bytes, expected] : std::vector<std::pair<std::vector<std::uint8_t>, bool>> {
+             { good, true }, { wrongNumber, false }, { farOffset, false }, { shortFile, false }, { bmp, false } }) {
+        TMemoryStream stream(bytes);
+        EXPECT_EQ(TTIFFGraphic::CanReadStream(stream), expected);
+        EXPECT_EQ(stream.Position(), 0);
+    }
+}
+
+TEST(TTIFFGraphic, SaveStreamWritesNothing)
+{
+    TTIFFGraphic tiff;
+    Load(tiff, GrayRaw(2, 2, { 1, 2, 3, 4 }).Bytes());
+    TMemoryStream out;
+    tiff.SaveStream(out);
+    EXPECT_EQ(out.Size(), 0);
+}
+
+TEST(TTIFFGraphic, ReportsStagesAndOneProgressStepPerRow)
+{
+    TTIFFGraphic tiff;
+    std::vector<std::string> stages;
+    int rows = 0, lastPercent = -1;
+    TRect lastRect;
+    tiff.OnProgress = [&](TGraphic&, TProgressStage stage, int percent, bool, const TRect& rect, const std::string& message) {
+        if (stage == TProgressStage::psRunning) {
+            ++rows;
+            lastPercent = percent;
+            lastRect = rect;
+        } else
+            stages.push_back((stage == TProgressStage::psStarting ? "start " : "end ") + message);
+    };
+    std::vector<std::uint8_t> pixels(3 * 7, 1);
+    Load(tiff, GrayRaw(3, 7, pixels).Bytes());
+    EXPECT_EQ(rows, 7);
+    EXPECT_EQ(lastPercent, 100);
+    EXPECT_EQ(lastRect, (TRect { 0, 6, 3, 7 }));
+    EXPECT_THAT(stages, testing::ElementsAre("start Preparing...", "end ", "start Transfering...", "end "));
+}
+
+// ---------------------------------------------------------------------------------------
+// Files that lie: each is refused with its documented error or loads what it can, without
+// reading out of bounds or allocating without limit.
+
+struct TLyingFile {
+    const char* Name;
+    std::vector<std::uint8_t> Bytes;
+    const char* Message; // nullptr: loads
+};
+
+std::ostream& operator<<(std::ostream& out, const TLyingFile& c) { return out << c.Name; }
+
+std::vector<TLyingFile> LyingFiles()
+{
+    std::vector<TLyingFile> cases;
+    const std::vector<std::uint8_t> pixels(4 * 4, 0x40);
+    auto gray = [&] { return GrayRaw(4, 4, pixels); };
+    cases.push_back({ "StripOffsetBeyondEnd", gray().Remove(273).Add(273, tLong, { 0x7FFFFFF0 }).Bytes(), nullptr });
+    cases.push_back({ "StripCountBeyondEnd", gray().Remove(279).Add(279, tLong, { 0xFFFFFFF0 }).Bytes(), nullptr });
+    cases.push_back({ "StripOffsetsCountBeyondEnd", gray().Remove(273).AddLie(273, tLong, 0x40000000, 8).Bytes(), "Stream read error" });
+    cases.push_back({ "HugeWidthTimesBits", gray().Remove(256).Remove(258).Add(256, tLong, { 0xFFFFFFFF }).Add(258, tShort, { 16 }).Bytes(),
+        SInvalidTIFF });
+    cases.push_back({ "MorePixelsThanAllowed", gray().Remove(256).Remove(257).Add(256, tLong, { 1 << 15 }).Add(257, tLong, { (1 << 13) + 1 }).Bytes(),
+        SInvalidTIFF });
+    cases.push_back({ "ZeroWidth", gray().Remove(256).Add(256, tLong, { 0 }).Bytes(), SInvalidTIFF });
+    cases.push_back({ "SamplesPerPixelAbove255", gray().Remove(277).Add(277, tLong, { 257 }).Bytes(), SBadSampleCount });
+    cases.push_back({ "RGBWithOneSample", gray().Remove(262).Add(262, tShort, { 2 }).Bytes(), SBadSampleCount });
+    cases.push_back({ "PaletteAlphaWithOneSample",
+        gray().Remove(262).Add(262, tShort, { 3 }).Add(338, tShort, { 2 }).Bytes(), nullptr });
+    cases.push_back({ "ThreeBitGray", gray().Remove(258).Add(258, tShort, { 3 }).Bytes(), SBadColorDepth });
+    cases.push_back({ "ZeroBitGray", gray().Remove(258).Add(258, tShort, { 0 }).Bytes(), SBadColorDepth });
+    cases.push_back({ "TransparencyMask", gray().Remove(262).Add(262, tShort, { 4 }).Bytes(), SConversionFailed });
+    cases.push_back({ "BadSubsampling", gray().Remove(262).Remove(277).Add(262, tShort, { 6 }).Add(277, tShort, { 3 })
+                          .Add(530, tShort, { 3, 1 }).Bytes(), SBadSubSampling });
+    cases.push_back({ "ZeroLumaWeight", gray().Remove(262).Remove(277).Add(262, tShort, { 6 }).Add(277, tShort, { 3 })
+                          .Add(529, tRational, { 0, 0, 0 }).Add(530, tShort, { 1, 1 }).Bytes(), nullptr });
+    cases.push_back({ "DirectoryBeyondEnd", [&] { auto b = gray().Bytes(); b[4] = 0xF0; b[5] = 0xFF; return b; }(), "Stream read error" });
+    cases.push_back({ "TruncatedHeader", { 'I', 'I', 42, 0, 8 }, "Stream read error" });
+    cases.push_back({ "Version43", [&] { auto b = gray().Bytes(); b[2] = 43; return b; }(), SInvalidTIFF });
+    cases.push_back({ "ColorMapBeyondEnd", gray().Remove(262).Add(262, tShort, { 3 }).AddLie(320, tShort, 768, 0xFFFF0000).Bytes(),
+        "Stream read error" });
+    cases.push_back({ "ColorMapTooShort", gray().Remove(262).Add(262, tShort, { 3 }).Add(320, tShort, { 1, 2 }).Bytes(), nullptr });
+    return cases;
+}
+
+class TTIFFGraphicLyingFile : public testing::TestWithParam<TLyingFile> {};
+
+TEST_P(TTIFFGraphicLyingFile, IsRefusedOrLoadsSafely)
+{
+    const TLyingFile& c = GetParam();
+    TTIFFGraphic tiff;
+    if (!c.Message) {
+        EXPECT_NO_THROW(Load(tiff, c.Bytes));
+        return;
+    }
+    try {
+        Load(tiff, c.Bytes);
+        ADD_FAILURE() << "loaded";
+    } catch (const Exception& error) {
+        EXPECT_STREQ(error.what(), c.Message);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Malformed, TTIFFGraphicLyingFile, testing::ValuesIn(LyingFiles()),
+    [](const testing::TestParamInfo<TLyingFile>& info) { return std::string(info.param.Name); });
+
+TEST(TTIFFGraphic, StripWithoutByteCountTakesTheRestOfTheFile)
+{
+    TTiffPlan plan;
+    plan.Width = 9;
+    plan.Height = 9;
+    plan.RowsPerStrip = 4;
+    plan.Compression = COMPRESSION_LZW;
+    plan.Samples = Pattern(plan);
+    const std::vector<std::uint8_t> bytes = WriteTiff(plan);
+    TTIFFGraphic reference;
+    Load(reference, bytes);
+    // Keep only the first byte count: the two later strips take the rest of the file.
+    TMemoryStream stream(bytes);
+    TTIFFGraphic info;
+    ASSERT_TRUE(info.ReadImageInfo(stream, 0));
+    std::vector<std::uint8_t> patched = bytes;
+    const std::uint32_t ifd = info.Properties().FirstIFD;
+    const std::uint16_t count = std::uint16_t(patched[ifd] | patched[ifd + 1] << 8);
+    bool found = false;
+    for (std::uint32_t i = 0; i < count; ++i) {
+        std::uint8_t* entry = patched.data() + ifd + 2 + i * 12;
+        if ((entry[0] | entry[1] << 8) == 279) {
+            std::uint32_t offset;
+            std::memcpy(&offset, entry + 8, 4);
+            std::uint32_t first;
+            std::memcpy(&first, patched.data() + offset, 4);
+            entry[4] = 1; // count 1: the value now lives inside the entry
+            std::memcpy(entry + 8, &first, 4);
+            found = true;
+        }
+    }
+    ASSERT_TRUE(found);
+    TTIFFGraphic tiff;
+    Load(tiff, patched);
+    EXPECT_EQ(Colors(tiff), Colors(reference));
+}
+
+} // namespace
