@@ -532,8 +532,9 @@ TEST_F(TFbStatementTest, EverySqlTypeRoundTrips)
                 "TIMESTAMP '2023-03-15 12:00:00', 'memo text', x'00FF10')");
     session.Run(R"(INSERT INTO kinds ("id") VALUES (2))");
     // A blob longer than one segment.
-    session.Run("EXECUTE BLOCK AS declare b blob sub_type text = ''; declare i int = 0; begin "
-                "while (i < 5000) do begin b = b || 'abcdefghijklmnopqrst'; i = i + 1; end "
+    session.Run("EXECUTE BLOCK AS declare b blob sub_type text = ''; declare i int = 0; "
+                "declare s varchar(1000) = ''; begin s = lpad('', 1000, 'abcdefghijklmnopqrst'); "
+                "while (i < 100) do begin b = b || s; i = i + 1; end "
                 "insert into kinds (\"id\", \"memo\") values (3, :b); end");
     session.Query.SetSQL(R"(SELECT * FROM kinds ORDER BY "id")");
     session.Query.Open(true);
