@@ -170,6 +170,14 @@ void DecodeRle(TBitmap& bitmap, TByteReader data, bool fourBit)
 
 void LoadBmpStream(TBitmap& bitmap, TStream& stream)
 {
+    // A file already in memory is read in place; other streams are copied first.
+    if (auto* source = dynamic_cast<TMemoryStream*>(&stream)) {
+        const std::int64_t position = std::clamp<std::int64_t>(source->Position(), 0, source->Size());
+        const auto bytes = source->Bytes().subspan(static_cast<std::size_t>(position));
+        source->Seek(0, TSeekOrigin::soEnd);
+        LoadBmpBytes(bitmap, bytes);
+        return;
+    }
     TMemoryStream memory;
     memory.LoadFromStream(stream);
     LoadBmpBytes(bitmap, memory.Bytes());
