@@ -6,7 +6,9 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QFileDialog>
+#include <QFocusEvent>
 #include <QFontDatabase>
+#include <QFontMetrics>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -14,6 +16,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTimer>
+#include <QVBoxLayout>
 
 #include <algorithm>
 
@@ -21,6 +24,7 @@ namespace {
 
 constexpr int ClientWidth = 428;
 constexpr int ClientHeight = 305;
+constexpr int ButtonTextWidth = 82 - 14; // the buttons' width less the style's frame and margins
 
 const char* const TypeCaptions[KindCount] = {
     "Poster", "Screenshot", "Front Cover", "CD Cover", "Both Covers (_1 = Front, _2 = CD)" };
@@ -47,11 +51,17 @@ T* MakeControl(QWidget* parent, const char* name, int left, int top, int width, 
 
 QFont DialogFont()
 {
-    // 8 points at 96 pixels per inch, whatever the screen says.
+    // 8 points at 96 pixels per inch, whatever the screen says. Tahoma is narrow; a wider
+    // stand-in is condensed until the longest button caption fits its button with room to spare.
     QFont font(QFontDatabase::families().contains(QStringLiteral("Tahoma"))
             ? QStringLiteral("Tahoma")
             : QFontDatabase::systemFont(QFontDatabase::GeneralFont).family());
     font.setPixelSize(11);
+    for (const int stretch : { 100, 94, 88, 82, 76 }) {
+        font.setStretch(stretch);
+        if (QFontMetrics(font).horizontalAdvance(QString::fromUtf8(SProcessImages)) <= ButtonTextWidth)
+            break;
+    }
     return font;
 }
 
@@ -82,10 +92,14 @@ TForm1::TForm1(QWidget* parent)
     TypeGroup = MakeControl<QGroupBox>(this, "TypeGroup", 8, 154, 329, 100);
     TypeGroup->setTitle(QStringLiteral("Image type:"));
     // One column, the items spread evenly below the caption.
+    auto* typeLayout = new QVBoxLayout(TypeGroup);
+    typeLayout->setContentsMargins(8, 0, 8, 0);
+    typeLayout->setSpacing(0);
     for (int index = 0; index < KindCount; ++index) {
         auto* item = new QRadioButton(QString::fromUtf8(TypeCaptions[index]), TypeGroup);
         item->setObjectName(QStringLiteral("TypeItem%1").arg(index));
-        item->setGeometry(8, 17 + index * 16, 313, 16);
+        item->installEventFilter(this);
+        typeLayout->addWidget(item, 1);
         TypeItems[index] = item;
     }
     TypeItems[0]->setChecked(true);
@@ -155,6 +169,19 @@ void TForm1::GoBtnClick()
     FPassRunning = false;
     if (FCloseRequested)
         QTimer::singleShot(0, this, &QWidget::close);
+}
+
+bool TForm1::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() == QEvent::FocusIn) {
+        const Qt::FocusReason reason = static_cast<QFocusEvent*>(event)->reason();
+        auto* item = qobject_cast<QRadioButton*>(watched);
+        const int checked = KindIndex();
+        if (item && !item->isChecked() && (reason == Qt::TabFocusReason || reason == Qt::BacktabFocusReason)
+            && TypeItems[checked]->isChecked())
+            TypeItems[checked]->setFocus(reason);
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 void TForm1::closeEvent(QCloseEvent* event)

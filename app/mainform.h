@@ -56,6 +56,8 @@ public slots:
     void GoBtnClick();
 
 protected:
+    // Tabbing into the radio group lands on its checked item.
+    bool eventFilter(QObject* watched, QEvent* event) override;
     // Closing while a pass runs lets the pass stop and commit first; the window closes after.
     void closeEvent(QCloseEvent* event) override;
 

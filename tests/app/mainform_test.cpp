@@ -1,0 +1,358 @@
+// The dialog on Qt's offscreen platform.
+#include "app/mainform.h"
+
+#include "base/warning.h"
+#include "importtestsupport.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QFileDialog>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTest>
+#include <QTimer>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <set>
+
+using namespace importtest;
+
+namespace {
+
+class TQtEnvironment : public testing::Environment {
+public:
+    void SetUp() override
+    {
+        static int argc = 1;
+        static char name[] = "mainform_test";
+        static char* argv[] = { name, nullptr };
+        FApplication = std::make_unique<QApplication>(argc, argv);
+    }
+    void TearDown() override { FApplication.reset(); }
+
+private:
+    std::unique_ptr<QApplication> FApplication;
+};
+const auto* const QtEnvironment = testing::AddGlobalTestEnvironment(new TQtEnvironment);
+
+struct TShownBox {
+    QString Title, Text;
+    QMessageBox::Icon Icon;
+    QMessageBox::StandardButtons Buttons;
+    bool OwnedByForm;
+};
+
+// Answers every modal window that opens while it lives: records and accepts message
+// boxes, hands file dialogs to a handler.
+class TModalAnswerer {
+public:
+    explicit TModalAnswerer(QWidget* form, std::function<void(QFileDialog&)> fileDialog = {})
+        : FForm(form), FFileDialog(std::move(fileDialog))
+    {
+        QObject::connect(&FTimer, &QTimer::timeout, [this] { Answer(); });
+        FTimer.start(5);
+    }
+    std::vector<TShownBox> Boxes;
+
+private:
+    void Answer()
+    {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (auto* box = qobject_cast<QMessageBox*>(modal)) {
+            Boxes.push_back({ box->windowTitle(), box->text(), box->icon(), box->standardButtons(),
+                box->parentWidget() == FForm });
+            box->accept();
+        } else if (auto* dialog = qobject_cast<QFileDialog*>(modal)) {
+            if (FFileDialog)
+                FFileDialog(*dialog);
+            else
+                dialog->reject();
+        }
+    }
+    QWidget* FForm;
+    std::function<void(QFileDialog&)> FFileDialog;
+    QTimer FTimer;
+};
+
+struct TControlCase {
+    const char* Name;
+    QRect Geometry;
+    const char* Text;
+};
+
+TEST(TForm1, LaysOutEveryControl)
+{
+    TForm1 form;
+    form.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
+    EXPECT_EQ(form.objectName(), "Form1");
+    EXPECT_EQ(form.windowTitle(), "Images by id");
+    EXPECT_EQ(form.size(), QSize(428, 305));
+    EXPECT_EQ(form.minimumSize(), form.maximumSize()) << "fixed size";
+    EXPECT_FALSE(form.windowFlags() & Qt::WindowMinimizeButtonHint);
+    EXPECT_FALSE(form.windowFlags() & Qt::WindowMaximizeButtonHint);
+    EXPECT_TRUE(form.windowFlags() & Qt::WindowCloseButtonHint);
+
+    const TControlCase controls[] = {
+        { "DBEdit", { 8, 27, 329, 21 }, "" }, { "DBBrowseBtn", { 343, 25, 82, 25 }, "Browse" },
+        { "ImgEdit", { 8, 73, 329, 21 }, "" }, { "ImgBrowseBtn", { 343, 71, 82, 25 }, "Browse" },
+        { "ThumbsEdit", { 8, 119, 329, 21 }, "" }, { "ThumbsBrowseBtn", { 342, 117, 82, 25 }, "Browse" },
+        { "TypeGroup", { 8, 154, 329, 100 }, "Image type:" },
+        { "RemCheck", { 8, 260, 329, 17 }, "Remove existing images" },
+        { "SetCheck", { 8, 279, 329, 17 }, "Set folder" }, { "GoBtn", { 343, 271, 82, 25 }, "Process images" } };
+    for (const TControlCase& control : controls) {
+        auto* widget = form.findChild<QWidget*>(control.Name);
+        ASSERT_NE(widget, nullptr) << control.Name;
+        EXPECT_EQ(widget->parentWidget(), &form) << control.Name;
+        EXPECT_EQ(widget->geometry(), control.Geometry) << control.Name;
+        QString text;
+        if (auto* edit = qobject_cast<QLineEdit*>(widget))
+            text = edit->text();
+        else if (auto* button = qobject_cast<QAbstractButton*>(widget))
+            text = button->text();
+        else if (auto* group = qobject_cast<QGroupBox*>(widget))
+            text = group->title();
+        EXPECT_EQ(text, control.Text) << control.Name;
+        EXPECT_TRUE(widget->isEnabled()) << control.Name;
+    }
+    // Labels start where laid out and are never narrower than their text.
+    const TControlCase labels[] = { { "Label4", { 8, 8, 17, 13 }, "DB:" }, { "Label3", { 8, 54, 65, 13 }, "Image folder:" },
+        { "Label1", { 8, 100, 88, 13 }, "Thumbnails folder:" } };
+    for (const TControlCase& expected : labels) {
+        auto* label = form.findChild<QLabel*>(expected.Name);
+        ASSERT_NE(label, nullptr) << expected.Name;
+        EXPECT_EQ(label->text(), expected.Text);
+        EXPECT_EQ(label->pos(), expected.Geometry.topLeft());
+        EXPECT_GE(label->width(), std::max(expected.Geometry.width(), label->sizeHint().width()));
+    }
+
+    const char* items[] = { "Poster", "Screenshot", "Front Cover", "CD Cover", "Both Covers (_1 = Front, _2 = CD)" };
+    for (int index = 0; index < KindCount; ++index) {
+        EXPECT_EQ(form.TypeItems[index]->text(), items[index]);
+        EXPECT_EQ(form.TypeItems[index]->parentWidget(), form.TypeGroup);
+        EXPECT_EQ(form.TypeItems[index]->isChecked(), index == 0);
+        EXPECT_TRUE(form.TypeGroup->contentsRect().contains(form.TypeItems[index]->geometry())) << index;
+        EXPECT_GE(form.TypeItems[index]->width(), form.TypeItems[index]->sizeHint().width()) << index;
+    }
+    EXPECT_FALSE(form.RemCheck->isChecked());
+    EXPECT_FALSE(form.SetCheck->isChecked());
+    EXPECT_EQ(form.KindIndex(), 0);
+    form.TypeItems[3]->setChecked(true);
+    EXPECT_EQ(form.KindIndex(), 3);
+    EXPECT_FALSE(form.TypeItems[0]->isChecked()) << "one choice at a time";
+}
+
+TEST(TForm1, UsesAnEightPointDialogFont)
+{
+    TForm1 form;
+    EXPECT_EQ(form.font().pixelSize(), 11);
+    EXPECT_EQ(form.GoBtn->font().pixelSize(), 11);
+    // Every button caption fits its button.
+    for (QPushButton* button : { form.GoBtn, form.DBBrowseBtn, form.ImgBrowseBtn, form.ThumbsBrowseBtn })
+        EXPECT_LE(button->fontMetrics().horizontalAdvance(button->text()), button->width() - 12)
+            << button->objectName().toStdString();
+}
+
+TEST(TForm1, TabsInItsOwnOrderStartingAtTheImageFolder)
+{
+    TForm1 form;
+    form.show();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&form));
+    EXPECT_EQ(QApplication::focusWidget(), form.ImgEdit);
+    const std::vector<QWidget*> expected { form.ImgBrowseBtn, form.TypeItems[0], form.GoBtn, form.DBEdit,
+        form.DBBrowseBtn, form.RemCheck, form.SetCheck, form.ThumbsEdit, form.ThumbsBrowseBtn, form.ImgEdit };
+    std::vector<QWidget*> visited;
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        visited.push_back(QApplication::focusWidget());
+    }
+    EXPECT_EQ(visited, expected);
+    // The radio group is one stop: its checked item.
+    form.TypeItems[2]->setChecked(true);
+    form.ImgBrowseBtn->setFocus();
+    QTest::keyClick(form.ImgBrowseBtn, Qt::Key_Tab);
+    EXPECT_EQ(QApplication::focusWidget(), form.TypeItems[2]);
+    QTest::keyClick(form.TypeItems[2], Qt::Key_Tab);
+    EXPECT_EQ(QApplication::focusWidget(), form.GoBtn);
+    QTest::keyClick(form.GoBtn, Qt::Key_Backtab);
+    EXPECT_EQ(QApplication::focusWidget(), form.TypeItems[2]);
+}
+
+TEST(TForm1, CancelledBrowsersLeaveTheTextsAlone)
+{
+    TForm1 form;
+    form.show();
+    const std::pair<QPushButton*, QLineEdit*> browsers[] = { { form.DBBrowseBtn, form.DBEdit },
+        { form.ImgBrowseBtn, form.ImgEdit }, { form.ThumbsBrowseBtn, form.ThumbsEdit } };
+    for (const auto& [button, edit] : browsers) {
+        edit->setText("typed by hand");
+        int dialogs = 0;
+        TModalAnswerer answerer(&form, [&](QFileDialog& dialog) {
+            ++dialogs;
+            dialog.reject();
+        });
+        button->click();
+        EXPECT_EQ(dialogs, 1);
+        EXPECT_EQ(edit->text(), "typed by hand");
+    }
+}
+
+TEST(TForm1, BrowsersPutTheFullPathIntoTheEdit)
+{
+    TTempFolder folder;
+    WriteBytes(folder / "cat.fdb", "x");
+    MakeFolder(folder / "covers");
+    TForm1 form;
+    form.show();
+    {
+        TModalAnswerer answerer(&form, [&](QFileDialog& dialog) {
+            dialog.setDirectory(QString::fromStdString(folder.Path()));
+            dialog.selectFile("covers");
+            static_cast<QDialog&>(dialog).accept(); // public in QDialog
+        });
+        form.ImgBrowseBtn->click();
+    }
+    EXPECT_EQ(form.ImgEdit->text().toStdString(), folder / "covers") << "no final slash";
+    {
+        TModalAnswerer answerer(&form, [&](QFileDialog& dialog) {
+            dialog.setDirectory(QString::fromStdString(folder.Path()));
+            dialog.selectFile("cat.fdb");
+            static_cast<QDialog&>(dialog).accept(); // public in QDialog
+        });
+        form.DBBrowseBtn->click();
+    }
+    EXPECT_EQ(form.DBEdit->text().toStdString(), folder / "cat.fdb");
+}
+
+class TForm1Pass : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        std::string reason;
+        if (!CreateCatalogue(Folder / "cat.fdb", { { 1, 1 }, { 2, 2 } }, reason))
+            GTEST_SKIP() << "no embedded Firebird: " << reason;
+        MakeFolder(Folder / "images");
+        Form.DBEdit->setText(QString::fromStdString(Folder / "cat.fdb"));
+        Form.ImgEdit->setText(QString::fromStdString(Folder / "images"));
+        Form.show();
+    }
+
+    TTempFolder Folder;
+    TForm1 Form;
+};
+
+TEST_F(TForm1Pass, ButtonIsBusyWithDotsDuringThePass)
+{
+    for (int i = 0; i < 300; ++i)
+        WriteBytes(Folder / ("images/note" + std::to_string(i) + ".txt"), "x");
+    std::set<QString> captions;
+    std::set<bool> enabled;
+    std::set<bool> otherControls;
+    QTimer watcher;
+    QObject::connect(&watcher, &QTimer::timeout, [&] {
+        captions.insert(Form.GoBtn->text());
+        enabled.insert(Form.GoBtn->isEnabled());
+        otherControls.insert(Form.ImgEdit->isEnabled() && Form.TypeGroup->isEnabled() && Form.DBBrowseBtn->isEnabled());
+    });
+    watcher.start(0);
+    Form.GoBtn->click();
+    watcher.stop();
+    EXPECT_EQ(Form.LastResult().Outcome, TImportOutcome::ioCompleted);
+    EXPECT_EQ(enabled, std::set<bool> { false });
+    EXPECT_EQ(otherControls, std::set<bool> { true });
+    EXPECT_TRUE(captions.contains("Working"));
+    EXPECT_TRUE(captions.contains("Working."));
+    EXPECT_TRUE(captions.contains("Working....."));
+    EXPECT_FALSE(captions.contains("Process images"));
+    EXPECT_EQ(Form.GoBtn->text(), "Process images");
+    EXPECT_TRUE(Form.GoBtn->isEnabled());
+}
+
+TEST_F(TForm1Pass, ErrorBoxShowsTheMessageAndTheButtonComesBack)
+{
+    WriteBytes(Folder / "broken.fdb", "not a database");
+    Form.DBEdit->setText(QString::fromStdString(Folder / "broken.fdb"));
+    TModalAnswerer answerer(&Form);
+    Form.GoBtn->click();
+    ASSERT_EQ(answerer.Boxes.size(), 1u);
+    const TShownBox& box = answerer.Boxes[0];
+    EXPECT_EQ(box.Title, "Error");
+    EXPECT_EQ(box.Text.toStdString(), Form.LastResult().Message);
+    EXPECT_FALSE(box.Text.isEmpty());
+    EXPECT_EQ(box.Icon, QMessageBox::NoIcon);
+    EXPECT_EQ(box.Buttons, QMessageBox::Ok);
+    EXPECT_TRUE(box.OwnedByForm);
+    EXPECT_EQ(Form.GoBtn->text(), "Process images");
+    EXPECT_TRUE(Form.GoBtn->isEnabled());
+}
+
+TEST_F(TForm1Pass, CoversWithoutThumbnailsFolderAreRefused)
+{
+    Form.TypeItems[4]->setChecked(true);
+    TModalAnswerer answerer(&Form);
+    Form.GoBtn->click();
+    ASSERT_EQ(answerer.Boxes.size(), 1u);
+    EXPECT_EQ(answerer.Boxes[0].Title, "Error");
+    EXPECT_EQ(answerer.Boxes[0].Text, "Thumbnails folder must be set!");
+    EXPECT_EQ(Form.LastResult().Outcome, TImportOutcome::ioNoThumbsFolder);
+}
+
+TEST_F(TForm1Pass, ClosingDuringThePassStopsItCommitsAndThenCloses)
+{
+    for (int i = 1; i <= 2; ++i)
+        WriteJpeg(Folder / ("images/" + std::to_string(i) + ".jpg"), 8, 8);
+    for (int i = 0; i < 50; ++i)
+        WriteBytes(Folder / ("images/note" + std::to_string(i) + ".txt"), "x");
+    int ticks = 0;
+    QTimer closer;
+    QObject::connect(&closer, &QTimer::timeout, [&] {
+        if (++ticks == 20)
+            Form.close();
+    });
+    closer.start(0);
+    Form.GoBtn->click();
+    closer.stop();
+    EXPECT_EQ(Form.LastResult().Outcome, TImportOutcome::ioStopped);
+    EXPECT_LT(Form.LastResult().Stats.Entries, 54u);
+    EXPECT_TRUE(Form.isVisible()) << "the window waits for the pass";
+    const int committed = std::stoi(Query(Folder / "cat.fdb", "SELECT COUNT(*) FROM images").at(0).at(0));
+    EXPECT_EQ(committed, int(Form.LastResult().Stats.Imported));
+    QTRY_VERIFY_WITH_TIMEOUT(!Form.isVisible(), 2000);
+    EXPECT_TRUE(!Form.isVisible());
+}
+
+TEST(TForm1, ShowsLibraryWarningsInAWarningBox)
+{
+    TForm1 form;
+    form.show();
+    TModalAnswerer answerer(&form);
+    ShowWarning("Something to know.");
+    ASSERT_EQ(answerer.Boxes.size(), 1u);
+    EXPECT_EQ(answerer.Boxes[0].Title, "Warning");
+    EXPECT_EQ(answerer.Boxes[0].Text, "Something to know.");
+}
+
+// Saves a picture of the dialog when IBI_SCREENSHOT names a file (run under a display).
+TEST(TForm1, Screenshot)
+{
+    const char* target = std::getenv("IBI_SCREENSHOT");
+    if (!target)
+        GTEST_SKIP() << "IBI_SCREENSHOT not set";
+    TForm1 form;
+    form.DBEdit->setText("/home/user/catalogue/movies.fdb");
+    form.TypeItems[4]->setChecked(true);
+    form.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
+    QTest::qWait(200);
+    EXPECT_TRUE(form.grab().save(target));
+}
+
+} // namespace
