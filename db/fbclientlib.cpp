@@ -420,7 +420,11 @@ void TFbLibrary::RaiseError(TFbErrorClass errorClass, TIscStatus status)
 void TFbLibrary::AttachDatabase(const std::string& fileName, TFbHandle& dbHandle,
     const std::string& params, char separator)
 {
-    const std::string dpb = BuildDPB(params, separator);
+    AttachDatabaseDPB(fileName, dbHandle, BuildDPB(params, separator));
+}
+
+void TFbLibrary::AttachDatabaseDPB(const std::string& fileName, TFbHandle& dbHandle, const std::string& dpb)
+{
     std::scoped_lock lock(FLock);
     CheckFbApiCall(FEntries->isc_attach_database(FStatus, static_cast<short>(TextLength(fileName)),
         fileName.c_str(), &dbHandle, static_cast<short>(dpb.size()), dpb.data()));

@@ -122,6 +122,8 @@ public:
 
     void AttachDatabase(const std::string& fileName, TFbHandle& dbHandle, const std::string& params,
         char separator);
+    // The same with a database parameter block given as its bytes.
+    void AttachDatabaseDPB(const std::string& fileName, TFbHandle& dbHandle, const std::string& dpb);
     void DetachDatabase(TFbHandle& dbHandle);
     void TransactionStart(TFbHandle& trHandle, TFbHandle& dbHandle, const std::string& tpb);
     struct TTransactionTarget {

@@ -68,6 +68,9 @@ inline void CreateDatabase(const std::string& path, const std::vector<std::strin
     TFbHandle db = 0, tr = 0;
     library.DSQLExecuteImmediate(db, tr,
         "CREATE DATABASE '" + path + "' PAGE_SIZE 4096 DEFAULT CHARACTER SET " + characterSet, 3);
+    library.DetachDatabase(db);
+    // Test databases need no flush to disk at every commit: forced writes off (kept in the file).
+    library.AttachDatabaseDPB(path, db, std::string { 1, 24, 1, 0 });
     try {
         for (const std::string& statement : statements) {
             library.TransactionStart(tr, db, {});
