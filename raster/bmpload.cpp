@@ -216,6 +216,8 @@ void LoadBmpBytes(TBitmap& bitmap, std::span<const std::uint8_t> bytes)
         entry = { raw[0], raw[1], raw[2], 0 };
     }
 
+    if (info.BitsPerPixel > 8) // a table beside true-colour pixels is skipped
+        reader.Skip(std::min<std::size_t>(std::size_t(info.ColorsUsed) * entrySize, reader.Remaining()));
     // The pixels start at the file header's offset unless it points into the headers.
     const std::size_t headersEnd = reader.Position();
     std::size_t start = pixelOffset;

@@ -3,6 +3,8 @@
 #include "raster/pixels.h"
 
 #include <algorithm>
+#include <climits>
+#include <cstdint>
 #include <cstdlib>
 #include <vector>
 
@@ -34,18 +36,18 @@ struct TSpan {
 
 // For each destination position inside [clipFirst, clipLast) of a destination run of
 // 'length' pixels starting at 'origin' (mirrored when asked), the source pixels it stands for.
-std::vector<TSpan> MakeSpans(int origin, int length, bool mirrored, int clipFirst, int clipLast, int sourceLength)
+std::vector<TSpan> MakeSpans(int origin, std::int64_t length, bool mirrored, int clipFirst, int clipLast, int sourceLength)
 {
     std::vector<TSpan> spans;
     spans.reserve(static_cast<std::size_t>(std::max(0, clipLast - clipFirst)));
     for (int d = clipFirst; d < clipLast; ++d) {
-        std::int64_t u = d - origin;
+        std::int64_t u = std::int64_t(d) - origin;
         if (mirrored)
             u = length - 1 - u;
         const auto first = static_cast<int>(u * sourceLength / length);
         const auto last = std::max(first + 1, static_cast<int>((u + 1) * sourceLength / length));
         // the source pixel under the destination pixel's centre
-        const auto nearest = static_cast<int>((2 * u + 1) * sourceLength / (2 * static_cast<std::int64_t>(length)));
+        const auto nearest = static_cast<int>((2 * u + 1) * sourceLength / (2 * length));
         spans.push_back({ first, std::min(last, sourceLength), nearest });
     }
     return spans;
@@ -103,7 +105,10 @@ void TCanvas::Draw(int x, int y, const TGraphic* graphic)
     RequireTarget();
     std::lock_guard lock(FLock);
     Changing();
-    graphic->DrawInto(*this, { x, y, x + graphic->Width(), y + graphic->Height() });
+    const auto edge = [](int origin, int size) {
+        return static_cast<std::int32_t>(std::min<std::int64_t>(std::int64_t(origin) + size, INT32_MAX));
+    };
+    graphic->DrawInto(*this, { x, y, edge(x, graphic->Width()), edge(y, graphic->Height()) });
     Changed();
 }
 
@@ -130,7 +135,9 @@ void TCanvas::StretchCopy(const TRect& rect, const TBitmap& source)
 {
     TBitmap& target = Target();
     std::lock_guard lock(FLock);
-    if (source.IsEmpty() || target.IsEmpty() || rect.Width() == 0 || rect.Height() == 0)
+    // sizes in 64 bits: a rectangle may span more than the 32-bit range
+    const std::int64_t signedWidth = std::int64_t(rect.Right) - rect.Left, signedHeight = std::int64_t(rect.Bottom) - rect.Top;
+    if (source.IsEmpty() || target.IsEmpty() || signedWidth == 0 || signedHeight == 0)
         return;
     // Holding the source store keeps its pixels intact when the target shares it: the
     // target then writes into a private copy.
@@ -149,14 +156,14 @@ void TCanvas::StretchCopy(const TRect& rect, const TBitmap& source)
     else
         mode = StretchMode;
 
-    const int width = std::abs(rect.Width()), height = std::abs(rect.Height());
+    const std::int64_t width = std::abs(signedWidth), height = std::abs(signedHeight);
     const int left = std::min(rect.Left, rect.Right), top = std::min(rect.Top, rect.Bottom);
-    const int clipLeft = std::max(0, left), clipRight = static_cast<int>(std::min<std::int64_t>(target.Width(), std::int64_t(left) + width));
-    const int clipTop = std::max(0, top), clipBottom = static_cast<int>(std::min<std::int64_t>(target.Height(), std::int64_t(top) + height));
+    const int clipLeft = std::max(0, left), clipRight = static_cast<int>(std::min<std::int64_t>(target.Width(), left + width));
+    const int clipTop = std::max(0, top), clipBottom = static_cast<int>(std::min<std::int64_t>(target.Height(), top + height));
     if (clipLeft >= clipRight || clipTop >= clipBottom)
         return;
-    const std::vector<TSpan> columns = MakeSpans(left, width, rect.Width() < 0, clipLeft, clipRight, sourceWidth);
-    const std::vector<TSpan> rows = MakeSpans(top, height, rect.Height() < 0, clipTop, clipBottom, sourceHeight);
+    const std::vector<TSpan> columns = MakeSpans(left, width, signedWidth < 0, clipLeft, clipRight, sourceWidth);
+    const std::vector<TSpan> rows = MakeSpans(top, height, signedHeight < 0, clipTop, clipBottom, sourceHeight);
 
     const int targetBits = to.Header.BitsPerPixel;
     const bool plainCopy = CopyMode == cmSrcCopy && !source.Transparent;

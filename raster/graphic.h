@@ -29,8 +29,8 @@ inline constexpr std::uint64_t MaxImagePixels = std::uint64_t(1) << 28;
 
 struct TRect {
     std::int32_t Left = 0, Top = 0, Right = 0, Bottom = 0;
-    std::int32_t Width() const { return Right - Left; }
-    std::int32_t Height() const { return Bottom - Top; }
+    std::int32_t Width() const { return static_cast<std::int32_t>(std::int64_t(Right) - Left); }
+    std::int32_t Height() const { return static_cast<std::int32_t>(std::int64_t(Bottom) - Top); }
     bool operator==(const TRect&) const = default;
 };
 

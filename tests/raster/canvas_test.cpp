@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <set>
 
 namespace {
@@ -163,6 +164,11 @@ TEST(TCanvas, DrawingIsClippedAndMirroredRectanglesFlip)
     EXPECT_EQ(LabelX(target.Pixel(0, 0)), 2);
     EXPECT_EQ(LabelX(target.Pixel(2, 0)), 0);
     target.Canvas().DrawStretched({ 100, 100, 200, 200 }, &source); // entirely outside: nothing
+    // a rectangle wider than the 32-bit range: the visible part shows the first source column
+    target.Canvas().DrawStretched({ 0, 0, INT32_MAX, 1 }, &source);
+    target.Canvas().DrawStretched({ INT32_MIN, 0, INT32_MAX, 1 }, &source);
+    EXPECT_EQ(LabelX(target.Pixel(0, 0)), 2);
+    target.Canvas().Draw(INT32_MAX - 1, 0, &source);
 }
 
 TEST(TCanvas, UnscaledDrawAtAPoint)
