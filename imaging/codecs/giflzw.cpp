@@ -1,19 +1,14 @@
 #include "imaging/codecs/giflzw.h"
 
+#include "imaging/codecs/lzwstrings.h"
+
+#include <cstdint>
 #include <cstring>
 
 namespace {
 
-constexpr unsigned TableSize = 4096;
-constexpr int MaxWidth = 12;
-
-// The string table: entry = (prefix code, suffix byte); Length lets a string be written
-// backwards straight into the output, last byte first.
-struct TLZWTable {
-    std::uint16_t Prefix[TableSize];
-    std::uint16_t Length[TableSize];
-    std::uint8_t Suffix[TableSize];
-};
+using lzw::MaxWidth;
+using lzw::TableSize;
 
 inline std::uint64_t LoadLittleEndian64(const std::uint8_t* bytes)
 {
@@ -35,13 +30,10 @@ void TGIFLZWDecoder::DecodeData(std::uint8_t*& source, std::uint8_t*& dest, std:
     const unsigned firstFreeCode = clearCode + 2;
     const int firstWidth = FInitialCodeSize + 1;
 
-    TLZWTable table; // entries below next free code are always initialised before use
-    for (unsigned code = 0; code < clearCode; ++code) {
-        table.Prefix[code] = 0;
-        table.Length[code] = 1;
-        table.Suffix[code] = static_cast<std::uint8_t>(code);
-    }
-
+    // Offsets are 32-bit: longer output is cut at 4 GB.
+    if (unpackedSize > UINT32_MAX)
+        unpackedSize = UINT32_MAX;
+    lzw::TEntry table[TableSize]; // entries are written before they are read
     const std::uint8_t* input = source;
     const std::uint8_t* const inputEnd = source + packedSize;
     std::uint8_t* output = dest;
@@ -52,31 +44,24 @@ void TGIFLZWDecoder::DecodeData(std::uint8_t*& source, std::uint8_t*& dest, std:
     int bitCount = 0;
     int width = firstWidth;
     unsigned nextCode = firstFreeCode;
-    unsigned previousCode = TableSize; // none
-    std::uint8_t* previousString = nullptr;
-    const auto AddEntry = [&](std::uint8_t firstByte) {
-        table.Prefix[nextCode] = static_cast<std::uint16_t>(previousCode);
-        table.Suffix[nextCode] = firstByte;
-        table.Length[nextCode] = static_cast<std::uint16_t>(table.Length[previousCode] + 1);
-        ++nextCode;
-        if (nextCode == (1u << width) && width < MaxWidth) // no early change
-            ++width;
-    };
+    bool hasPrevious = false;
+    unsigned entryLimit = 0;           // TableSize once there is a previous string, else 0
+    unsigned widthLimit = (1u << firstWidth); // next free code at which the width grows
+    std::size_t previousStart = 0; // the previous string in the output
+    std::size_t previousLength = 0;
 
     for (;;) {
-        if (bitCount < width) {
-            if (inputEnd - input >= 8) {
-                bitBuffer |= LoadLittleEndian64(input) << bitCount;
-                input += (63 - bitCount) >> 3;
-                bitCount |= 56;
-            } else {
-                while (bitCount <= 56 && input < inputEnd) {
-                    bitBuffer |= std::uint64_t(*input++) << bitCount;
-                    bitCount += 8;
-                }
-                if (bitCount < width)
-                    break; // input used up
+        if (inputEnd - input >= 8) { // refill without a branch on the bit count
+            bitBuffer |= LoadLittleEndian64(input) << bitCount;
+            input += (63 - bitCount) >> 3;
+            bitCount |= 56;
+        } else if (bitCount < width) {
+            while (bitCount <= 56 && input < inputEnd) {
+                bitBuffer |= std::uint64_t(*input++) << bitCount;
+                bitCount += 8;
             }
+            if (bitCount < width)
+                break; // input used up
         }
         const unsigned code = static_cast<unsigned>(bitBuffer & ((1u << width) - 1));
         bitBuffer >>= width;
@@ -85,7 +70,9 @@ void TGIFLZWDecoder::DecodeData(std::uint8_t*& source, std::uint8_t*& dest, std:
         if (code == clearCode) {
             width = firstWidth;
             nextCode = firstFreeCode;
-            previousCode = TableSize;
+            hasPrevious = false;
+            entryLimit = 0;
+            widthLimit = 1u << firstWidth;
             continue;
         }
         if (code == endCode) {
@@ -94,54 +81,37 @@ void TGIFLZWDecoder::DecodeData(std::uint8_t*& source, std::uint8_t*& dest, std:
             bitCount &= ~7;
             continue;
         }
-        if (previousCode == TableSize) { // first code after a clear: a single index
-            if (code >= clearCode)
-                continue; // no such entry yet: dropped
-            *output = static_cast<std::uint8_t>(code);
-            previousString = output++;
-            previousCode = code;
-            if (output == outputEnd)
-                break;
-            continue;
-        }
-        if (code > nextCode || (code == nextCode && nextCode == TableSize))
-            continue; // not in the table: dropped
-        // The new entry is the previous string plus the first byte of the current one; for
-        // code == nextCode that is the previous string's own first byte, and the entry must
-        // exist before the string is written. A full table takes no more entries.
-        const bool isNewCode = code == nextCode;
-        if (isNewCode)
-            AddEntry(*previousString);
-
+        const std::size_t position = static_cast<std::size_t>(output - dest);
         if (code < clearCode) {
             *output++ = static_cast<std::uint8_t>(code);
-            if (!isNewCode && nextCode < TableSize)
-                AddEntry(static_cast<std::uint8_t>(code));
-            previousCode = code;
-            previousString = output - 1;
+        } else if (!hasPrevious || code > nextCode || (code == nextCode && nextCode == TableSize)) {
+            continue; // not in the table: dropped
+        }
+        // The new entry is the previous string plus the first byte of the current one, which
+        // lies right behind it in the output. For code == nextCode it is the entry itself.
+        if (nextCode < entryLimit) {
+            table[nextCode] = {static_cast<std::uint32_t>(previousStart), static_cast<std::uint32_t>(previousLength + 1)};
+            ++nextCode;
+            if (nextCode == widthLimit) { // no early change
+                ++width;
+                widthLimit = width < MaxWidth ? 1u << width : TableSize + 1;
+            }
+        }
+        hasPrevious = true;
+        entryLimit = TableSize;
+        previousStart = position;
+        if (code < clearCode) {
+            previousLength = 1;
             if (output == outputEnd)
                 break;
             continue;
         }
-        // Write the string backwards from its last byte; a string that does not fit is cut
-        // at the end of the output.
-        const std::size_t length = table.Length[code];
+        const lzw::TEntry entry = table[code];
         const std::size_t room = static_cast<std::size_t>(outputEnd - output);
-        unsigned walk = code;
-        std::size_t position = length - 1;
-        for (; position >= room; --position)
-            walk = table.Prefix[walk];
-        for (; position > 0; --position) {
-            output[position] = table.Suffix[walk];
-            walk = table.Prefix[walk];
-        }
-        output[0] = static_cast<std::uint8_t>(walk);
-        if (!isNewCode && nextCode < TableSize)
-            AddEntry(output[0]);
-        if (length >= room)
+        lzw::CopyString(output, dest + entry.Offset, entry.Length, room);
+        if (entry.Length >= room)
             break;
-        previousCode = code;
-        previousString = output;
-        output += length;
+        previousLength = entry.Length;
+        output += entry.Length;
     }
 }

@@ -10,6 +10,24 @@ void TPackbitsRLEDecoder::DecodeData(std::uint8_t*& source, std::uint8_t*& dest,
     const std::uint8_t* const inputEnd = source + packedSize;
     std::uint8_t* output = dest;
     std::size_t room = unpackedSize;
+    // While a longest run (128 bytes) fits in both buffers, copy and fill in fixed blocks of
+    // 128 bytes: bytes past the run are overwritten by the following runs.
+    constexpr std::size_t Block = 128;
+    while (room >= Block && static_cast<std::size_t>(inputEnd - input) > Block) {
+        const int count = static_cast<std::int8_t>(*input++);
+        if (count >= 0) {
+            const std::size_t length = std::size_t(count) + 1;
+            std::memcpy(output, input, Block);
+            input += length;
+            output += length;
+            room -= length;
+        } else if (count != -128) {
+            const std::size_t length = std::size_t(1 - count);
+            std::memset(output, *input++, Block);
+            output += length;
+            room -= length;
+        }
+    }
     while (room > 0 && input < inputEnd) {
         const int count = static_cast<std::int8_t>(*input++);
         if (count >= 0) { // copy the next count + 1 bytes

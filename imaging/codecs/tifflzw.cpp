@@ -2,6 +2,9 @@
 
 #include "imaging/codecs/giflzw.h"
 
+#include "imaging/codecs/lzwstrings.h"
+
+#include <cstdint>
 #include <cstring>
 
 namespace {
@@ -9,16 +12,8 @@ namespace {
 constexpr unsigned ClearCode = 256;
 constexpr unsigned EndCode = 257;
 constexpr unsigned FirstFreeCode = 258;
-constexpr unsigned TableSize = 4096;
-constexpr int MaxWidth = 12;
-
-// The string table: entry = (prefix code, suffix byte); Length lets a string be written
-// backwards straight into the output, last byte first.
-struct TLZWTable {
-    std::uint16_t Prefix[TableSize];
-    std::uint16_t Length[TableSize];
-    std::uint8_t Suffix[TableSize];
-};
+using lzw::MaxWidth;
+using lzw::TableSize;
 
 inline std::uint64_t LoadBigEndian64(const std::uint8_t* bytes)
 {
@@ -40,13 +35,10 @@ void TTIFFLZWDecoder::DecodeData(std::uint8_t*& source, std::uint8_t*& dest, std
         TGIFLZWDecoder(8).DecodeData(source, dest, packedSize, unpackedSize);
         return;
     }
-    TLZWTable table; // entries below next free code are always initialised before use
-    for (unsigned code = 0; code < 256; ++code) {
-        table.Prefix[code] = 0;
-        table.Length[code] = 1;
-        table.Suffix[code] = static_cast<std::uint8_t>(code);
-    }
-
+    // Offsets are 32-bit: longer output is cut at 4 GB.
+    if (unpackedSize > UINT32_MAX)
+        unpackedSize = UINT32_MAX;
+    lzw::TEntry table[TableSize]; // entries are written before they are read
     const std::uint8_t* input = source;
     const std::uint8_t* const inputEnd = source + packedSize;
     std::uint8_t* output = dest;
@@ -57,31 +49,24 @@ void TTIFFLZWDecoder::DecodeData(std::uint8_t*& source, std::uint8_t*& dest, std
     int bitCount = 0;
     int width = 9;
     unsigned nextCode = FirstFreeCode;
-    unsigned previousCode = TableSize; // none
-    std::uint8_t* previousString = nullptr;
-    const auto AddEntry = [&](std::uint8_t firstByte) {
-        table.Prefix[nextCode] = static_cast<std::uint16_t>(previousCode);
-        table.Suffix[nextCode] = firstByte;
-        table.Length[nextCode] = static_cast<std::uint16_t>(table.Length[previousCode] + 1);
-        ++nextCode;
-        if (nextCode + 1 == (1u << width) && width < MaxWidth) // one code early
-            ++width;
-    };
+    bool hasPrevious = false;
+    unsigned entryLimit = 0;           // TableSize once there is a previous string, else 0
+    unsigned widthLimit = 511; // next free code at which the width grows
+    std::size_t previousStart = 0; // the previous string in the output
+    std::size_t previousLength = 0;
 
     for (;;) {
-        if (bitCount < width) {
-            if (inputEnd - input >= 8) {
-                bitBuffer |= LoadBigEndian64(input) >> bitCount;
-                input += (63 - bitCount) >> 3;
-                bitCount |= 56;
-            } else {
-                while (bitCount <= 56 && input < inputEnd) {
-                    bitBuffer |= std::uint64_t(*input++) << (56 - bitCount);
-                    bitCount += 8;
-                }
-                if (bitCount < width)
-                    break; // input used up
+        if (inputEnd - input >= 8) { // refill without a branch on the bit count
+            bitBuffer |= LoadBigEndian64(input) >> bitCount;
+            input += (63 - bitCount) >> 3;
+            bitCount |= 56;
+        } else if (bitCount < width) {
+            while (bitCount <= 56 && input < inputEnd) {
+                bitBuffer |= std::uint64_t(*input++) << (56 - bitCount);
+                bitCount += 8;
             }
+            if (bitCount < width)
+                break; // input used up
         }
         unsigned code = static_cast<unsigned>(bitBuffer >> (64 - width));
         bitBuffer <<= width;
@@ -90,59 +75,44 @@ void TTIFFLZWDecoder::DecodeData(std::uint8_t*& source, std::uint8_t*& dest, std
         if (code == ClearCode) {
             width = 9;
             nextCode = FirstFreeCode;
-            previousCode = TableSize;
+            hasPrevious = false;
+            entryLimit = 0;
+            widthLimit = 511;
             continue;
         }
         if (code == EndCode)
             break;
-        if (previousCode == TableSize) { // first code after a clear: a single byte
-            if (code >= 256)
-                continue; // no such entry yet: dropped
-            *output = static_cast<std::uint8_t>(code);
-            previousString = output++;
-            previousCode = code;
-            if (output == outputEnd)
-                break;
-            continue;
-        }
-        if (code > nextCode)
-            continue; // not in the table: dropped
-        // The new entry is the previous string plus the first byte of the current one; for
-        // code == nextCode that is the previous string's own first byte, and the entry must
-        // exist before the string is written.
-        const bool isNewCode = code == nextCode;
-        if (isNewCode)
-            AddEntry(*previousString);
-
+        const std::size_t position = static_cast<std::size_t>(output - dest);
         if (code < 256) {
             *output++ = static_cast<std::uint8_t>(code);
-            if (!isNewCode && nextCode < TableSize)
-                AddEntry(static_cast<std::uint8_t>(code));
-            previousCode = code;
-            previousString = output - 1;
+        } else if (!hasPrevious || code > nextCode || (code == nextCode && nextCode == TableSize)) {
+            continue; // not in the table: dropped
+        }
+        // The new entry is the previous string plus the first byte of the current one, which
+        // lies right behind it in the output. For code == nextCode it is the entry itself.
+        if (nextCode < entryLimit) {
+            table[nextCode] = {static_cast<std::uint32_t>(previousStart), static_cast<std::uint32_t>(previousLength + 1)};
+            ++nextCode;
+            if (nextCode == widthLimit) { // one code early
+                ++width;
+                widthLimit = width < MaxWidth ? (1u << width) - 1 : TableSize + 1;
+            }
+        }
+        hasPrevious = true;
+        entryLimit = TableSize;
+        previousStart = position;
+        if (code < 256) {
+            previousLength = 1;
             if (output == outputEnd)
                 break;
             continue;
         }
-        // Write the string backwards from its last byte; a string that does not fit is cut
-        // at the end of the output.
-        const std::size_t length = table.Length[code];
+        const lzw::TEntry entry = table[code];
         const std::size_t room = static_cast<std::size_t>(outputEnd - output);
-        unsigned walk = code;
-        std::size_t position = length - 1;
-        for (; position >= room; --position)
-            walk = table.Prefix[walk];
-        for (; position > 0; --position) {
-            output[position] = table.Suffix[walk];
-            walk = table.Prefix[walk];
-        }
-        output[0] = static_cast<std::uint8_t>(walk);
-        if (!isNewCode && nextCode < TableSize)
-            AddEntry(output[0]);
-        if (length >= room)
+        lzw::CopyString(output, dest + entry.Offset, entry.Length, room);
+        if (entry.Length >= room)
             break;
-        previousCode = code;
-        previousString = output;
-        output += length;
+        previousLength = entry.Length;
+        output += entry.Length;
     }
 }
