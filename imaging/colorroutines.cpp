@@ -163,8 +163,10 @@ void GrayCopy(const TRowJob& job)
         return;
     const bool swap = (job.Manager.InFlags() & cfSwapOrder) != 0;
     const unsigned inBytes = inBits / 8;
-    const std::size_t step = ((job.Manager.InFlags() & cfHasAlpha) != 0 ? 2 : 1) * inBytes;
-    const std::uint8_t* source = job.Sources[0];
+    // Gray, then alpha when there is one; a planar source gives the gray plane first.
+    const TSourceSamples samples = SourceSamples(job, (job.Manager.InFlags() & cfHasAlpha) != 0 ? 2 : 1, inBytes);
+    const std::size_t step = samples.Step;
+    const std::uint8_t* source = samples.Sample[0];
     std::uint8_t* target = job.Target;
     if (inBits == 8 && outBits == 8) {
         if (step == 1 && job.Mask == 0xFF)

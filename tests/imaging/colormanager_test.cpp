@@ -1003,3 +1003,13 @@ TEST(TColorManager, RawPaletteCutsAtTwoHundredFiftySixEntriesAndRefusesMissingPl
     EXPECT_THAT([&] { manager.MakeRawPalette(rgb.data(), static_cast<RawPaletteKind>(8), 2, false); },
         ThrowsMessage<EColorConversionError>(StrEq(SConversionFailed)));
 }
+
+TEST(TColorManager, PlanarGrayWithAlphaReadsOnlyTheGrayPlane)
+{
+    // Found by fuzzing: the gray plane was walked two samples per pixel.
+    TColorManager manager = Manager(schGrayAlpha, schGray, 8, 8, 2, 1);
+    const Bytes gray { 10, 20, 30 }, alpha { 1, 2, 3 };
+    Bytes target(3);
+    manager.TranslateRow({ gray.data(), alpha.data() }, target.data(), 3);
+    EXPECT_THAT(target, ElementsAre(10, 20, 30));
+}
