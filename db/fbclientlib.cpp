@@ -10,9 +10,11 @@
 #include <algorithm>
 #include <cctype>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <type_traits>
+#include <typeinfo>
 
 // The layer's own spellings of the library's types must be the library's types.
 static_assert(std::is_same_v<TIscStatus, ISC_STATUS>);
@@ -367,18 +369,9 @@ void TFbLibrary::CheckFbApiCall(TIscStatus status)
     if (code == 0x140000C5u && OnGetDBExceptionClass)
         OnGetDBExceptionClass(static_cast<int>(FStatus[3]), errorClass);
     if ((code == 0x140001A5u || code == 0x14000191u) && OnConnectionLost) {
-        // The message comes from this call's status vector, which the disconnect would
-        // overwrite: build the error first, then let the connection close, then raise.
-        std::unique_ptr<EFbError> error;
-        try {
-            RaiseError(errorClass, status);
-        } catch (const EFbError& raised) {
-            error = errorClass(raised.what());
-            error->SetErrorCode(raised.ErrorCode());
-            error->SetSQLCode(raised.SQLCode());
-            if (auto* exception = dynamic_cast<EFbException*>(error.get()))
-                exception->SetNumber(static_cast<int>(FStatus[3]));
-        }
+        // The message comes from this call's status vector, which the disconnect reuses:
+        // build the error first, then let the connection close, then raise.
+        const std::unique_ptr<EFbError> error = MakeError(errorClass, status);
         OnConnectionLost(*this);
         error->Raise();
     }
@@ -386,6 +379,12 @@ void TFbLibrary::CheckFbApiCall(TIscStatus status)
 }
 
 void TFbLibrary::RaiseError(TFbErrorClass errorClass, TIscStatus status)
+{
+    MakeError(errorClass, status)->Raise();
+    std::abort(); // Raise always throws
+}
+
+std::unique_ptr<EFbError> TFbLibrary::MakeError(TFbErrorClass errorClass, TIscStatus status)
 {
     std::scoped_lock lock(FLock);
     std::string message;
@@ -409,12 +408,11 @@ void TFbLibrary::RaiseError(TFbErrorClass errorClass, TIscStatus status)
     const int errorCode = static_cast<int>(static_cast<std::uint32_t>(status) & 0xFFFFu);
     message += Fmt(SErrorCode, errorCode);
     std::unique_ptr<EFbError> error = errorClass(message);
-    if (auto* exception = dynamic_cast<EFbException*>(error.get()); exception && typeid(*error) == typeid(EFbException))
-        exception->SetNumber(static_cast<int>(FStatus[3]));
+    if (typeid(*error) == typeid(EFbException))
+        static_cast<EFbException&>(*error).SetNumber(static_cast<int>(FStatus[3]));
     error->SetSQLCode(sqlCode);
     error->SetErrorCode(errorCode);
-    error->Raise();
-    std::abort(); // Raise always throws
+    return error;
 }
 
 void TFbLibrary::AttachDatabase(const std::string& fileName, TFbHandle& dbHandle,

@@ -165,6 +165,7 @@ private:
     bool FRaiseErrors = true;
     std::uint16_t FSegmentSize = 16384;
 
+    std::unique_ptr<EFbError> MakeError(TFbErrorClass errorClass, TIscStatus status);
     bool Fetch(TFbHandle& dbHandle, TFbHandle& trHandle, TFbHandle& stHandle, int dialect,
         TSQLResult* result, bool withBlobs);
 };

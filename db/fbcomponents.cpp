@@ -828,8 +828,7 @@ void TFbStatement::BeginPrepare()
         FStatementType = library.DSQLPrepare(dataBase.DbHandle(), FTransaction->TrHandle(), FStHandle, text,
             FTransaction->SQLDialect(), FResult.get());
         FCursorName = "C" + std::to_string(FStHandle);
-        // Only a cursor can be named; the library refuses the name for other statements.
-        if (FUseCursorName && FResult->FieldCount() > 0 && FStatementType != 7)
+        if (FUseCursorName)
             library.DSQLSetCursorName(FStHandle, FCursorName);
     } catch (...) {
         FResult.reset();
@@ -1022,7 +1021,8 @@ void TFbStatement::CloseCursor()
         return;
     TComponentLock lock(*this);
     FResult->ClearRecords();
-    if (FResult->FieldCount() > 0 && FStatementType != 7) // only a select has a cursor to close
+    // Only a select has a cursor; closing one elsewhere is refused ("reclose a closed cursor").
+    if (FResult->FieldCount() > 0 && FStatementType != 7)
         CurrentDataBase().Library().DSQLFreeStatement(FStHandle, 1);
     FState = ssPrepared;
 }

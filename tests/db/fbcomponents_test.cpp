@@ -73,6 +73,8 @@ protected:
                 "double" DOUBLE PRECISION, "fixed" CHAR(5), "text" VARCHAR(40), "day" DATE,
                 "clock" TIME, "stamp" TIMESTAMP, "memo" BLOB SUB_TYPE TEXT, "raw" BLOB,
                 "list" INTEGER[3]))",
+            "CREATE EXCEPTION boom 'Boom happened'",
+            R"(CREATE PROCEDURE answer RETURNS ("r" INTEGER) AS BEGIN "r" = 42; END)",
         });
     }
     // A second database, made by the one test that needs it.
@@ -274,6 +276,33 @@ TEST_F(TFbDataBaseTest, ConnectionFreedFirstLeavesNoDanglingReferences)
     EXPECT_THAT([&] { query.Execute(); }, ThrowsMessage<Exception>(StrEq("Database not assigned.")));
     TSession check(FPath);
     EXPECT_EQ(check.Column(R"(SELECT "id" FROM items)"), std::vector<std::string> { "5" });
+}
+
+TEST_F(TFbDataBaseTest, LostConnectionDisconnectsQuietlyBeforeTheErrorArrives)
+{
+    TSession session(FPath);
+    session.Run(R"(INSERT INTO items ("id") VALUES (1))");
+    int lost = 0;
+    session.Connection.OnConnectionLost = [&](TFbDataBase& connection) {
+        ++lost;
+        EXPECT_FALSE(connection.Connected());
+    };
+    TFbLibrary& library = session.Connection.Library();
+    const TIscStatus connectionLost = 335544741;
+    std::fill_n(library.StatusVector(), StatusVectorLength, 0);
+    library.StatusVector()[0] = 1; // a status code follows
+    library.StatusVector()[1] = connectionLost;
+    try {
+        library.CheckFbApiCall(connectionLost);
+        FAIL();
+    } catch (const EFbError& error) {
+        EXPECT_EQ(error.ErrorCode(), 421);
+        EXPECT_THAT(error.what(), EndsWith("Error Code: 421"));
+    }
+    EXPECT_EQ(lost, 1);
+    EXPECT_FALSE(session.Connection.Connected());
+    EXPECT_FALSE(session.Transaction.InTransaction());
+    EXPECT_TRUE(library.RaiseErrors());
 }
 
 // ---- transactions ----
@@ -505,6 +534,42 @@ TEST_F(TFbStatementTest, ParametersBindByNameAndPosition)
     session.Query.Params().SetAsInteger(1, 2);
     session.Query.Execute();
     EXPECT_EQ(session.Column(R"(SELECT "name" FROM items WHERE "id" = 2)"), std::vector<std::string> { "two" });
+}
+
+TEST_F(TFbStatementTest, UserExceptionsRaiseEFbExceptionOrTheRegisteredClass)
+{
+    TSession session(FPath);
+    session.Query.SetSQL("EXECUTE BLOCK AS BEGIN EXCEPTION boom; END");
+    int number = 0;
+    try {
+        session.Query.Execute();
+        FAIL();
+    } catch (const EFbException& error) {
+        number = error.Number();
+        EXPECT_GT(number, 0);
+        EXPECT_THAT(error.what(), HasSubstr("Boom happened"));
+        EXPECT_THAT(error.what(), EndsWith("Error Code: 197"));
+    }
+    session.Connection.RegisterException(MakeFbError<EFbGFixError>, number);
+    EXPECT_THROW(session.Query.Execute(), EFbGFixError);
+    session.Connection.UnregisterException(number);
+    EXPECT_THROW(session.Query.Execute(), EFbException);
+}
+
+TEST_F(TFbStatementTest, ExecutableProcedureGivesItsOneRow)
+{
+    TSession session(FPath);
+    session.Query.SetSQL("EXECUTE PROCEDURE answer");
+    for (int round = 0; round < 2; ++round) {
+        session.Query.Open(true);
+        EXPECT_EQ(session.Query.StatementType(), 7);
+        ASSERT_FALSE(session.Query.Eof());
+        EXPECT_EQ(session.Query.Fields().AsInteger("r"), 42);
+        session.Query.Next();
+        EXPECT_TRUE(session.Query.Eof());
+    }
+    session.Query.Close(etmStayIn);
+    EXPECT_EQ(session.Transaction.OpenStatementCount(), 0);
 }
 
 TEST_F(TFbStatementTest, QuickScriptRunsEachLine)
