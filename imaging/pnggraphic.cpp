@@ -6,6 +6,10 @@
 
 #include <zlib.h>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include <algorithm>
 #include <array>
 #include <cstring>
@@ -100,6 +104,60 @@ std::span<const std::uint8_t> StreamBytes(TStream& stream, std::int64_t from, st
     return buffer;
 }
 
+#if defined(__SSE2__)
+// One pixel of 3 or 4 bytes in the low 16-bit lanes of a register.
+template <std::size_t Bytes>
+__m128i LoadPixel(const std::uint8_t* bytes)
+{
+    std::uint32_t value = 0;
+    std::memcpy(&value, bytes, Bytes);
+    return _mm_unpacklo_epi8(_mm_cvtsi32_si128(static_cast<int>(value)), _mm_setzero_si128());
+}
+
+template <std::size_t Bytes>
+void StorePixel(std::uint8_t* bytes, __m128i pixel)
+{
+    const auto value = static_cast<std::uint32_t>(_mm_cvtsi128_si32(_mm_packus_epi16(pixel, pixel)));
+    std::memcpy(bytes, &value, Bytes);
+}
+
+// Sub, Average and Paeth one whole pixel at a time for 8-bit RGB and RGBA rows, where a
+// byte-wise loop would wait on the byte one pixel back. count is a multiple of Bytes.
+template <std::size_t Bytes>
+void UnfilterPixels(std::uint8_t filter, std::uint8_t* current, const std::uint8_t* above, std::size_t count)
+{
+    const __m128i byteMask = _mm_set1_epi16(0xFF);
+    __m128i left = _mm_setzero_si128(), upLeft = _mm_setzero_si128();
+    for (std::size_t i = 0; i < count; i += Bytes) {
+        const __m128i raw = LoadPixel<Bytes>(current + i);
+        const __m128i up = LoadPixel<Bytes>(above + i);
+        __m128i predictor;
+        if (filter == 1) {
+            predictor = left;
+        } else if (filter == 3) {
+            predictor = _mm_srli_epi16(_mm_add_epi16(left, up), 1);
+        } else {
+            __m128i toLeft = _mm_sub_epi16(up, upLeft); // |p - a| = |b - c|
+            __m128i toUp = _mm_sub_epi16(left, upLeft); // |p - b| = |a - c|
+            __m128i toUpLeft = _mm_add_epi16(toLeft, toUp);
+            const auto abs16 = [](__m128i v) { return _mm_max_epi16(v, _mm_sub_epi16(_mm_setzero_si128(), v)); };
+            toLeft = abs16(toLeft);
+            toUp = abs16(toUp);
+            toUpLeft = abs16(toUpLeft);
+            const __m128i smallest = _mm_min_epi16(toUpLeft, _mm_min_epi16(toLeft, toUp));
+            const __m128i isLeft = _mm_cmpeq_epi16(smallest, toLeft);
+            const __m128i isUp = _mm_cmpeq_epi16(smallest, toUp);
+            const __m128i upOrUpLeft = _mm_or_si128(_mm_and_si128(isUp, up), _mm_andnot_si128(isUp, upLeft));
+            predictor = _mm_or_si128(_mm_and_si128(isLeft, left), _mm_andnot_si128(isLeft, upOrUpLeft));
+        }
+        const __m128i pixel = _mm_and_si128(_mm_add_epi16(raw, predictor), byteMask);
+        StorePixel<Bytes>(current + i, pixel);
+        left = pixel;
+        upLeft = up;
+    }
+}
+#endif
+
 // Undoes one PNG row filter in place. row[0] is the filter type, the samples follow; previous
 // is the reconstructed row above (zeros for the first row of an image or pass). distance is
 // the number of bytes of one whole pixel (at least 1).
@@ -109,6 +167,15 @@ void Unfilter(std::uint8_t* row, const std::uint8_t* previous, std::size_t rowLe
     const std::uint8_t* above = previous + 1;
     const std::size_t count = rowLength - 1;
     const std::size_t head = std::min(distance, count);
+#if defined(__SSE2__)
+    if ((row[0] == 1 || row[0] == 3 || row[0] == 4) && (distance == 3 || distance == 4) && count % distance == 0) {
+        if (distance == 3)
+            UnfilterPixels<3>(row[0], current, above, count);
+        else
+            UnfilterPixels<4>(row[0], current, above, count);
+        return;
+    }
+#endif
     switch (row[0]) {
     case 1: // Sub
         for (std::size_t i = distance; i < count; ++i)

@@ -1,0 +1,285 @@
+// PNG and GIF decoding: our readers beside libpng (8-bit BGR(A) rows) and giflib (index rows)
+// on the same files, made once in memory at start-up.
+#include "base/stream.h"
+#include "imaging/gifgraphic.h"
+#include "imaging/pnggraphic.h"
+
+#include <benchmark/benchmark.h>
+#include <gif_lib.h>
+#include <png.h>
+
+#include <cmath>
+#include <cstring>
+#include <map>
+#include <random>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace {
+
+using TBytes = std::vector<std::uint8_t>;
+
+[[noreturn]] void ThrowPngError(png_structp, png_const_charp message) { throw std::runtime_error(message); }
+void IgnorePngWarning(png_structp, png_const_charp) {}
+
+// Photo-like content: smooth colour fields with fine noise, so that the encoder picks a mix of
+// filters and the deflate stream is neither trivial nor incompressible.
+std::uint8_t Sample(int x, int y, int channel, std::mt19937& random)
+{
+    const double value = 128 + 60 * std::sin(x * 0.013 + channel) + 50 * std::cos(y * 0.021 - channel * 0.7)
+        + 15 * std::sin((x + y) * 0.11);
+    return static_cast<std::uint8_t>(std::clamp(value + static_cast<int>(random() % 7) - 3, 0.0, 255.0));
+}
+
+TBytes MakePng(int width, int height, bool alpha, bool interlaced)
+{
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, ThrowPngError, IgnorePngWarning);
+    png_infop info = png_create_info_struct(png);
+    TBytes out;
+    png_set_write_fn(
+        png, &out,
+        [](png_structp p, png_bytep data, png_size_t count) {
+            auto& target = *static_cast<TBytes*>(png_get_io_ptr(p));
+            target.insert(target.end(), data, data + count);
+        },
+        nullptr);
+    png_set_IHDR(png, info, width, height, 8, alpha ? PNG_COLOR_TYPE_RGBA : PNG_COLOR_TYPE_RGB,
+        interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    png_set_compression_level(png, 6);
+    png_write_info(png, info);
+    const int channels = alpha ? 4 : 3;
+    std::mt19937 random(static_cast<unsigned>(width * 31 + height));
+    std::vector<TBytes> rows(height, TBytes(std::size_t(width) * channels));
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
+            for (int c = 0; c < channels; ++c)
+                rows[y][std::size_t(x) * channels + c] = c == 3 ? static_cast<std::uint8_t>(255 - (x + y) % 64) : Sample(x, y, c, random);
+    std::vector<png_bytep> pointers;
+    for (auto& row : rows)
+        pointers.push_back(row.data());
+    png_write_image(png, pointers.data());
+    png_write_end(png, info);
+    png_destroy_write_struct(&png, &info);
+    return out;
+}
+
+int WriteToMemory(GifFileType* file, const GifByteType* data, int count)
+{
+    auto& out = *static_cast<TBytes*>(file->UserData);
+    out.insert(out.end(), data, data + count);
+    return count;
+}
+
+TBytes MakeGif(int width, int height, bool interlaced)
+{
+    TBytes out;
+    int error = 0;
+    GifFileType* file = EGifOpen(&out, WriteToMemory, &error);
+    std::vector<GifColorType> colors(256);
+    for (int i = 0; i < 256; ++i)
+        colors[i] = { GifByteType(i), GifByteType(255 - i), GifByteType(i * 7) };
+    ColorMapObject* map = GifMakeMapObject(256, colors.data());
+    EGifSetGifVersion(file, true);
+    EGifPutScreenDesc(file, width, height, 8, 0, map);
+    EGifPutImageDesc(file, 0, 0, width, height, interlaced, nullptr);
+    std::mt19937 random(static_cast<unsigned>(width + height));
+    std::vector<TBytes> rows(height, TBytes(width));
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
+            rows[y][x] = static_cast<std::uint8_t>(Sample(x, y, 0, random) / 4 * 4 + (Sample(x, y, 1, random) >> 6));
+    std::vector<int> order;
+    const int starts[] = { 0, 4, 2, 1 }, steps[] = { 8, 8, 4, 2 };
+    for (int pass = 0; pass < (interlaced ? 4 : 1); ++pass)
+        for (int y = interlaced ? starts[pass] : 0; y < height; y += interlaced ? steps[pass] : 1)
+            order.push_back(y);
+    for (const int y : order)
+        EGifPutLine(file, rows[y].data(), width);
+    EGifCloseFile(file, &error);
+    GifFreeMapObject(map);
+    return out;
+}
+
+struct TSize {
+    int Width, Height;
+};
+const TSize Sizes[] = { { 1000, 1000 }, { 2000, 1500 }, { 4000, 3000 } }; // 1, 3 and 12 megapixels
+
+const TBytes& PngFile(int size, bool alpha, bool interlaced)
+{
+    static std::map<int, TBytes> files;
+    const int key = size * 4 + alpha * 2 + interlaced;
+    auto& file = files[key];
+    if (file.empty())
+        file = MakePng(Sizes[size].Width, Sizes[size].Height, alpha, interlaced);
+    return file;
+}
+
+const TBytes& GifFile(int size, bool interlaced)
+{
+    static std::map<int, TBytes> files;
+    auto& file = files[size * 2 + interlaced];
+    if (file.empty())
+        file = MakeGif(Sizes[size].Width, Sizes[size].Height, interlaced);
+    return file;
+}
+
+void SetLabel(benchmark::State& state, const TBytes& file, const char* kind)
+{
+    const auto& size = Sizes[state.range(0)];
+    state.SetLabel(std::to_string(size.Width) + "x" + std::to_string(size.Height) + kind
+        + (state.range(2) ? " interlaced" : "") + ", " + std::to_string(file.size() / 1024) + " KiB");
+    state.SetItemsProcessed(state.iterations() * size.Width * size.Height);
+}
+
+// A reader made, loaded and freed, as the import does for each picture.
+[[gnu::noinline]] std::uint8_t DecodeWithOurPng(TMemoryStream& stream)
+{
+    stream.SetPosition(0);
+    TPNGGraphic png;
+    png.LoadStream(stream);
+    return png.RowAddress(0)[0];
+}
+
+[[gnu::noinline]] std::uint8_t DecodeWithOurGif(TMemoryStream& stream)
+{
+    stream.SetPosition(0);
+    TGIFGraphic gif;
+    gif.LoadStream(stream);
+    return gif.RowAddress(0)[0];
+}
+
+void BM_PngOurs(benchmark::State& state)
+{
+    const auto& file = PngFile(static_cast<int>(state.range(0)), state.range(1) != 0, state.range(2) != 0);
+    TMemoryStream stream(file);
+    for (auto _ : state)
+        benchmark::DoNotOptimize(DecodeWithOurPng(stream));
+    SetLabel(state, file, state.range(1) ? " RGBA" : " RGB");
+}
+
+struct TPngSource {
+    const TBytes* Bytes;
+    std::size_t Position;
+};
+
+// libpng reading to 8-bit blue-green-red(-alpha) rows, 4-byte aligned as a bitmap keeps them.
+[[gnu::noinline]] std::vector<std::uint8_t> DecodeWithLibpng(const TBytes& file)
+{
+    png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, ThrowPngError, IgnorePngWarning);
+    png_infop info = png_create_info_struct(png);
+    TPngSource source { &file, 0 };
+    png_set_read_fn(png, &source, [](png_structp p, png_bytep out, png_size_t count) {
+        auto& src = *static_cast<TPngSource*>(png_get_io_ptr(p));
+        if (count > src.Bytes->size() - src.Position)
+            png_error(p, "end of data");
+        std::memcpy(out, src.Bytes->data() + src.Position, count);
+        src.Position += count;
+    });
+    png_read_info(png, info);
+    png_set_bgr(png);
+    png_set_interlace_handling(png);
+    png_read_update_info(png, info);
+    const std::size_t rowBytes = png_get_rowbytes(png, info);
+    const png_uint_32 height = png_get_image_height(png, info);
+    // Rows 4-byte aligned, as a bitmap keeps them.
+    const std::size_t stride = (rowBytes + 3) & ~std::size_t(3);
+    std::vector<std::uint8_t> pixels(stride * height);
+    std::vector<png_bytep> rows(height);
+    for (png_uint_32 y = 0; y < height; ++y)
+        rows[y] = pixels.data() + y * stride;
+    png_read_image(png, rows.data());
+    png_read_end(png, nullptr);
+    png_destroy_read_struct(&png, &info, nullptr);
+    return pixels;
+}
+
+void BM_PngLibpng(benchmark::State& state)
+{
+    const auto& file = PngFile(static_cast<int>(state.range(0)), state.range(1) != 0, state.range(2) != 0);
+    for (auto _ : state)
+        benchmark::DoNotOptimize(DecodeWithLibpng(file).data());
+    SetLabel(state, file, state.range(1) ? " RGBA" : " RGB");
+}
+
+void BM_GifOurs(benchmark::State& state)
+{
+    const auto& file = GifFile(static_cast<int>(state.range(0)), state.range(2) != 0);
+    TMemoryStream stream(file);
+    for (auto _ : state)
+        benchmark::DoNotOptimize(DecodeWithOurGif(stream));
+    SetLabel(state, file, " indexed");
+}
+
+struct TGifSource {
+    const TBytes* Bytes;
+    std::size_t Position;
+};
+
+int ReadFromMemory(GifFileType* file, GifByteType* out, int count)
+{
+    auto& source = *static_cast<TGifSource*>(file->UserData);
+    const auto n = std::min<std::size_t>(static_cast<std::size_t>(count), source.Bytes->size() - source.Position);
+    std::memcpy(out, source.Bytes->data() + source.Position, n);
+    source.Position += n;
+    return static_cast<int>(n);
+}
+
+// giflib's line interface: the first image's rows straight into a 4-byte aligned buffer.
+[[gnu::noinline]] std::vector<std::uint8_t> DecodeWithGiflib(const TBytes& file)
+{
+    TGifSource source { &file, 0 };
+    int error = 0;
+    GifFileType* gif = DGifOpen(&source, ReadFromMemory, &error);
+    GifRecordType record;
+    do
+        DGifGetRecordType(gif, &record);
+    while (record != IMAGE_DESC_RECORD_TYPE && record != TERMINATE_RECORD_TYPE);
+    DGifGetImageDesc(gif);
+    const int width = gif->Image.Width, height = gif->Image.Height;
+    const std::size_t stride = (std::size_t(width) + 3) & ~std::size_t(3);
+    std::vector<std::uint8_t> pixels(stride * height);
+    const int starts[] = { 0, 4, 2, 1 }, steps[] = { 8, 8, 4, 2 };
+    const bool interlaced = gif->Image.Interlace;
+    for (int pass = 0; pass < (interlaced ? 4 : 1); ++pass)
+        for (int y = interlaced ? starts[pass] : 0; y < height; y += interlaced ? steps[pass] : 1)
+            DGifGetLine(gif, pixels.data() + y * stride, width);
+    DGifCloseFile(gif, &error);
+    return pixels;
+}
+
+void BM_GifGiflib(benchmark::State& state)
+{
+    const auto& file = GifFile(static_cast<int>(state.range(0)), state.range(2) != 0);
+    for (auto _ : state)
+        benchmark::DoNotOptimize(DecodeWithGiflib(file).data());
+    SetLabel(state, file, " indexed");
+}
+
+void PngArguments(benchmark::internal::Benchmark* bench)
+{
+    bench->ArgNames({ "size", "alpha", "interlaced" });
+    for (int size = 0; size < 3; ++size)
+        for (int alpha = 0; alpha < 2; ++alpha)
+            for (int interlaced = 0; interlaced < 2; ++interlaced)
+                bench->Args({ size, alpha, interlaced });
+    bench->Unit(benchmark::kMillisecond);
+}
+
+void GifArguments(benchmark::internal::Benchmark* bench)
+{
+    bench->ArgNames({ "size", "alpha", "interlaced" });
+    for (int size = 0; size < 3; ++size)
+        for (int interlaced = 0; interlaced < 2; ++interlaced)
+            bench->Args({ size, 0, interlaced });
+    bench->Unit(benchmark::kMillisecond);
+}
+
+} // namespace
+
+BENCHMARK(BM_PngOurs)->Apply(PngArguments);
+BENCHMARK(BM_PngLibpng)->Apply(PngArguments);
+BENCHMARK(BM_GifOurs)->Apply(GifArguments);
+BENCHMARK(BM_GifGiflib)->Apply(GifArguments);
+
+BENCHMARK_MAIN();
