@@ -1,6 +1,10 @@
 #include "imaging/fileformatlist.h"
 
 #include "base/stream.h"
+#include "imaging/gifgraphic.h"
+#include "imaging/pnggraphic.h"
+#include "imaging/tiffgraphic.h"
+#include "raster/jpegimage.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -216,4 +220,60 @@ TEST(TFileFormatList, DestructionTakesItsClassesOutOfTheContainer)
     }
     ASSERT_EQ(container.Entries().size(), 1u);
     EXPECT_EQ(container.Entries()[0].Extension, "keep");
+}
+
+// --- The start-up registrations ---------------------------------------------------------
+
+TEST(FileFormats, HoldsTheStartUpRegistrations)
+{
+    const TFileFormatList& list = FileFormats();
+    ASSERT_EQ(list.ExtensionCount(), 15);
+    ASSERT_EQ(list.ClassCount(), 7);
+    const std::vector<std::string> classes { "TBitmap", "TIcon", "TMetafile", "TJPEGImage", "TTIFFGraphic",
+        "TGIFGraphic", "TPNGGraphic" };
+    for (int i = 0; i < 7; ++i)
+        EXPECT_EQ(list.ClassEntryAt(i).GraphicClass->Name(), classes[i]);
+    const TClassEntry& tiff = list.ClassEntryAt(list.FindClassEntry(GraphicClass<TTIFFGraphic>()));
+    EXPECT_EQ(tiff.Count, 3);
+    EXPECT_EQ(tiff.Description, "Tagged image file format images");
+    EXPECT_EQ(list.ClassEntryAt(list.FindClassEntry(GraphicClass<TBitmap>())).Count, 3);
+    EXPECT_EQ(list.ClassEntryAt(list.FindClassEntry(GraphicClass<TJPEGImage>())).Description, "JPG images");
+    EXPECT_EQ(list.ExtensionAt(list.FindExtension("TIF")).Extension, "tif");
+    EXPECT_EQ(list.ExtensionAt(list.FindExtension("gif")).FormatKinds, fkRaster | fkMultiImage | fkAnimated);
+    EXPECT_EQ(list.ExtensionAt(list.FindExtension("dib")).Description, "Device independant Windows bitmaps");
+    EXPECT_EQ(list.ExtensionAt(list.FindExtension("emf")).FormatKinds, fkVector);
+    EXPECT_EQ(PictureFormats().Entries().size(), 15u);
+    const auto& gif = PictureFormats().Entries()[PictureFormats().Find("gif")];
+    EXPECT_EQ(gif.Description, "CompuServe images");
+    EXPECT_EQ(gif.GraphicClass->Create()->ClassName(), "TGIFGraphic");
+}
+
+TEST(FileFormats, RefusesToRegisterPngTwice)
+{
+    EXPECT_THAT([] { FileFormats().RegisterFormat("png", "", "", fkRaster, false, GraphicClass<TPNGGraphic>()); },
+        ThrowsMessage<EInvalidGraphic>(StrEq("Attempt to register png twice.")));
+    EXPECT_EQ(FileFormats().ExtensionCount(), 15);
+}
+
+TEST(FileFormats, ShutdownUnregistersReadersAndTwoBitmapExtensions)
+{
+    TPictureFormats container;
+    TFileFormatList list(container);
+    RegisterStartupFormats(list);
+    list.UnregisterFormat("rle", GraphicClass<TBitmap>());
+    EXPECT_GE(list.FindExtension("bmp"), 0);
+    EXPECT_GE(list.FindExtension("dib"), 0);
+    EXPECT_EQ(list.ClassEntryAt(list.FindClassEntry(GraphicClass<TBitmap>())).Count, 2);
+
+    UnregisterShutdownFormats(list);
+    std::vector<std::string> left;
+    for (int i = 0; i < list.ExtensionCount(); ++i)
+        left.push_back(list.ExtensionAt(i).Extension);
+    EXPECT_EQ(left, (std::vector<std::string> { "bmp", "ico", "wmf", "emf", "jfif", "jpg", "jpe", "jpeg" }));
+    EXPECT_EQ(list.ClassCount(), 4);
+    EXPECT_EQ(list.ClassEntryAt(list.FindClassEntry(GraphicClass<TBitmap>())).Count, 1);
+    EXPECT_EQ(list.FindClassEntry(GraphicClass<TTIFFGraphic>()), -1);
+    EXPECT_EQ(container.Entries().size(), 8u);
+    list.ClearFormats();
+    EXPECT_TRUE(container.Entries().empty());
 }
