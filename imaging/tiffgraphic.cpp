@@ -104,6 +104,15 @@ void UndoPredictor(std::uint8_t* row, std::size_t rowBytes, std::uint32_t width,
     // Pixel width in bytes: every sample for 8 bits; the byte-wise rule below 8 bits.
     const std::size_t stride = bits == 8 ? samples : (samples == 3 || samples == 4 ? samples : 1);
     const std::size_t count = std::min<std::size_t>(std::size_t(width) * stride, rowBytes);
+    if (stride == 3 && count >= 3) { // the common RGB case, with the running sums in registers
+        std::uint8_t red = row[0], green = row[1], blue = row[2];
+        for (std::size_t i = 3; i + 2 < count; i += 3) {
+            row[i] = red = std::uint8_t(red + row[i]);
+            row[i + 1] = green = std::uint8_t(green + row[i + 1]);
+            row[i + 2] = blue = std::uint8_t(blue + row[i + 2]);
+        }
+        return;
+    }
     for (std::size_t i = stride; i < count; ++i)
         row[i] = std::uint8_t(row[i] + row[i - stride]);
 }
