@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <thread>
 
 using namespace ibi_test;
 using testing::ElementsAre;
@@ -403,6 +404,34 @@ TEST_F(TFbTransactionTest, SpansTwoConnections)
     EXPECT_EQ(session.Column(R"(SELECT "id" FROM items ORDER BY 1)"), (std::vector<std::string> { "1", "4" }));
     TSession check(Other());
     EXPECT_EQ(check.Column(R"(SELECT "id" FROM items)"), std::vector<std::string> { "3" });
+}
+
+TEST_F(TFbTransactionTest, ThreadsShareOneConnectionThroughTheLocks)
+{
+    TFbDataBase connection;
+    ConfigureConnection(connection, FPath);
+    connection.SetConnected(true);
+    const auto work = [&](int first) {
+        TFbTransaction transaction;
+        transaction.SetDataBase(&connection);
+        TFbQuery query;
+        query.SetTransaction(&transaction);
+        query.SetSQL(R"(INSERT INTO items ("id") VALUES (:id))");
+        for (int id = first; id < first + 25; ++id) {
+            query.Params().SetAsInteger(0, id);
+            query.Execute();
+        }
+        query.SetSQL(R"(SELECT COUNT(*) FROM items WHERE "id" >= :first AND "id" < :first + 25)");
+        query.Params().SetAsInteger("first", first);
+        query.Open(true);
+        EXPECT_EQ(query.Fields().AsInteger(0), 25);
+        query.Close(etmCommit);
+    };
+    std::thread one(work, 0), two(work, 100);
+    one.join();
+    two.join();
+    TSession check(FPath);
+    EXPECT_EQ(check.Column("SELECT COUNT(*) FROM items"), std::vector<std::string> { "50" });
 }
 
 // ---- statements ----
