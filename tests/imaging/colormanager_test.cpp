@@ -112,15 +112,6 @@ TEST(TColorManager, MessagesAreTheFixedTexts)
     EXPECT_STREQ(SVerticalSubSamplingError, "Vertical subsampling value must be <= horizontal subsampling value.");
 }
 
-TEST(TColorManager, AcceptsDepthsTheRoutinesDoNotHandle)
-{
-    TColorManager manager;
-    manager.SetInSampleBits(3);
-    manager.SetOutSampleBits(16);
-    EXPECT_EQ(manager.InSampleBits(), 3);
-    EXPECT_EQ(manager.OutSampleBits(), 16);
-}
-
 TEST(TColorManager, LumaWeightsAreStoredEvenWhenTheSubsamplingIsRefused)
 {
     TColorManager manager;
@@ -374,29 +365,6 @@ std::vector<TCopyCase> CopyCases()
 
 INSTANTIATE_TEST_SUITE_P(AllOrders, TColorManagerColorCopy, testing::ValuesIn(CopyCases()));
 
-TEST(TColorManager, EightBitCopiesOfLongRowsMatchTheModelInEveryShape)
-{
-    // The interleaved 8-bit paths are specialised per shape; a long row checks their loops.
-    const Bytes source = RandomBytes(4 * 1000, 5);
-    for (SampleScheme in : { schRGB, schRGBA, schBGRA })
-        for (SampleScheme out : { schBGR, schBGRA, schRGBA }) {
-            TColorManager manager = Manager(in, out, 8, 8, 4, 4);
-            const unsigned inStep = in == schRGB ? 3 : 4, outStep = out == schBGR ? 3 : 4;
-            const bool reverse = (in == schRGB || in == schRGBA) != (out == schRGB || out == schRGBA);
-            Bytes target(1000 * outStep, Untouched);
-            manager.TranslateRow(source.data(), target.data(), 1000);
-            for (unsigned i = 0; i < 1000; ++i) {
-                const std::uint8_t* s = &source[i * inStep];
-                const std::uint8_t* t = &target[i * outStep];
-                ASSERT_EQ(t[0], s[reverse ? 2 : 0]) << i;
-                ASSERT_EQ(t[1], s[1]) << i;
-                ASSERT_EQ(t[2], s[reverse ? 0 : 2]) << i;
-                if (outStep == 4)
-                    ASSERT_EQ(t[3], inStep == 4 ? s[3] : Untouched) << i;
-            }
-        }
-}
-
 // --- Gray ---------------------------------------------------------------------------------
 
 TEST(TColorManager, SixteenBitGrayIsReducedByTruncationAfterTheSwap)
@@ -509,15 +477,6 @@ INSTANTIATE_TEST_SUITE_P(Depths, TColorManagerIndexed,
         TIndexedCase { "Two2SixteenSwapped", schIndexed, 2, 16, true, 2, 0xFF, { 0x40 }, { 0, 0, 0, 0 },
             { 0x55, 0x55, 0x00, 0x00 } }),
     [](const auto& info) { return std::string(info.param.Name); });
-
-TEST(TColorManager, TwoBitIndexThreeBecomesFifteenInAFourBitTarget)
-{
-    TColorManager manager = Manager(schIndexed, schIndexed, 2, 4, 1, 1);
-    const Bytes source { 0xC0 };
-    Bytes target { 0x00 };
-    manager.TranslateRow(source.data(), target.data(), 1);
-    EXPECT_EQ(target[0] >> 4, 15);
-}
 
 // --- Tone table -----------------------------------------------------------------------------
 

@@ -126,19 +126,6 @@ TEST(TReaderGraphic, BaseReadImageInfoClearsEveryFieldAndAnswersFalse)
     EXPECT_FALSE(properties.LocalColorTable);
 }
 
-TEST(TReaderGraphic, CompressionKindsKeepTheirCodes)
-{
-    EXPECT_EQ(cmpNone, 1);
-    EXPECT_EQ(cmpPackBits, 3);
-    EXPECT_EQ(cmpLZW, 4);
-    EXPECT_EQ(cmpDeflate, 9);
-    EXPECT_EQ(cmpJPEG, 10);
-    EXPECT_EQ(cmpOldJPEG, 11);
-    EXPECT_EQ(cmpJBIG, 21);
-    EXPECT_EQ(schPhotoYCC, 12);
-    EXPECT_EQ(optGammaApplied, 16);
-}
-
 TEST(TReaderGraphic, CanReadStreamLeavesThePositionWhereItWas)
 {
     std::vector<std::uint8_t> bytes { 0, 0 };
