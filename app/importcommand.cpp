@@ -159,9 +159,10 @@ std::string UsageText()
            "      Imports every picture of DIR named by catalogue number (1234.jpg; with\n"
            "      --kind both, 1234_1.jpg is a front cover and 1234_2.jpg a CD cover) into the\n"
            "      catalogue database DBFILE, as the dialog's \"Process images\" does. The kind\n"
-           "      defaults to poster. Covers (front, cd, both) need --thumbs: a 318 x 238\n"
-           "      JPEG thumbnail is written there for each. --remove-existing deletes every\n"
-           "      images row first; --set-folder stores the folders in the options table.\n"
+           "      defaults to poster. Covers (front, cd, both) need --thumbs: a JPEG\n"
+           "      thumbnail 318 pixels wide (landscape) or 238 high is written there for\n"
+           "      each. --remove-existing deletes every images row first; --set-folder\n"
+           "      stores the folders in the options table.\n"
            "      Progress goes to standard error on a terminal; the last line on standard\n"
            "      output counts entries seen, pictures imported, thumbnails written and\n"
            "      entries passed over. Exit status: 0 when the pass ended normally, 1 when it\n"
@@ -176,6 +177,10 @@ std::string UsageText()
 
 int RunImportCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, bool showProgress)
 {
+    if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) {
+        out << UsageText();
+        return ExitOk;
+    }
     std::optional<TImportOptions> options = ParseImportOptions(args, err);
     if (!options) {
         err << "Try \"images-by-id --help\".\n";
