@@ -221,6 +221,23 @@ void CopyInterleaved8(const TRowJob& job, const std::uint8_t* table)
             return;
         }
     }
+    if (job.Mask == 0xFF) {
+        // The samples are read before any is written: the compiler cannot tell the rows apart.
+        const std::uint8_t* s = source;
+        std::uint8_t* t = target;
+        for (std::uint32_t n = job.Count; n != 0; --n, s += SourceStep, t += TargetStep) {
+            const std::uint8_t first = s[First], second = s[1], third = s[Last];
+            std::uint8_t alpha = 0;
+            if constexpr (CopyAlpha)
+                alpha = s[3];
+            t[0] = map(first);
+            t[1] = map(second);
+            t[2] = map(third);
+            if constexpr (CopyAlpha)
+                t[3] = alpha;
+        }
+        return;
+    }
     ForEachPixel(job.Count, job.Mask, [&](std::uint32_t i, std::uint32_t k) {
         const std::uint8_t* s = source + std::size_t(k) * SourceStep;
         std::uint8_t* t = target + std::size_t(i) * TargetStep;
