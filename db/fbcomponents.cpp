@@ -130,7 +130,14 @@ TFbDataBase::~TFbDataBase()
 {
     try {
         SetConnected(false);
-    } catch (...) { // a destructor cannot report; the handle is forgotten below
+    } catch (...) {
+        // A destructor cannot report: end what is left quietly so the attachment is released.
+        FLibrary->SetRaiseErrors(false);
+        try {
+            if (FDbHandle != 0)
+                Disconnect();
+        } catch (...) {
+        }
     }
     ClearTransactions();
 }

@@ -306,6 +306,25 @@ TEST_F(TFbDataBaseTest, LostConnectionDisconnectsQuietlyBeforeTheErrorArrives)
     EXPECT_TRUE(library.RaiseErrors());
 }
 
+TEST_F(TFbDataBaseTest, DestroyedConnectionReleasesItsAttachmentEvenWhenEndingFails)
+{
+    auto connection = std::make_unique<TFbDataBase>();
+    ConfigureConnection(*connection, FPath);
+    TFbTransaction transaction;
+    transaction.SetAutoStop(false); // the automatic end at disconnect is refused
+    transaction.SetDataBase(connection.get());
+    TFbQuery query;
+    query.SetTransaction(&transaction);
+    query.SetSQL(R"(INSERT INTO items ("id") VALUES (1))");
+    query.Execute();
+    connection.reset();
+    TSession check(FPath);
+    EXPECT_EQ(check.Column("SELECT COUNT(*) FROM mon$attachments WHERE mon$attachment_id <> current_connection "
+                           "AND mon$system_flag = 0"),
+        std::vector<std::string> { "0" });
+    EXPECT_EQ(check.Column("SELECT COUNT(*) FROM items"), std::vector<std::string> { "0" }); // rolled back
+}
+
 // ---- transactions ----
 
 TEST_F(TFbTransactionTest, StartsOnceAndEndsWithEvents)
