@@ -24,11 +24,12 @@ constexpr std::uint32_t Width = 2048;
 constexpr std::uint32_t Height = 1024;
 constexpr int Samples = 3;
 
-// A picture between a photograph and a drawing: gradients, flat areas and some noise.
-TBytes TestPicture()
+// A picture between a photograph and a drawing: gradients, flat areas and some noise
+// (noiseLevel 0: a clean drawing, long strings; 3: short strings).
+TBytes TestPicture(int noiseLevel = 3)
 {
     std::mt19937 random(1);
-    std::uniform_int_distribution<int> noise(0, 3);
+    std::uniform_int_distribution<int> noise(0, noiseLevel);
     TBytes pixels(std::size_t(Width) * Height * Samples);
     for (std::uint32_t y = 0; y < Height; ++y)
         for (std::uint32_t x = 0; x < Width; ++x)
@@ -43,7 +44,7 @@ TBytes TestPicture()
 // A one-strip TIFF written by libtiff, kept open for reading.
 class TTiffStrip {
 public:
-    explicit TTiffStrip(std::uint16_t compression)
+    explicit TTiffStrip(std::uint16_t compression, int noiseLevel = 3)
     {
         char pattern[] = "/tmp/codecsbench-XXXXXX";
         const int handle = mkstemp(pattern);
@@ -60,7 +61,7 @@ public:
         TIFFSetField(out, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
         TIFFSetField(out, TIFFTAG_COMPRESSION, compression);
         TIFFSetField(out, TIFFTAG_ROWSPERSTRIP, Height);
-        TBytes pixels = TestPicture();
+        TBytes pixels = TestPicture(noiseLevel);
         TIFFWriteEncodedStrip(out, 0, pixels.data(), static_cast<tmsize_t>(pixels.size()));
         TIFFClose(out);
         FTiff = TIFFOpen(FPath.c_str(), "r");
@@ -86,7 +87,7 @@ private:
 template <class TDecoderClass>
 void Ours(benchmark::State& state, std::uint16_t compression)
 {
-    TTiffStrip strip(compression);
+    TTiffStrip strip(compression, int(state.range(0)));
     TBytes output(strip.StripSize);
     TBytes input = strip.Raw;
     for (auto _ : state) {
@@ -105,7 +106,7 @@ void Ours(benchmark::State& state, std::uint16_t compression)
 
 void Libtiff(benchmark::State& state, std::uint16_t compression)
 {
-    TTiffStrip strip(compression);
+    TTiffStrip strip(compression, int(state.range(0)));
     TBytes output(strip.StripSize);
     for (auto _ : state) {
         if (strip.ReadWithLibtiff(output.data()) < 0)
@@ -120,10 +121,11 @@ void TIFFLZW_Libtiff(benchmark::State& state) { Libtiff(state, COMPRESSION_LZW);
 void PackBits_Ours(benchmark::State& state) { Ours<TPackbitsRLEDecoder>(state, COMPRESSION_PACKBITS); }
 void PackBits_Libtiff(benchmark::State& state) { Libtiff(state, COMPRESSION_PACKBITS); }
 
-BENCHMARK(TIFFLZW_Ours)->Unit(benchmark::kMillisecond);
-BENCHMARK(TIFFLZW_Libtiff)->Unit(benchmark::kMillisecond);
-BENCHMARK(PackBits_Ours)->Unit(benchmark::kMillisecond);
-BENCHMARK(PackBits_Libtiff)->Unit(benchmark::kMillisecond);
+// Argument: noise level of the picture.
+BENCHMARK(TIFFLZW_Ours)->Arg(3)->Arg(0)->Unit(benchmark::kMillisecond);
+BENCHMARK(TIFFLZW_Libtiff)->Arg(3)->Arg(0)->Unit(benchmark::kMillisecond);
+BENCHMARK(PackBits_Ours)->Arg(3)->Arg(0)->Unit(benchmark::kMillisecond);
+BENCHMARK(PackBits_Libtiff)->Arg(3)->Arg(0)->Unit(benchmark::kMillisecond);
 
 // GIF: a 256-colour picture of the same kind, encoded by giflib into memory.
 struct TGifFile {

@@ -39,8 +39,11 @@ void TLZ77Decoder::DecodeData(std::uint8_t*& source, std::uint8_t*& dest, std::s
     z_stream_s& stream = *FStream;
     if (FAutoReset) {
         FZLibResult = inflateReset(&stream);
-        if (FZLibResult < 0)
+        if (FZLibResult < 0) {
+            FAvailableInput = packedSize;
+            FAvailableOutput = unpackedSize;
             return;
+        }
     }
     // zlib counts in 32 bits; larger blocks are fed in pieces.
     std::size_t inputLeft = packedSize;
