@@ -117,6 +117,22 @@ void UndoPredictor(std::uint8_t* row, std::size_t rowBytes, std::uint32_t width,
         row[i] = std::uint8_t(row[i] + row[i - stride]);
 }
 
+// One row of subsampled YCbCr blocks (h × v luma samples, then Cb and Cr) into v rows of
+// interleaved Y, Cb, Cr samples, width pixels each.
+void ExpandYCbCrBlocks(const std::uint8_t* blocks, std::uint8_t* rows, std::uint32_t width, unsigned h, unsigned v)
+{
+    const std::size_t blockBytes = h * v + 2;
+    const std::size_t rowBytes = std::size_t(width) * 3;
+    for (std::uint32_t first = 0; first < width; first += h, blocks += blockBytes)
+        for (unsigned dy = 0; dy < v; ++dy)
+            for (unsigned dx = 0; dx < h && first + dx < width; ++dx) {
+                std::uint8_t* pixel = rows + dy * rowBytes + std::size_t(first + dx) * 3;
+                pixel[0] = blocks[dy * h + dx];
+                pixel[1] = blocks[h * v];
+                pixel[2] = blocks[h * v + 1];
+            }
+}
+
 // Luma weights of the file when they make sense, the defaults otherwise (a weight of 0 or
 // an enormous one would break the chroma tables).
 std::array<float, 3> SaneLumaWeights(const std::vector<float>& weights)
@@ -389,7 +405,16 @@ void TTIFFGraphic::DecodeStrips(TStream& stream, const TTIFFDirectory& directory
     const std::uint64_t planeBytesPerLine = planar ? (std::uint64_t(properties.BitsPerSample) * width + 7) / 8 : bytesPerLine;
     properties.BytesPerLine = std::uint32_t(bytesPerLine);
 
-    const bool predictor = properties.Compression != cmpNone && properties.Predictor == 2;
+    // Uncompressed, LZW or Deflate YCbCr with chroma subsampling stores blocks of h × v luma
+    // samples followed by one Cb and one Cr; they are spread out before conversion.
+    const unsigned subH = inScheme == schYCbCr ? colors.HorizontalSubsampling() : 1;
+    const unsigned subV = inScheme == schYCbCr ? colors.VerticalSubsampling() : 1;
+    const bool subsampled = inScheme == schYCbCr && !planar && samples == 3 && properties.BitsPerSample == 8
+        && (subH > 1 || subV > 1);
+    const std::uint64_t blockRowBytes = (std::uint64_t(width) + subH - 1) / subH * (subH * subV + 2);
+    std::vector<std::uint8_t> expanded(subsampled ? std::size_t(bytesPerLine) * subV : 0);
+
+    const bool predictor = properties.Compression != cmpNone && properties.Predictor == 2 && !subsampled;
     const std::uint32_t predictorSamples = planar ? 1 : samples;
 
     std::unique_ptr<TDecoder> decoder;
@@ -499,7 +524,8 @@ void TTIFFGraphic::DecodeStrips(TStream& stream, const TTIFFDirectory& directory
         for (std::uint64_t stripRow = 0; stripRow < stripsPerPlane && properties.CurrentRow < height; ++stripRow) {
             const std::size_t rowsIndex = std::min<std::size_t>(stripRow, properties.RowsPerStrip.size() - 1);
             const std::uint32_t rows = std::min(properties.RowsPerStrip[rowsIndex], height - properties.CurrentRow);
-            const std::uint64_t stripBytes = std::uint64_t(rows) * planeBytesPerLine;
+            const std::uint64_t stripBytes = subsampled ? (std::uint64_t(rows) + subV - 1) / subV * blockRowBytes
+                                                        : std::uint64_t(rows) * planeBytesPerLine;
             for (std::uint32_t plane = 0; plane < planes; ++plane) {
                 const std::uint64_t strip = plane * stripsPerPlane + stripRow;
                 std::vector<std::uint8_t>& buffer = planeBuffers[plane];
@@ -534,6 +560,18 @@ void TTIFFGraphic::DecodeStrips(TStream& stream, const TTIFFDirectory& directory
                 if (data.Size > 0)
                     decoder->DecodeData(source, dest, data.Size, buffer.size());
                 planeRows[plane] = buffer.data();
+            }
+            if (subsampled) {
+                for (std::uint32_t first = 0; first < rows; first += subV) {
+                    ExpandYCbCrBlocks(planeRows[0] + std::size_t(first / subV * blockRowBytes), expanded.data(), width, subH, subV);
+                    for (std::uint32_t dy = 0; dy < subV && first + dy < rows; ++dy) {
+                        colors.TranslateRow(expanded.data() + dy * std::size_t(bytesPerLine),
+                            firstRow + rowStep * std::ptrdiff_t(properties.CurrentRow), width);
+                        ++properties.CurrentRow;
+                        ProgressRow(properties.CurrentRow, height);
+                    }
+                }
+                continue;
             }
             for (std::uint32_t row = 0; row < rows; ++row) {
                 std::uint8_t* target = firstRow + rowStep * std::ptrdiff_t(properties.CurrentRow);

@@ -614,6 +614,59 @@ TEST(TTIFFGraphic, BigEndianYCbCrWithSubsampling21IsAccepted)
     EXPECT_EQ(tiff.Pixel(0, 0), (TRGBQuad { 128, 128, 128, 0 }));
 }
 
+// Chroma-subsampled YCbCr outside JPEG is stored as blocks of h × v luma samples followed by
+// Cb and Cr; every pixel takes the chroma of its block.
+class TTIFFGraphicSubsampledYCbCr : public testing::TestWithParam<std::tuple<int, int, bool>> {};
+
+TEST_P(TTIFFGraphicSubsampledYCbCr, SpreadsTheBlocks)
+{
+    const auto [h, v, bigEndian] = GetParam();
+    const std::uint32_t width = 7, height = 5;
+    const std::uint32_t blocksPerRow = (width + h - 1) / h, blockRows = (height + v - 1) / v;
+    const std::uint32_t blockBytes = h * v + 2;
+    std::vector<std::uint8_t> blocks(blocksPerRow * blockRows * blockBytes);
+    for (std::size_t i = 0; i < blocks.size(); ++i)
+        blocks[i] = std::uint8_t(40 + (i * 37) % 180);
+    TRawTiff raw(bigEndian);
+    const std::uint32_t offset = raw.AddData(blocks);
+    raw.Add(256, tShort, { width }).Add(257, tShort, { height }).Add(258, tShort, { 8, 8, 8 }).Add(259, tShort, { 1 });
+    raw.Add(262, tShort, { 6 }).Add(273, tLong, { offset }).Add(277, tShort, { 3 }).Add(278, tShort, { height });
+    raw.Add(279, tLong, { std::uint32_t(blocks.size()) }).Add(284, tShort, { 1 });
+    raw.Add(530, tShort, { std::uint32_t(h), std::uint32_t(v) });
+    const std::vector<std::uint8_t> bytes = raw.Bytes();
+    TTIFFGraphic tiff;
+    Load(tiff, bytes);
+
+    const TChroma chroma({ 0.299f, 0.587f, 0.114f });
+    std::vector<TBGRA> expected;
+    for (std::uint32_t y = 0; y < height; ++y)
+        for (std::uint32_t x = 0; x < width; ++x) {
+            const std::uint8_t* block = blocks.data() + ((y / v) * blocksPerRow + x / h) * blockBytes;
+            const int luma = block[(y % v) * h + x % h], cb = block[h * v], cr = block[h * v + 1];
+            expected.push_back({ Clamp255(luma + chroma.B[cb]), Clamp255(luma + chroma.BG[cb] + chroma.RG[cr]),
+                Clamp255(luma + chroma.R[cr]), 0 });
+        }
+    const std::vector<TBGRA> colors = Colors(tiff);
+    EXPECT_EQ(MaxDifference(colors, expected), 0);
+
+    // libtiff's own YCbCr conversion agrees up to its rounding.
+    TMemFile file { bytes, 0 };
+    TIFF* tif = TIFFClientOpen("mem", "rm", &file, TMemFile::Read, TMemFile::Write, TMemFile::Seek, TMemFile::Close,
+        TMemFile::Size, TMemFile::Map, TMemFile::Unmap);
+    ASSERT_NE(tif, nullptr);
+    std::vector<std::uint32_t> rgba(width * height);
+    ASSERT_EQ(TIFFReadRGBAImageOriented(tif, width, height, rgba.data(), ORIENTATION_TOPLEFT, 0), 1);
+    TIFFClose(tif);
+    std::vector<TBGRA> reference;
+    for (std::uint32_t p : rgba)
+        reference.push_back({ std::uint8_t(TIFFGetB(p)), std::uint8_t(TIFFGetG(p)), std::uint8_t(TIFFGetR(p)), 0 });
+    EXPECT_LE(MaxDifference(colors, reference), 2);
+}
+
+INSTANTIATE_TEST_SUITE_P(Samplings, TTIFFGraphicSubsampledYCbCr,
+    testing::Values(std::tuple(2, 2, false), std::tuple(2, 1, true), std::tuple(4, 2, false), std::tuple(4, 4, true),
+        std::tuple(1, 1, false)));
+
 TEST(TTIFFGraphic, MinIsWhiteBilevelHasWhiteFirstEntry)
 {
     TTiffPlan plan;
