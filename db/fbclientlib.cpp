@@ -810,6 +810,9 @@ double TimestampToDateTime(const TIscTimestamp& value)
 
 TIscTimestamp DateTimeToTimestamp(double value)
 {
+    // Beyond the years 1..9999 by far: no day number of 32 bits holds it.
+    if (!(std::fabs(value) < 1e8))
+        throw EFbConvertError(SCastError);
     const double days = std::trunc(value);
     const double fraction = std::fabs(value - days);
     TIscTimestamp result;

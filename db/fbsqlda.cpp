@@ -365,10 +365,16 @@ void TSQLDA::SetAsInt64(int index, std::int64_t value)
         case SqlShort: case SqlLong: case SqlInt64: StoreInteger(FDescriptor, index, value); break;
         case SqlFloat: case SqlDFloat: Store(FDescriptor, index, static_cast<float>(value)); break;
         case SqlDouble: Store(FDescriptor, index, static_cast<double>(value)); break;
-        case SqlTimestamp:
-            Store(FDescriptor, index, TIscTimestamp { static_cast<std::int32_t>(value + DateOffset), 0 });
+        case SqlTimestamp: case SqlTypeDate: {
+            if (value < INT32_MIN + DateOffset || value > INT32_MAX - DateOffset)
+                throw EFbConvertError(SCastError);
+            const auto day = static_cast<std::int32_t>(value + DateOffset);
+            if (type == SqlTimestamp)
+                Store(FDescriptor, index, TIscTimestamp { day, 0 });
+            else
+                Store(FDescriptor, index, day);
             break;
-        case SqlTypeDate: Store(FDescriptor, index, static_cast<std::int32_t>(value + DateOffset)); break;
+        }
         case SqlTypeTime: Store(FDescriptor, index, std::uint32_t(0)); break;
         case SqlVarying: case SqlText: StoreText(index, std::to_string(value)); break;
         default: throw EFbConvertError(SCastError);

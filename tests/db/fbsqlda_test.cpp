@@ -181,6 +181,8 @@ TEST(TSQLDA, DatesCountDaysFrom1899)
     stamp.Area.SetAsString(0, "2000-02-29 23:59:59");
     EXPECT_EQ(stamp.Area.GetAsString(0), "2000-02-29 23:59:59");
     EXPECT_THROW(stamp.Area.SetAsString(0, "2001-02-29"), EConvertError);
+    EXPECT_THROW(stamp.Area.SetAsInt64(0, INT64_MAX), EFbConvertError);
+    EXPECT_THROW(stamp.Area.SetAsDateTime(0, 1e300), EFbConvertError);
     TColumn time(561, 4);
     time.Area.SetAsString(0, "13:45:30");
     EXPECT_EQ(time.Area.GetAsString(0), "13:45:30");
