@@ -21,14 +21,14 @@ std::int64_t Field(const std::uint8_t* data, std::size_t size, std::size_t offse
     return bytes == 2 ? std::int64_t(value) : std::int64_t(std::int32_t(value));
 }
 
-// Pictures that claim more than 2^22 pixels are allowed by the reader (up to 2^28) but make
+// Pictures that claim more than 2^20 pixels are allowed by the reader (up to 2^28) but make
 // every run slow; the limit itself has its own tests.
 bool TooLarge(const std::uint8_t* data, std::size_t size)
 {
     const bool core = Field(data, size, 14, 4) == 12;
     const std::int64_t width = Field(data, size, 18, core ? 2 : 4);
     const std::int64_t height = Field(data, size, core ? 20 : 22, core ? 2 : 4);
-    return width > 0 && height != 0 && (height < 0 ? -height : height) > (std::int64_t(1) << 22) / width;
+    return width > 0 && height != 0 && (height < 0 ? -height : height) > (std::int64_t(1) << 20) / width;
 }
 
 } // namespace
