@@ -289,3 +289,24 @@ TEST(TSQLResult, BlobsNeedFetchBlobs)
     EXPECT_THAT([&] { area.GetAsString(0); },
         ThrowsMessage<Exception>(StrEq("FetchBlob property must be set to use this method.")));
 }
+
+// Random texts made of the characters the parser treats specially: nothing may read past the
+// text, and replacing parameters and dropping comments never lengthens it.
+TEST(TSQLParams, ParsesAnyTextWithinItsBounds)
+{
+    static constexpr char Alphabet[] = "ab_$9 :?'\"[]-/*\r\nBEGINdeclar";
+    std::uint32_t seed = 12345;
+    const auto next = [&seed] { return seed = seed * 1103515245u + 12345u, seed >> 16; };
+    TSQLParams params;
+    for (int round = 0; round < 20000; ++round) {
+        std::string sql(next() % 40, ' ');
+        for (char& c : sql)
+            c = Alphabet[next() % (sizeof Alphabet - 1)];
+        const std::string parsed = params.Parse(sql);
+        EXPECT_LE(parsed.size(), sql.size()) << sql;
+        for (int i = 0; i < params.FieldCount(); ++i)
+            EXPECT_LT(params.ParamId(i), params.ParamIdCount());
+        const std::string dpb = BuildDPB(sql, '\r');
+        EXPECT_EQ(dpb.at(0), 1);
+    }
+}
