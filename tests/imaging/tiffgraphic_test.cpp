@@ -878,3 +878,24 @@ TEST(TTIFFGraphic, StripWithoutByteCountTakesTheRestOfTheFile)
 }
 
 } // namespace
+
+namespace {
+
+// The fuzzer's seeds are files the reader takes in full; regenerate them with
+// --gtest_also_run_disabled_tests --gtest_filter=*WriteFuzzSeeds.
+TEST(TTIFFGraphicSeeds, EverySeedLoads)
+{
+    for (const auto& [name, plan] : SeedPlans()) {
+        SCOPED_TRACE(name);
+        TTIFFGraphic tiff;
+        Load(tiff, WriteTiff(plan));
+        EXPECT_EQ(tiff.IsEmpty(), plan.TileWidth != 0);
+    }
+}
+
+TEST(TTIFFGraphicSeeds, DISABLED_WriteFuzzSeeds)
+{
+    WriteSeedCorpus(std::string(IBI_SOURCE_DIR) + "/tests/fuzz/corpus/tiff");
+}
+
+} // namespace

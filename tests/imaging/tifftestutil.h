@@ -494,6 +494,10 @@ inline std::vector<std::pair<std::string, TTiffPlan>> SeedPlans()
     ycbcr.SubsamplingH = ycbcr.SubsamplingV = 1;
     ycbcr.BigEndian = true;
     add("ycbcr.tif", ycbcr);
+    ycbcr.SubsamplingH = ycbcr.SubsamplingV = 2; // one strip of blocks (and some spare bytes)
+    ycbcr.RowsPerStrip = 0;
+    ycbcr.Compression = COMPRESSION_LZW;
+    add("ycbcr-blocks.tif", ycbcr);
     TTiffPlan jpeg = base;
     jpeg.Width = 24;
     jpeg.Height = 16;
