@@ -355,7 +355,7 @@ TFbLibrary::~TFbLibrary() = default;
 void TFbLibrary::SetSegmentSize(std::uint16_t value)
 {
     if (value == 0)
-        FbAssertionFailed(SAssertionFailure);
+        IBI_FB_ASSERTION_FAILED(SAssertionFailure);
     FSegmentSize = value;
 }
 
@@ -408,7 +408,8 @@ std::unique_ptr<EFbError> TFbLibrary::MakeError(TFbErrorClass errorClass, TIscSt
     const int errorCode = static_cast<int>(static_cast<std::uint32_t>(status) & 0xFFFFu);
     message += Fmt(SErrorCode, errorCode);
     std::unique_ptr<EFbError> error = errorClass(message);
-    if (typeid(*error) == typeid(EFbException))
+    const EFbError& made = *error;
+    if (typeid(made) == typeid(EFbException))
         static_cast<EFbException&>(*error).SetNumber(static_cast<int>(FStatus[3]));
     error->SetSQLCode(sqlCode);
     error->SetErrorCode(errorCode);

@@ -508,7 +508,7 @@ void TFbTransaction::SetAutoRetain(bool value)
 void TFbTransaction::SetDefaultAction(TEndTransMode mode)
 {
     if (mode != etmCommit && mode != etmRollback)
-        FbAssertionFailed(SCommitOrRollbackOnly);
+        IBI_FB_ASSERTION_FAILED(SCommitOrRollbackOnly);
     FDefaultAction = mode;
 }
 
@@ -606,7 +606,7 @@ bool TFbTransaction::EndTransaction(TEndTransMode mode, TFbStatement* caller, bo
                     statement->InternalClose(etmStayIn, automatic);
         }
         if (!FAutoStop && automatic)
-            FbAssertionFailed(STransactionCloseExplicitly);
+            IBI_FB_ASSERTION_FAILED(STransactionCloseExplicitly);
         switch (mode) {
         case etmCommit:
             library.TransactionCommit(FTrHandle);

@@ -22,10 +22,10 @@ TFbErrorClass FbErrorClassOf(long status)
     }
 }
 
-void FbAssertionFailed(const char* text, std::source_location location)
+void FbAssertionFailed(const char* text, const char* file, int line)
 {
-    std::string_view file = location.file_name();
-    if (const auto slash = file.find_last_of('/'); slash != std::string_view::npos)
-        file.remove_prefix(slash + 1);
-    throw EAssertionFailed(Fmt(SAssertionFormat, text, file, static_cast<int>(location.line())));
+    std::string_view name = file;
+    if (const auto slash = name.find_last_of('/'); slash != std::string_view::npos)
+        name.remove_prefix(slash + 1);
+    throw EAssertionFailed(Fmt(SAssertionFormat, text, name, line));
 }

@@ -2,7 +2,6 @@
 #include "base/exception.h"
 
 #include <memory>
-#include <source_location>
 #include <string>
 
 // The runtime's conversion error: text that does not parse as a number or a date.
@@ -71,9 +70,9 @@ std::unique_ptr<EFbError> MakeFbError(const std::string& message)
 // exception code gives EFbException here; the connection may answer another class.
 TFbErrorClass FbErrorClassOf(long status);
 
-// Raises EAssertionFailed with "text (file, line n)" naming the calling source file.
-[[noreturn]] void FbAssertionFailed(const char* text,
-    std::source_location location = std::source_location::current());
+// Raises EAssertionFailed with "text (file, line n)", the file without its folders.
+[[noreturn]] void FbAssertionFailed(const char* text, const char* file, int line);
+#define IBI_FB_ASSERTION_FAILED(text) FbAssertionFailed((text), __FILE__, __LINE__)
 
 inline constexpr const char* SCantLoadLibrary = "Can't load library: %s.";
 inline constexpr const char* SIncorrectVersion = "Incorrect Database Server version, check compiler options.";

@@ -11,7 +11,7 @@ TPoolStream::TPoolStream(std::size_t itemsPerPage, std::size_t itemSize)
 {
     if (itemsPerPage == 0 || itemSize == 0
         || itemsPerPage > std::numeric_limits<std::size_t>::max() / 2 / itemSize)
-        FbAssertionFailed(SAssertionFailure);
+        IBI_FB_ASSERTION_FAILED(SAssertionFailure);
     FPageSize = itemsPerPage * itemSize;
     FPageAllocSize = (FPageSize + 3) / 4 * 4;
 }
@@ -89,6 +89,6 @@ void* TPoolStream::Add()
 void* TPoolStream::Items(std::size_t index)
 {
     if (index >= FItemCount)
-        FbAssertionFailed(SAssertionFailure);
+        IBI_FB_ASSERTION_FAILED(SAssertionFailure);
     return FPages[index / FItemsPerPage].get() + index % FItemsPerPage * FItemSize;
 }
