@@ -420,8 +420,13 @@ void TJPEGImage::Decode()
 
         const int height = FBitmap->Height();
         const int width = FBitmap->Width();
-        std::uint8_t* const first = height > 0 ? FBitmap->RowAddress(0) : nullptr;
-        const std::ptrdiff_t step = height > 1 ? FBitmap->RowAddress(1) - first : 0;
+        std::uint8_t* first = nullptr;
+        std::ptrdiff_t step = 0;
+        const auto findRows = [&] {
+            first = height > 0 ? FBitmap->RowAddress(0) : nullptr;
+            step = height > 1 ? FBitmap->RowAddress(1) - first : 0;
+        };
+        findRows();
         const int batch = std::clamp(info.rec_outbuf_height, 1, 16);
         const bool convertCmyk = cmyk && FConvertCmyk && layout == TPixelLayout::pl32Bit;
 
@@ -465,7 +470,10 @@ void TJPEGImage::Decode()
             }
             decompressor.Guarded([&] { jpeg_start_output(&info, info.input_scan_number); });
             if (savedTwoPass && info.colormap && layout == TPixelLayout::pl8Bit && !usedPalette) {
-                FBitmap->SetColorTable(ColorMapTable(info, FCmykInverted));
+                // The final pass rewrites every row: a new store with the new table, and the
+                // row pointers of that store.
+                FBitmap->NewImage(header, ColorMapTable(info, FCmykInverted));
+                findRows();
                 SetPaletteModified(true);
             }
         }

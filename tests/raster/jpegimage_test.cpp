@@ -170,6 +170,17 @@ INSTANTIATE_TEST_SUITE_P(Settings, TJPEGImageSettings,
         TSettingsCase { "ProgressiveShow", [](TJPEGImage& i) { i.SetProgressiveShow(true); }, {} }),
     [](const auto& info) { return std::string(info.param.Name); });
 
+// Shown scan by scan, a grey file gets its table again for the last pass (once a crash: the
+// rows of the replaced store were still written).
+TEST(TJPEGImage, ProgressiveShowOfGreyEndsLikeTheFullDecode)
+{
+    const auto bytes = jpegref::Make({ 45, 38, 1, 80, true });
+    TJPEGImage image;
+    image.SetProgressiveShow(true);
+    Load(image, bytes);
+    ExpectSamePicture(Packed(image.DecodedBitmap()), Expected(jpegref::Decode(bytes)), "grey progressive");
+}
+
 TEST(TJPEGImage, CmykSamplesOf255AreWhite)
 {
     jpegref::TMakeSettings settings { 16, 8, 4, 100 };
