@@ -2,6 +2,8 @@
 
 #include "db/fbcomponents.h"
 
+#include <gtest/gtest.h>
+
 #include <dlfcn.h>
 #include <gif_lib.h>
 #include <jpeglib.h>
@@ -22,6 +24,27 @@
 #include <stdexcept>
 
 namespace importtest {
+
+namespace {
+
+// Stops the embedded engine's threads before the process ends, so that nothing runs while the
+// leak checker looks at the threads at exit.
+class TEngineShutdown : public testing::Environment {
+public:
+    void TearDown() override
+    {
+        void* library = ::dlopen("libfbclient.so.2", RTLD_NOW | RTLD_NOLOAD);
+        if (!library)
+            return;
+        using TShutdown = int (*)(unsigned int timeout, int reason);
+        if (auto shutdown = reinterpret_cast<TShutdown>(::dlsym(library, "fb_shutdown")))
+            shutdown(0, -3); // fb_shutrsn_app_stopped
+        ::dlclose(library);
+    }
+};
+const auto* const EngineShutdown = testing::AddGlobalTestEnvironment(new TEngineShutdown);
+
+} // namespace
 
 TTempFolder::TTempFolder()
 {

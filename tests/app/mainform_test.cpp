@@ -34,6 +34,9 @@ public:
         static int argc = 1;
         static char name[] = "mainform_test";
         static char* argv[] = { name, nullptr };
+        // No display needed: the offscreen platform unless the caller chose one.
+        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+            qputenv("QT_QPA_PLATFORM", "offscreen");
         FApplication = std::make_unique<QApplication>(argc, argv);
     }
     void TearDown() override { FApplication.reset(); }
