@@ -1,0 +1,532 @@
+// The import pass over the bench corpus (300 covers of five formats, a catalogue of 5000
+// records without an index on "num") beside its floor: the same thumbnails made in process
+// with the reference libraries alone. Each run starts from a fresh copy of the catalogue and
+// an empty thumbnails folder.
+//   BM_PassCommand/K  the headless "import --kind both" program, as a user runs it; K = 1 runs
+//                     it with the allocator told to keep freed memory (mmap and trim
+//                     thresholds through the environment), to show the page faults it saves.
+//   BM_PassSplit      the same pass in process, for the time split.
+//   BM_Floor          libjpeg-turbo, libpng, libtiff and giflib decoding, nearest-pixel resize,
+//                     libjpeg-turbo encoding at quality 90, no database.
+// The ratio of the pass to the floor (medians) closes the run.
+#include "app/importpass.h"
+#include "app/thumbnailwriter.h"
+#include "bench/passcorpus.h"
+#include "raster/canvas.h"
+#include "raster/jpegimage.h"
+
+#include <benchmark/benchmark.h>
+#include <gif_lib.h>
+#include <jpeglib.h>
+#include <png.h>
+#include <stdlib.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <tiffio.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <map>
+
+using namespace benchcorpus;
+namespace fs = std::filesystem;
+
+namespace {
+
+// A temporary folder, removed with its content.
+class TTempFolder {
+public:
+    TTempFolder()
+    {
+        char pattern[] = "/tmp/ibi-bench-XXXXXX";
+        if (!mkdtemp(pattern))
+            throw std::runtime_error("mkdtemp failed");
+        FPath = std::string(pattern) + '/';
+    }
+    ~TTempFolder()
+    {
+        std::error_code ignored;
+        fs::remove_all(FPath, ignored);
+    }
+    TTempFolder(const TTempFolder&) = delete;
+    TTempFolder& operator=(const TTempFolder&) = delete;
+    std::string operator/(const std::string& name) const { return FPath + name; }
+
+private:
+    std::string FPath;
+};
+
+// Creates the catalogue through isql: the tables the pass uses, number n stored under the
+// record key 2n + 1, no index on "num".
+bool CreateCatalogue(const std::string& path, std::string& reason)
+{
+    std::string isql;
+    for (const char* candidate : { "/usr/bin/isql-fb", "/usr/bin/isql", "/opt/firebird/bin/isql" })
+        if (isql.empty() && access(candidate, X_OK) == 0)
+            isql = candidate;
+    if (isql.empty()) {
+        reason = "no isql program";
+        return false;
+    }
+    const std::string scriptFile = path + ".sql";
+    {
+        std::ofstream script(scriptFile);
+        script << "SET SQL DIALECT 3;\nCREATE DATABASE '" << path << "' DEFAULT CHARACTER SET UNICODE_FSS;\n"
+               << "CREATE TABLE MOVIES (\"mid\" INTEGER, \"num\" INTEGER, \"title\" VARCHAR(60));\n"
+               << "CREATE TABLE images (\"pixref\" INTEGER NOT NULL PRIMARY KEY, \"mid\" INTEGER, \"imgtype\" INTEGER,\n"
+               << "  \"imgformat\" VARCHAR(10), \"imgpath\" VARCHAR(250));\n"
+               << "CREATE TABLE thumbnails (\"pixref\" INTEGER NOT NULL PRIMARY KEY, \"imgformat\" VARCHAR(10),\n"
+               << "  \"imgpath\" VARCHAR(250));\n"
+               << "CREATE TABLE options (\"oid\" INTEGER NOT NULL PRIMARY KEY, \"doimgfolders\" INTEGER,\n"
+               << "  \"posterfolder_rel\" VARCHAR(250), \"posterfolder_full\" VARCHAR(250),\n"
+               << "  \"screensfolder_rel\" VARCHAR(250), \"screensfolder_full\" VARCHAR(250),\n"
+               << "  \"coversfolder_rel\" VARCHAR(250), \"coversfolder_full\" VARCHAR(250),\n"
+               << "  \"thumbsfolder_rel\" VARCHAR(250), \"thumbsfolder_full\" VARCHAR(250));\n"
+               << "CREATE GENERATOR gen_pixref;\nINSERT INTO options (\"oid\", \"doimgfolders\") VALUES (1, 1);\n"
+               << "SET TERM ^ ;\nEXECUTE BLOCK AS DECLARE i INTEGER = 1; BEGIN WHILE (i <= " << CatalogueRecords
+               << ") DO BEGIN INSERT INTO MOVIES (\"mid\", \"num\", \"title\") VALUES (2 * :i + 1, :i, 'Title ' || :i);"
+               << " i = i + 1; END END^\nSET TERM ; ^\nCOMMIT;\n";
+    }
+    const int status = std::system((isql + " -q -b -i " + scriptFile + " >" + path + ".log 2>&1").c_str());
+    fs::remove(scriptFile);
+    if (status != 0) {
+        reason = "isql failed, see " + path + ".log";
+        return false;
+    }
+    fs::remove(path + ".log");
+    return true;
+}
+
+using TClock = std::chrono::steady_clock;
+
+double Seconds(std::chrono::nanoseconds time) { return std::chrono::duration<double>(time).count(); }
+
+// Seconds of every run, by benchmark, for the closing ratios.
+std::map<std::string, std::vector<double>>& RunTimes()
+{
+    static std::map<std::string, std::vector<double>> times;
+    return times;
+}
+
+double Median(std::vector<double> values)
+{
+    if (values.empty())
+        return 0;
+    std::sort(values.begin(), values.end());
+    const std::size_t middle = values.size() / 2;
+    return values.size() % 2 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
+}
+
+// The catalogue of the corpus, made once beside it: numbers 1 to 5000, no index on "num".
+const std::string& CatalogueFile(std::string& reason)
+{
+    static std::string file;
+    static std::string failure;
+    if (file.empty() && failure.empty()) {
+        const std::string path = fs::path(PassCorpusFolder()).parent_path().parent_path().string() + "/pass-catalogue.fdb";
+        if (fs::exists(path)) {
+            file = path;
+        } else {
+            const std::string work = path + ".tmp";
+            fs::remove(work);
+            if (CreateCatalogue(work, failure)) {
+                fs::rename(work, path);
+                file = path;
+            }
+        }
+    }
+    reason = failure;
+    return file;
+}
+
+// A fresh copy of the catalogue and an empty thumbnails folder for one run.
+struct TRunFolders {
+    TTempFolder Folder;
+    std::string Database = Folder / "catalogue.fdb";
+    std::string Thumbs = Folder / "thumbs";
+    explicit TRunFolders(const std::string& catalogue)
+    {
+        fs::copy_file(catalogue, Database);
+        fs::create_directories(Thumbs);
+    }
+};
+
+std::string ProgramPath()
+{
+    if (const char* program = std::getenv("IBI_PROGRAM"))
+        return program;
+    // The bench programs live in BUILD/bench/, the tool in BUILD/.
+    return (fs::read_symlink("/proc/self/exe").parent_path().parent_path() / "images-by-id").string();
+}
+
+// Runs the tool; its exit status, wall time and resource use.
+struct TChildRun {
+    int Status = -1;
+    double Seconds = 0;
+    rusage Usage {};
+};
+
+TChildRun RunProgram(const std::vector<std::string>& args, bool keepMemory)
+{
+    std::vector<char*> argv;
+    for (const std::string& arg : args)
+        argv.push_back(const_cast<char*>(arg.c_str()));
+    argv.push_back(nullptr);
+    TChildRun run;
+    const auto start = TClock::now();
+    const pid_t child = fork();
+    if (child == 0) {
+        if (keepMemory) {
+            setenv("MALLOC_MMAP_THRESHOLD_", "33554432", 1);
+            setenv("MALLOC_TRIM_THRESHOLD_", "67108864", 1);
+        }
+        if (std::freopen("/dev/null", "w", stdout) == nullptr)
+            _exit(126);
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    int status = 0;
+    wait4(child, &status, 0, &run.Usage);
+    run.Seconds = std::chrono::duration<double>(TClock::now() - start).count();
+    run.Status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return run;
+}
+
+void BM_PassCommand(benchmark::State& state)
+{
+    std::string reason;
+    const std::string& catalogue = CatalogueFile(reason);
+    if (catalogue.empty()) {
+        state.SkipWithError(("no embedded Firebird: " + reason).c_str());
+        return;
+    }
+    const std::string program = ProgramPath();
+    if (!fs::exists(program)) {
+        state.SkipWithError(("no program " + program).c_str());
+        return;
+    }
+    const bool keepMemory = state.range(0) == 1;
+    double peak = 0, faults = 0;
+    for (auto _ : state) {
+        const TRunFolders run(catalogue);
+        const TChildRun child = RunProgram({ program, "import", "--db", run.Database, "--images", PassCorpusFolder(),
+                                               "--thumbs", run.Thumbs, "--kind", "both" },
+            keepMemory);
+        if (child.Status != 0) {
+            state.SkipWithError(("the import ended with status " + std::to_string(child.Status)).c_str());
+            return;
+        }
+        state.SetIterationTime(child.Seconds);
+        RunTimes()["BM_PassCommand/" + std::to_string(state.range(0))].push_back(child.Seconds);
+        peak = child.Usage.ru_maxrss / 1024.0;
+        faults = static_cast<double>(child.Usage.ru_minflt + child.Usage.ru_majflt);
+    }
+    state.counters["files_per_s"] = benchmark::Counter(Files, benchmark::Counter::kIsIterationInvariantRate);
+    state.counters["peak_MB"] = peak;
+    state.counters["faults_per_file"] = faults / Files;
+}
+BENCHMARK(BM_PassCommand)->Arg(0)->Arg(1)->Iterations(1)->Repetitions(5)->UseManualTime()->Unit(benchmark::kMillisecond)
+    ->ReportAggregatesOnly(true);
+
+class TSilentFrontEnd : public TImportFrontEnd {
+public:
+    int KindIndex() override { return KindBothCovers; }
+    std::string ThumbsFolderText() override { return Thumbs; }
+    void SetGoEnabled(bool) override {}
+    void SetGoCaption(const std::string&) override {}
+    void ProcessEvents() override {}
+    void ShowMessage(const std::string& text) override { Messages += text + "\n"; }
+    std::string Thumbs, Messages;
+};
+
+void BM_PassSplit(benchmark::State& state)
+{
+    InitJPEGDefaults(TCanvas::DeviceBits);
+    std::string reason;
+    const std::string& catalogue = CatalogueFile(reason);
+    if (catalogue.empty()) {
+        state.SkipWithError(("no embedded Firebird: " + reason).c_str());
+        return;
+    }
+    TImportStats total;
+    std::chrono::nanoseconds wall {};
+    for (auto _ : state) {
+        const TRunFolders run(catalogue);
+        TSilentFrontEnd frontEnd;
+        frontEnd.Thumbs = run.Thumbs;
+        TImportRequest request;
+        request.DatabaseFile = run.Database;
+        request.ImageFolder = PassCorpusFolder();
+        request.ThumbsFolder = run.Thumbs;
+        request.KindIndex = KindBothCovers;
+        const auto start = TClock::now();
+        const TImportResult result = RunImportPass(request, frontEnd);
+        const auto time = TClock::now() - start;
+        if (result.Outcome != TImportOutcome::ioCompleted || result.Stats.Thumbnails != Files) {
+            state.SkipWithError(("the pass failed: " + result.Message).c_str());
+            return;
+        }
+        state.SetIterationTime(Seconds(time));
+        wall += time;
+        total.DecodeTime += result.Stats.DecodeTime;
+        total.DrawTime += result.Stats.DrawTime;
+        total.EncodeTime += result.Stats.EncodeTime;
+        total.DatabaseTime += result.Stats.DatabaseTime;
+    }
+    const double runs = static_cast<double>(state.iterations());
+    const auto share = [&](std::chrono::nanoseconds time) { return Seconds(time) / runs; };
+    state.counters["files_per_s"] = benchmark::Counter(Files, benchmark::Counter::kIsIterationInvariantRate);
+    state.counters["read+decode_s"] = share(total.DecodeTime);
+    state.counters["draw_s"] = share(total.DrawTime);
+    state.counters["encode+write_s"] = share(total.EncodeTime);
+    state.counters["database_s"] = share(total.DatabaseTime);
+    state.counters["other_s"] = share(wall - total.DecodeTime - total.DrawTime - total.EncodeTime - total.DatabaseTime);
+}
+BENCHMARK(BM_PassSplit)->Iterations(3)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+// ---- The floor: reference libraries only, pixels as 4 bytes (B, G, R, X) like the pass's.
+
+struct TPicture {
+    int Width = 0, Height = 0;
+    std::vector<std::uint8_t> Pixels; // 4 bytes a pixel
+};
+
+std::vector<std::uint8_t> ReadFile(const std::string& path)
+{
+    std::ifstream file(path, std::ios::binary);
+    return std::vector<std::uint8_t>(std::istreambuf_iterator<char>(file), {});
+}
+
+bool DecodeJpeg(const std::vector<std::uint8_t>& bytes, TPicture& picture)
+{
+    jpeg_decompress_struct info {};
+    jpeg_error_mgr errors {};
+    info.err = jpeg_std_error(&errors);
+    jpeg_create_decompress(&info);
+    jpeg_mem_src(&info, bytes.data(), bytes.size());
+    jpeg_read_header(&info, TRUE);
+    info.out_color_space = JCS_EXT_BGRX;
+    jpeg_start_decompress(&info);
+    picture.Width = static_cast<int>(info.output_width);
+    picture.Height = static_cast<int>(info.output_height);
+    picture.Pixels.resize(std::size_t(picture.Width) * picture.Height * 4);
+    while (info.output_scanline < info.output_height) {
+        JSAMPROW row = &picture.Pixels[std::size_t(info.output_scanline) * picture.Width * 4];
+        jpeg_read_scanlines(&info, &row, 1);
+    }
+    jpeg_finish_decompress(&info);
+    jpeg_destroy_decompress(&info);
+    return true;
+}
+
+bool DecodePng(const std::vector<std::uint8_t>& bytes, TPicture& picture)
+{
+    png_image image {};
+    image.version = PNG_IMAGE_VERSION;
+    if (!png_image_begin_read_from_memory(&image, bytes.data(), bytes.size()))
+        return false;
+    image.format = PNG_FORMAT_BGRA;
+    picture.Width = static_cast<int>(image.width);
+    picture.Height = static_cast<int>(image.height);
+    picture.Pixels.resize(PNG_IMAGE_SIZE(image));
+    return png_image_finish_read(&image, nullptr, picture.Pixels.data(), 0, nullptr) != 0;
+}
+
+struct TMemoryReader {
+    const std::vector<std::uint8_t>* Bytes;
+    std::size_t Position = 0;
+};
+
+int GifRead(GifFileType* gif, GifByteType* out, int count)
+{
+    auto* reader = static_cast<TMemoryReader*>(gif->UserData);
+    const std::size_t take = std::min<std::size_t>(count, reader->Bytes->size() - reader->Position);
+    std::memcpy(out, reader->Bytes->data() + reader->Position, take);
+    reader->Position += take;
+    return static_cast<int>(take);
+}
+
+bool DecodeGif(const std::vector<std::uint8_t>& bytes, TPicture& picture)
+{
+    TMemoryReader reader { &bytes };
+    int error = 0;
+    GifFileType* gif = DGifOpen(&reader, GifRead, &error);
+    if (!gif)
+        return false;
+    bool ok = DGifSlurp(gif) == GIF_OK && gif->ImageCount > 0;
+    if (ok) {
+        const SavedImage& image = gif->SavedImages[0];
+        const ColorMapObject* map = image.ImageDesc.ColorMap ? image.ImageDesc.ColorMap : gif->SColorMap;
+        picture.Width = gif->SWidth;
+        picture.Height = gif->SHeight;
+        picture.Pixels.assign(std::size_t(picture.Width) * picture.Height * 4, 0);
+        const GifImageDesc& desc = image.ImageDesc;
+        for (int y = 0; y < desc.Height && y + desc.Top < picture.Height; ++y)
+            for (int x = 0; x < desc.Width && x + desc.Left < picture.Width; ++x) {
+                const GifColorType& colour = map->Colors[image.RasterBits[std::size_t(y) * desc.Width + x] % map->ColorCount];
+                std::uint8_t* out = &picture.Pixels[(std::size_t(y + desc.Top) * picture.Width + x + desc.Left) * 4];
+                out[0] = colour.Blue;
+                out[1] = colour.Green;
+                out[2] = colour.Red;
+            }
+    }
+    DGifCloseFile(gif, &error);
+    return ok;
+}
+
+tsize_t TiffRead(thandle_t handle, tdata_t out, tsize_t count)
+{
+    auto* reader = static_cast<TMemoryReader*>(handle);
+    const std::size_t take = std::min<std::size_t>(count, reader->Bytes->size() - std::min(reader->Position, reader->Bytes->size()));
+    std::memcpy(out, reader->Bytes->data() + reader->Position, take);
+    reader->Position += take;
+    return static_cast<tsize_t>(take);
+}
+tsize_t TiffWrite(thandle_t, tdata_t, tsize_t) { return -1; }
+toff_t TiffSeek(thandle_t handle, toff_t offset, int whence)
+{
+    auto* reader = static_cast<TMemoryReader*>(handle);
+    const toff_t base = whence == SEEK_SET ? 0 : whence == SEEK_CUR ? reader->Position : reader->Bytes->size();
+    reader->Position = static_cast<std::size_t>(base + offset);
+    return reader->Position;
+}
+int TiffClose(thandle_t) { return 0; }
+toff_t TiffSize(thandle_t handle) { return static_cast<TMemoryReader*>(handle)->Bytes->size(); }
+
+bool DecodeTiff(const std::vector<std::uint8_t>& bytes, TPicture& picture)
+{
+    TMemoryReader reader { &bytes };
+    TIFF* tiff = TIFFClientOpen("memory", "rm", &reader, TiffRead, TiffWrite, TiffSeek, TiffClose, TiffSize, nullptr, nullptr);
+    if (!tiff)
+        return false;
+    std::uint32_t width = 0, height = 0;
+    TIFFGetField(tiff, TIFFTAG_IMAGEWIDTH, &width);
+    TIFFGetField(tiff, TIFFTAG_IMAGELENGTH, &height);
+    picture.Width = static_cast<int>(width);
+    picture.Height = static_cast<int>(height);
+    picture.Pixels.resize(std::size_t(width) * height * 4);
+    const bool ok = TIFFReadRGBAImageOriented(tiff, width, height, reinterpret_cast<std::uint32_t*>(picture.Pixels.data()),
+                        ORIENTATION_TOPLEFT, 0) == 1;
+    TIFFClose(tiff);
+    return ok;
+}
+
+void EncodeJpeg(const TPicture& picture, const std::string& path)
+{
+    std::FILE* file = std::fopen(path.c_str(), "wb");
+    if (!file)
+        return;
+    jpeg_compress_struct info {};
+    jpeg_error_mgr errors {};
+    info.err = jpeg_std_error(&errors);
+    jpeg_create_compress(&info);
+    jpeg_stdio_dest(&info, file);
+    info.image_width = picture.Width;
+    info.image_height = picture.Height;
+    info.input_components = 4;
+    info.in_color_space = JCS_EXT_BGRX;
+    jpeg_set_defaults(&info);
+    jpeg_set_quality(&info, 90, TRUE);
+    jpeg_start_compress(&info, TRUE);
+    while (info.next_scanline < info.image_height) {
+        JSAMPROW row = const_cast<std::uint8_t*>(&picture.Pixels[std::size_t(info.next_scanline) * picture.Width * 4]);
+        jpeg_write_scanlines(&info, &row, 1);
+    }
+    jpeg_finish_compress(&info);
+    jpeg_destroy_compress(&info);
+    std::fclose(file);
+}
+
+void BM_Floor(benchmark::State& state)
+{
+    const std::vector<std::string> files = PassCorpusFiles();
+    std::chrono::nanoseconds read {}, decode {}, draw {}, encode {};
+    rusage before {}, after {};
+    getrusage(RUSAGE_SELF, &before);
+    for (auto _ : state) {
+        TTempFolder folder;
+        const auto start = TClock::now();
+        for (const std::string& file : files) {
+            std::vector<std::uint8_t> bytes;
+            {
+                const TStopwatch watch(&read);
+                bytes = ReadFile(file);
+            }
+            TPicture source;
+            bool decoded;
+            {
+                const TStopwatch watch(&decode);
+                const std::string extension = fs::path(file).extension().string();
+                decoded = extension == ".jpg" ? DecodeJpeg(bytes, source)
+                    : extension == ".png"     ? DecodePng(bytes, source)
+                    : extension == ".gif"     ? DecodeGif(bytes, source)
+                                              : DecodeTiff(bytes, source);
+            }
+            if (!decoded) {
+                state.SkipWithError(("cannot decode " + file).c_str());
+                return;
+            }
+            TPicture thumbnail;
+            {
+                const TStopwatch watch(&draw);
+                const TThumbnailSize size = ThumbnailSize(source.Width, source.Height);
+                thumbnail.Width = size.Width;
+                thumbnail.Height = size.Height;
+                thumbnail.Pixels.resize(std::size_t(size.Width) * size.Height * 4);
+                auto* out = reinterpret_cast<std::uint32_t*>(thumbnail.Pixels.data());
+                const auto* in = reinterpret_cast<const std::uint32_t*>(source.Pixels.data());
+                for (int y = 0; y < size.Height; ++y) {
+                    const std::uint32_t* row = in + std::size_t(std::int64_t(y) * source.Height / size.Height) * source.Width;
+                    for (int x = 0; x < size.Width; ++x)
+                        *out++ = row[std::int64_t(x) * source.Width / size.Width];
+                }
+            }
+            const TStopwatch watch(&encode);
+            EncodeJpeg(thumbnail, folder / (fs::path(file).stem().string() + ".jpg"));
+        }
+        const double seconds = Seconds(TClock::now() - start);
+        state.SetIterationTime(seconds);
+        RunTimes()["BM_Floor"].push_back(seconds);
+    }
+    getrusage(RUSAGE_SELF, &after);
+    const double runs = static_cast<double>(state.iterations());
+    state.counters["files_per_s"] = benchmark::Counter(double(files.size()), benchmark::Counter::kIsIterationInvariantRate);
+    state.counters["read_s"] = Seconds(read) / runs;
+    state.counters["decode_s"] = Seconds(decode) / runs;
+    state.counters["draw_s"] = Seconds(draw) / runs;
+    state.counters["encode+write_s"] = Seconds(encode) / runs;
+    state.counters["faults_per_file"] = double(after.ru_minflt - before.ru_minflt) / (runs * double(files.size()));
+}
+BENCHMARK(BM_Floor)->Iterations(1)->Repetitions(5)->UseManualTime()->Unit(benchmark::kMillisecond)->ReportAggregatesOnly(true);
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+        return 1;
+    std::cout << "bench corpus: " << PassCorpusFiles().size() << " files in " << PassCorpusFolder() << '\n';
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    const auto median = [](const std::string& prefix) {
+        std::vector<double> all;
+        for (const auto& [name, times] : RunTimes())
+            if (name.starts_with(prefix))
+                all.insert(all.end(), times.begin(), times.end());
+        return Median(all);
+    };
+    const double floor = median("BM_Floor");
+    for (const char* pass : { "BM_PassCommand/0", "BM_PassCommand/1" }) {
+        const double time = median(pass);
+        if (time > 0 && floor > 0)
+            std::cout << pass << ": median " << time << " s (" << Files / time << " files/s), floor median " << floor
+                      << " s (" << Files / floor << " files/s), pass / floor time = " << time / floor << '\n';
+    }
+    return 0;
+}

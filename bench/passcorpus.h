@@ -1,0 +1,22 @@
+#pragma once
+#include <string>
+#include <vector>
+
+// The bench corpus of the import pass: 300 covers named by catalogue number, written once
+// with the reference libraries into bench/corpus/pass/, the same bytes on every machine.
+namespace benchcorpus {
+
+inline constexpr int PortraitJpegs = 200;  // 1000 x 1500, quality 85
+inline constexpr int LandscapeJpegs = 50;  // 1920 x 1080, quality 85
+inline constexpr int Pngs = 30;            // 800 x 1200, every third RGBA
+inline constexpr int Gifs = 10;            // 600 x 900
+inline constexpr int Tiffs = 10;           // 1000 x 1500, LZW
+inline constexpr int Files = PortraitJpegs + LandscapeJpegs + Pngs + Gifs + Tiffs;
+inline constexpr int CatalogueRecords = 5000;
+
+// The corpus folder (ending in "/"), made on first use.
+const std::string& PassCorpusFolder();
+// Every picture of the corpus, full paths, in name order.
+std::vector<std::string> PassCorpusFiles();
+
+} // namespace benchcorpus
