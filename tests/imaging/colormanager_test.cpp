@@ -775,8 +775,9 @@ TEST(TColorManager, PhotoYCCSixteenBitsUsesTheFullPrecisionFormula)
             EXPECT_NEAR(Get16(p, false), out == schRGB ? red : blue, 1) << k;
             EXPECT_NEAR(Get16(p + 2, false), green, 1) << k;
             EXPECT_NEAR(Get16(p + 4, false), out == schRGB ? blue : red, 1) << k;
-            if (out == schBGRA)
+            if (out == schBGRA) {
                 EXPECT_THAT(Bytes(p + 6, p + 8), ElementsAre(Untouched, Untouched));
+            }
         }
     }
 }

@@ -206,7 +206,7 @@ TEST(TReaderGraphic, ABadSignatureFailsWithTheFormatsNameAndEmptiesTheBitmap)
 TEST(TReaderGraphic, ATruncatedStreamFailsWithTheReadError)
 {
     auto bytes = TestFile(4, 4);
-    bytes.resize(bytes.size() - 1);
+    bytes.pop_back();
     TMemoryStream stream(bytes);
     TTestReader reader;
     EXPECT_THROW(reader.LoadStream(stream), EReadError);
