@@ -105,36 +105,38 @@ std::span<const std::uint8_t> StreamBytes(TStream& stream, std::int64_t from, st
 }
 
 #if defined(__SSE2__)
-// One pixel of 3 or 4 bytes in the low 16-bit lanes of a register.
-template <std::size_t Bytes>
+// Four bytes at a time into the low 16-bit lanes of a register; rows carry spare bytes at
+// their end, so the fourth byte of the last 3-byte pixel is always there to load.
 __m128i LoadPixel(const std::uint8_t* bytes)
 {
-    std::uint32_t value = 0;
-    std::memcpy(&value, bytes, Bytes);
+    std::uint32_t value;
+    std::memcpy(&value, bytes, 4);
     return _mm_unpacklo_epi8(_mm_cvtsi32_si128(static_cast<int>(value)), _mm_setzero_si128());
 }
 
-template <std::size_t Bytes>
 void StorePixel(std::uint8_t* bytes, __m128i pixel)
 {
     const auto value = static_cast<std::uint32_t>(_mm_cvtsi128_si32(_mm_packus_epi16(pixel, pixel)));
-    std::memcpy(bytes, &value, Bytes);
+    std::memcpy(bytes, &value, 4);
 }
 
 // Sub, Average and Paeth one whole pixel at a time for 8-bit RGB and RGBA rows, where a
-// byte-wise loop would wait on the byte one pixel back. count is a multiple of Bytes.
-template <std::size_t Bytes>
-void UnfilterPixels(std::uint8_t filter, std::uint8_t* current, const std::uint8_t* above, std::size_t count)
+// byte-wise loop would wait on the byte one pixel back. count is a multiple of Bytes. For
+// 3-byte pixels the predictor's fourth lane is 0, so the byte after the pixel is stored back
+// unchanged.
+template <std::size_t Bytes, int Filter>
+void UnfilterPixels(std::uint8_t* current, const std::uint8_t* above, std::size_t count)
 {
     const __m128i byteMask = _mm_set1_epi16(0xFF);
+    const __m128i laneMask = Bytes == 4 ? _mm_set1_epi16(-1) : _mm_set_epi16(0, 0, 0, 0, 0, -1, -1, -1);
     __m128i left = _mm_setzero_si128(), upLeft = _mm_setzero_si128();
     for (std::size_t i = 0; i < count; i += Bytes) {
-        const __m128i raw = LoadPixel<Bytes>(current + i);
-        const __m128i up = LoadPixel<Bytes>(above + i);
+        const __m128i raw = LoadPixel(current + i);
+        const __m128i up = _mm_and_si128(LoadPixel(above + i), laneMask);
         __m128i predictor;
-        if (filter == 1) {
+        if constexpr (Filter == 1) {
             predictor = left;
-        } else if (filter == 3) {
+        } else if constexpr (Filter == 3) {
             predictor = _mm_srli_epi16(_mm_add_epi16(left, up), 1);
         } else {
             __m128i toLeft = _mm_sub_epi16(up, upLeft); // |p - a| = |b - c|
@@ -151,12 +153,26 @@ void UnfilterPixels(std::uint8_t filter, std::uint8_t* current, const std::uint8
             predictor = _mm_or_si128(_mm_and_si128(isLeft, left), _mm_andnot_si128(isLeft, upOrUpLeft));
         }
         const __m128i pixel = _mm_and_si128(_mm_add_epi16(raw, predictor), byteMask);
-        StorePixel<Bytes>(current + i, pixel);
-        left = pixel;
+        StorePixel(current + i, pixel);
+        left = _mm_and_si128(pixel, laneMask);
         upLeft = up;
     }
 }
+
+template <std::size_t Bytes>
+void UnfilterPixels(std::uint8_t filter, std::uint8_t* current, const std::uint8_t* above, std::size_t count)
+{
+    if (filter == 1)
+        UnfilterPixels<Bytes, 1>(current, above, count);
+    else if (filter == 3)
+        UnfilterPixels<Bytes, 3>(current, above, count);
+    else
+        UnfilterPixels<Bytes, 4>(current, above, count);
+}
 #endif
+
+// Spare bytes behind every row buffer for the 4-byte loads and stores of the pixel filters.
+constexpr std::size_t RowSpare = 4;
 
 // Undoes one PNG row filter in place. row[0] is the filter type, the samples follow; previous
 // is the reconstructed row above (zeros for the first row of an image or pass). distance is
@@ -588,7 +604,7 @@ void TPNGLoad::DecodeImage()
         return static_cast<std::size_t>((pixels * FDepth + 7) / 8 * pixelStep + 1);
     };
     const std::size_t fullLength = rowLength(FWidth);
-    std::vector<std::uint8_t> current(fullLength), previous(fullLength);
+    std::vector<std::uint8_t> current(fullLength + RowSpare), previous(fullLength + RowSpare);
 
     if (FInterlace == 1) {
         FillBackground(0);
@@ -618,7 +634,7 @@ void TPNGLoad::DecodeImage()
                 FillBackground(row); // the image data ended: the rest shows the background
                 return;
             }
-            std::fill(current.begin() + got, current.end(), 0);
+            std::fill(current.begin() + got, current.begin() + fullLength, 0);
             Unfilter(current.data(), previous.data(), fullLength, filterDistance);
             FManager.TranslateRow(current.data() + 1, Row(row), FWidth, 0xFF);
             FGraphic.ProgressRow(row, FHeight);
