@@ -92,10 +92,12 @@ void TGIFLZWDecoder::DecodeData(std::uint8_t*& source, std::uint8_t*& dest, std:
         if (nextCode < entryLimit) {
             table[nextCode] = {static_cast<std::uint32_t>(previousStart), static_cast<std::uint32_t>(previousLength + 1)};
             ++nextCode;
-            if (nextCode == widthLimit) { // no early change
-                ++width;
-                widthLimit = width < MaxWidth ? 1u << width : TableSize + 1;
-            }
+        }
+        // No early change; checked after every code, also the first after a clear, which
+        // with code size 1 already needs the wider code (the first free code is 4).
+        if (nextCode == widthLimit) {
+            ++width;
+            widthLimit = width < MaxWidth ? 1u << width : TableSize + 1;
         }
         hasPrevious = true;
         entryLimit = TableSize;
