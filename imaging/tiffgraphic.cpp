@@ -453,7 +453,8 @@ void TTIFFGraphic::DecodeStrips(TStream& stream, const TTIFFDirectory& directory
         settings.Width = width;
         settings.Height = height;
         settings.RowsPerStrip = properties.RowsPerStrip[0];
-        settings.BytesPerLine = std::uint32_t(bytesPerLine);
+        // Separate planes hold one sample per pixel in each strip.
+        settings.BytesPerLine = std::uint32_t(planeBytesPerLine);
         settings.SamplesPerPixel = properties.SamplesPerPixel;
         settings.BitsPerSample = properties.BitsPerSample;
         settings.PlanarConfig = properties.PlanarConfig;
@@ -475,6 +476,7 @@ void TTIFFGraphic::DecodeStrips(TStream& stream, const TTIFFDirectory& directory
     // Bits stored in reversed order (FillOrder 2) are put right before decoding; the fax
     // codecs do that themselves.
     const bool reverseInput = reversed && !codecReversesBits;
+    const bool deflate = properties.Compression == cmpDeflate;
 
     if (decoder)
         decoder->BeginDecoding();
@@ -552,6 +554,15 @@ void TTIFFGraphic::DecodeStrips(TStream& stream, const TTIFFDirectory& directory
                 // their output is full.
                 const std::uint64_t count = strip < stripByteCounts.size() ? stripByteCounts[strip] : std::uint64_t(fileSize);
                 const TStripInput data = fetch(std::uint32_t(strip), count);
+                // A complete Deflate strip inflates in one pass; anything it refuses (truncated,
+                // damaged or of another size) goes through the streaming decoder below.
+                if (deflate && data.Size > 0) {
+                    buffer.resize(std::size_t(stripBytes));
+                    if (TLZ77Decoder::DecodeWhole(data.Data, data.Size, buffer.data(), buffer.size())) {
+                        planeRows[plane] = buffer.data();
+                        continue;
+                    }
+                }
                 buffer.assign(std::size_t(stripBytes), 0);
                 if (auto* jpegDecoder = dynamic_cast<TTIFFJPEGDecoder*>(decoder.get()))
                     jpegDecoder->SetStripPosition(properties.CurrentRow, std::uint32_t(strip), properties.StripCount);

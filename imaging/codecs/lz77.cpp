@@ -1,9 +1,11 @@
 #include "imaging/codecs/lz77.h"
 
+#include <libdeflate.h>
 #include <zlib.h>
 
 #include <algorithm>
 #include <climits>
+#include <memory>
 
 static_assert(TLZ77Decoder::PartialFlush == Z_PARTIAL_FLUSH);
 static_assert(TLZ77Decoder::ResultOK == Z_OK && TLZ77Decoder::ResultStreamEnd == Z_STREAM_END);
@@ -75,4 +77,20 @@ void TLZ77Decoder::EndDecoding()
     FActive = false;
     if (inflateEnd(FStream.get()) < 0)
         throw EGraphicCompression(SLZ77DecompressionError);
+}
+
+bool TLZ77Decoder::DecodeWhole(const std::uint8_t* source, std::size_t packedSize, std::uint8_t* dest,
+    std::size_t unpackedSize)
+{
+    // One decompressor per thread: it holds only tables and is reused from strip to strip.
+    struct TFree {
+        void operator()(libdeflate_decompressor* decompressor) const { libdeflate_free_decompressor(decompressor); }
+    };
+    thread_local const std::unique_ptr<libdeflate_decompressor, TFree> decompressor(libdeflate_alloc_decompressor());
+    if (!decompressor || !source || !dest)
+        return false;
+    std::size_t produced = 0;
+    const libdeflate_result result = libdeflate_zlib_decompress(decompressor.get(), source, packedSize, dest,
+        unpackedSize, &produced);
+    return result == LIBDEFLATE_SUCCESS && produced == unpackedSize;
 }

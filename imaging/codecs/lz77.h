@@ -29,6 +29,12 @@ public:
     std::size_t AvailableOutput() const { return FAvailableOutput; } // output of the last call still wanted
     int ZLibResult() const { return FZLibResult; }
 
+    // Inflates one complete zlib stream of exactly unpackedSize bytes in a single pass. False,
+    // with dest holding undefined bytes, when the stream is damaged, truncated, yields a
+    // different size or fails its checksum; the caller then uses the streaming path.
+    static bool DecodeWhole(const std::uint8_t* source, std::size_t packedSize, std::uint8_t* dest,
+        std::size_t unpackedSize);
+
 private:
     std::unique_ptr<z_stream_s> FStream;
     int FFlushMode;

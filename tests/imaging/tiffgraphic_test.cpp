@@ -349,6 +349,13 @@ std::vector<TCase> DifferentialCases()
     rgbJpeg.Photometric = PHOTOMETRIC_RGB;
     rgbJpeg.Compression = COMPRESSION_JPEG;
     add("JPEGRGB", rgbJpeg, pl24Bit, 0);
+    // Separate planes: every strip is a one-component JPEG of one plane's rows.
+    for (std::uint32_t rows : { 8u, 16u, 0u }) {
+        TTiffPlan planarJpeg = rgbJpeg;
+        planarJpeg.Planar = true;
+        planarJpeg.RowsPerStrip = rows;
+        add("JPEGPlanarRGBRows" + std::to_string(rows), planarJpeg, pl24Bit, 0);
+    }
     TTiffPlan grayJpeg = rgbJpeg;
     grayJpeg.SamplesPerPixel = 1;
     grayJpeg.Photometric = PHOTOMETRIC_MINISBLACK;
@@ -400,7 +407,7 @@ bool Supported(const TDecoded& d)
             return false;
         break;
     case COMPRESSION_JPEG:
-        return d.Planar == 1 && d.BitsPerSample == 8 && (d.SamplesPerPixel == 1 || d.SamplesPerPixel == 3)
+        return (d.Planar == 1 || d.Photometric == PHOTOMETRIC_RGB) && d.BitsPerSample == 8 && (d.SamplesPerPixel == 1 || d.SamplesPerPixel == 3)
             && d.Photometric != PHOTOMETRIC_SEPARATED;
     default:
         return false;
