@@ -2,11 +2,13 @@
 
 #include "base/stream.h"
 #include "imaging/codecs/decoder.h"
+#include "imaging/codecs/lz77.h"
 #include "imaging/colormanager.h"
 #include "tests/imaging/tifftestutil.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <zlib.h>
 
 #include <cstring>
 #include <filesystem>
@@ -846,6 +848,80 @@ TEST_P(TTIFFGraphicLyingFile, IsRefusedOrLoadsSafely)
 
 INSTANTIATE_TEST_SUITE_P(Malformed, TTIFFGraphicLyingFile, testing::ValuesIn(LyingFiles()),
     [](const testing::TestParamInfo<TLyingFile>& info) { return std::string(info.param.Name); });
+
+// Deflate strips: complete ones inflate in one pass; those the one-pass inflate refuses give
+// exactly what the streaming inflate produces, the rest of the strip reading as zeros.
+
+struct TDeflateStrip {
+    const char* Name;
+    std::vector<std::uint8_t> Data;
+};
+
+std::ostream& operator<<(std::ostream& out, const TDeflateStrip& c) { return out << c.Name; }
+
+constexpr std::uint32_t DeflateWidth = 23, DeflateHeight = 17;
+
+std::vector<std::uint8_t> DeflatePixels(std::size_t size)
+{
+    std::vector<std::uint8_t> pixels(size);
+    for (std::size_t i = 0; i < size; ++i)
+        pixels[i] = std::uint8_t(i * 7 + i / 13);
+    return pixels;
+}
+
+std::vector<std::uint8_t> Zlib(const std::vector<std::uint8_t>& raw)
+{
+    uLongf size = compressBound(uLong(raw.size()));
+    std::vector<std::uint8_t> packed(size);
+    if (compress2(packed.data(), &size, raw.data(), uLong(raw.size()), 6) != Z_OK)
+        return {};
+    packed.resize(size);
+    return packed;
+}
+
+std::vector<TDeflateStrip> DeflateStrips()
+{
+    const std::size_t size = std::size_t(DeflateWidth) * DeflateHeight;
+    const std::vector<std::uint8_t> whole = Zlib(DeflatePixels(size));
+    std::vector<TDeflateStrip> cases;
+    cases.push_back({ "Complete", whole });
+    cases.push_back({ "Truncated", { whole.begin(), whole.begin() + std::ptrdiff_t(whole.size() / 2) } });
+    cases.push_back({ "BadChecksum", [&] { auto d = whole; d.back() ^= 0x55; return d; }() });
+    cases.push_back({ "ExtraData", [&] { auto d = whole; d.insert(d.end(), 16, 0xAB); return d; }() });
+    cases.push_back({ "ShortStream", Zlib(DeflatePixels(size / 2 + 5)) });
+    cases.push_back({ "LongStream", Zlib(DeflatePixels(size * 2)) });
+    cases.push_back({ "DamagedHeader", [&] { auto d = whole; d[0] = 0x77; return d; }() });
+    return cases;
+}
+
+class TTIFFGraphicDeflateStrip : public testing::TestWithParam<TDeflateStrip> {};
+
+TEST_P(TTIFFGraphicDeflateStrip, GivesWhatStreamingInflateGives)
+{
+    const TDeflateStrip& c = GetParam();
+    ASSERT_FALSE(c.Data.empty());
+    std::vector<std::uint8_t> expected(std::size_t(DeflateWidth) * DeflateHeight, 0);
+    {
+        TLZ77Decoder decoder(TLZ77Decoder::PartialFlush, true);
+        decoder.BeginDecoding();
+        std::vector<std::uint8_t> input = c.Data;
+        std::uint8_t* source = input.data();
+        std::uint8_t* dest = expected.data();
+        decoder.DecodeData(source, dest, input.size(), expected.size());
+        decoder.EndDecoding();
+    }
+    TTIFFGraphic tiff;
+    Load(tiff, GrayRaw(DeflateWidth, DeflateHeight, c.Data).Remove(259).Add(259, tShort, { 8 }).Bytes());
+    std::vector<std::uint8_t> grey;
+    for (const TBGRA& color : Colors(tiff))
+        grey.push_back(color.G);
+    EXPECT_EQ(grey, expected);
+    if (std::string(c.Name) == "Complete")
+        EXPECT_EQ(grey, DeflatePixels(expected.size()));
+}
+
+INSTANTIATE_TEST_SUITE_P(Strips, TTIFFGraphicDeflateStrip, testing::ValuesIn(DeflateStrips()),
+    [](const testing::TestParamInfo<TDeflateStrip>& info) { return std::string(info.param.Name); });
 
 TEST(TTIFFGraphic, StripWithoutByteCountTakesTheRestOfTheFile)
 {
