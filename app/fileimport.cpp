@@ -49,6 +49,17 @@ void ShowProgress(TImportContext& pass)
 
 } // namespace
 
+bool QualifiesForImport(const std::string& path)
+{
+    const std::string extension = AsciiLowerCase(PathExtension(path));
+    const std::string name = PathFileName(path);
+    if (name.empty() || ParseEntryName(name).Number < 0 || !IsAcceptedExtension(extension))
+        return false;
+    // The statement text is UTF-8 and split into lines at line breaks: a name that is not
+    // UTF-8 or holds a line break cannot be stored as it is.
+    return IsValidUtf8(name) && name.find_first_of("\r\n") == std::string::npos;
+}
+
 void ProcessImageFile(TImportContext& pass, const std::string& path)
 {
     ShowProgress(pass);
@@ -59,15 +70,11 @@ void ProcessImageFile(TImportContext& pass, const std::string& path)
     }
     ++pass.Stats.Entries;
 
+    if (!QualifiesForImport(path))
+        return;
     const std::string extension = AsciiLowerCase(PathExtension(path));
     const std::string name = PathFileName(path);
     const TEntryName entry = ParseEntryName(name);
-    if (entry.Number < 0 || name.empty() || !IsAcceptedExtension(extension))
-        return;
-    // The statement text is UTF-8 and split into lines at line breaks: a name that is not
-    // UTF-8 or holds a line break cannot be stored as it is.
-    if (!IsValidUtf8(name) || name.find_first_of("\r\n") != std::string::npos)
-        return;
 
     std::int32_t pictureId;
     int typeValue;

@@ -8,3 +8,7 @@ struct TImportContext;
 // images row and, for covers, makes the thumbnail. Entries that do not qualify are passed
 // over silently; database, file and thumbnail errors travel to the pass.
 void ProcessImageFile(TImportContext& pass, const std::string& path);
+
+// Whether an entry's name makes it a candidate for import: a catalogue number with an
+// accepted picture extension, as UTF-8 without line breaks. Depends on the name alone.
+bool QualifiesForImport(const std::string& path);

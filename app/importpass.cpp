@@ -1,12 +1,16 @@
 #include "app/importpass.h"
 
+#include "app/decodeahead.h"
 #include "app/fileimport.h"
+#include "app/imagefileload.h"
 #include "app/pathrelative.h"
 #include "app/widepath.h"
 #include "base/fmt.h"
 #include "db/fbcomponents.h"
 
 #include <algorithm>
+#include <thread>
+#include <vector>
 
 namespace {
 
@@ -76,6 +80,50 @@ struct TPassFolders {
     std::string Images, ImagesRel, Thumbs, ThumbsRel;
 };
 
+bool DecodesAhead(const TImportRequest& request, int kindIndex)
+{
+    return request.Threads != 1 && kindIndex > 1 && std::thread::hardware_concurrency() > 1;
+}
+
+void Walk(const TPassFolders& folders, TImportContext& pass)
+{
+    TFolderEntry entry;
+    if (FolderFindFirst(folders.Images + "*", faAnyFile, entry) == 0) {
+        pass.Stats.FolderFound = true;
+        do
+            ProcessImageFile(pass, folders.Images + entry.Name);
+        while (!pass.Stopped && FolderFindNext(entry) == 0);
+    }
+    FolderFindClose(entry);
+}
+
+// The same walk over the folder listed first, with a worker decoding the pictures of the
+// next qualifying entries meanwhile. The worker stops when the walk ends, however it ends.
+void WalkWithDecodeAhead(const TPassFolders& folders, TImportContext& pass)
+{
+    std::vector<std::string> paths;
+    TFolderEntry entry;
+    if (FolderFindFirst(folders.Images + "*", faAnyFile, entry) == 0) {
+        pass.Stats.FolderFound = true;
+        do
+            paths.push_back(folders.Images + entry.Name);
+        while (FolderFindNext(entry) == 0);
+    }
+    FolderFindClose(entry);
+    TDecodeAhead ahead(paths, QualifiesForImport, LoadImageFile);
+    pass.DecodeAhead = &ahead;
+    try {
+        for (std::size_t i = 0; i < paths.size() && !pass.Stopped; ++i) {
+            pass.EntryIndex = i;
+            ProcessImageFile(pass, paths[i]);
+        }
+    } catch (...) {
+        pass.DecodeAhead = nullptr;
+        throw;
+    }
+    pass.DecodeAhead = nullptr;
+}
+
 void RunPass(const TImportRequest& request, const TPassFolders& folders, int kindIndex, TImportContext& pass,
     TFbDataBase& database)
 {
@@ -94,14 +142,10 @@ void RunPass(const TImportRequest& request, const TPassFolders& folders, int kin
                     Execute(query, Fmt(SSetThumbsFolder, Quoted(folders.ThumbsRel), Quoted(folders.Thumbs)));
             });
         CommittedBlock(transaction, [&] {
-            TFolderEntry entry;
-            if (FolderFindFirst(folders.Images + "*", faAnyFile, entry) == 0) {
-                pass.Stats.FolderFound = true;
-                do
-                    ProcessImageFile(pass, folders.Images + entry.Name);
-                while (!pass.Stopped && FolderFindNext(entry) == 0);
-            }
-            FolderFindClose(entry);
+            if (DecodesAhead(request, kindIndex))
+                WalkWithDecodeAhead(folders, pass);
+            else
+                Walk(folders, pass);
         });
     } catch (...) {
         try {

@@ -1,9 +1,11 @@
 #pragma once
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <utility>
 
+class TDecodeAhead;
 class TFbQuery;
 class TFbTransaction;
 
@@ -43,6 +45,10 @@ struct TImportRequest {
     int KindIndex = 0;         // TypeGroup at the start
     bool RemoveExisting = false;
     bool SetFolder = false;
+    // Threads of the pass: 1 decodes every picture on the calling thread; any other value
+    // lets a worker decode the next pictures ahead when thumbnails are made and the machine
+    // has more than one core.
+    int Threads = 0;
     std::string LibraryName = FbClientLibraryName;
 };
 
@@ -94,6 +100,9 @@ struct TImportContext {
     std::string Caption = SWorking; // the button's caption during the pass
     bool Stopped = false;
     TImportStats Stats;
+    // The worker decoding ahead, if any, and the index of the current entry in its listing.
+    TDecodeAhead* DecodeAhead = nullptr;
+    std::size_t EntryIndex = 0;
 };
 
 // Adds the time from construction to destruction to a total, if there is one.

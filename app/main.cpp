@@ -1,6 +1,7 @@
 #include "app/decodecommand.h"
 #include "app/importcommand.h"
 #include "app/mainform.h"
+#include "app/memorysettings.h"
 #include "raster/canvas.h"
 #include "raster/jpegimage.h"
 
@@ -12,6 +13,7 @@
 
 int main(int argc, char* argv[])
 {
+    KeepFreedMemory(); // before any thread: pictures of a folder reuse the same pages
     InitJPEGDefaults(TCanvas::DeviceBits);
     const std::vector<std::string> args(argv + 1, argv + argc);
     if (!args.empty()) {

@@ -1,5 +1,6 @@
 #include "app/thumbnailwriter.h"
 
+#include "app/decodeahead.h"
 #include "app/imagefileload.h"
 #include "app/importpass.h"
 #include "app/widepath.h"
@@ -11,6 +12,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <optional>
 
 namespace {
 
@@ -40,14 +42,24 @@ TThumbnailSize ThumbnailSize(int width, int height)
     return { ScaledSide(ThumbnailBoxHeight, width, height), ThumbnailBoxHeight };
 }
 
-bool WriteThumbnailFile(const std::string& imagePath, const std::string& thumbnailFile, TImportStats* stats)
+bool WriteThumbnailFile(const std::string& imagePath, const std::string& thumbnailFile, TImportStats* stats,
+    TDecodedPicture* decoded)
 {
-    TBitmap source;
+    TBitmap ownSource;
+    const TBitmap* picture = &ownSource;
     {
         const TStopwatch watch(Total(stats, &TImportStats::DecodeTime));
-        if (!LoadImageFile(imagePath, source))
+        if (decoded) {
+            if (decoded->Error)
+                std::rethrow_exception(decoded->Error);
+            if (!decoded->Loaded)
+                return false;
+            picture = decoded->Bitmap.get();
+        } else if (!LoadImageFile(imagePath, ownSource)) {
             return false;
+        }
     }
+    const TBitmap& source = *picture;
     // A picture without pixels (a zero-byte .bmp) has no thumbnail.
     if (source.Width() <= 0 || source.Height() <= 0)
         return false;
@@ -83,7 +95,12 @@ void MakeThumbnail(TImportContext& pass, const std::string& path, std::int32_t p
     if (folder.back() != '/')
         folder += '/';
     const std::string name = PathFileName(path);
-    if (!WriteThumbnailFile(path, folder + PathChangeExtension(name, ".jpg"), &pass.Stats))
+    std::optional<TDecodedPicture> ahead;
+    if (pass.DecodeAhead) {
+        const TStopwatch watch(&pass.Stats.DecodeTime);
+        ahead = pass.DecodeAhead->Take(pass.EntryIndex);
+    }
+    if (!WriteThumbnailFile(path, folder + PathChangeExtension(name, ".jpg"), &pass.Stats, ahead ? &*ahead : nullptr))
         return;
     ++pass.Stats.Thumbnails;
 

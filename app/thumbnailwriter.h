@@ -4,6 +4,7 @@
 
 struct TImportContext;
 struct TImportStats;
+struct TDecodedPicture;
 
 // Thumbnails are 318 pixels wide (landscape pictures) or 238 pixels high (the others).
 inline constexpr int ThumbnailBoxWidth = 318;
@@ -23,8 +24,10 @@ TThumbnailSize ThumbnailSize(int width, int height);
 // Decodes the picture, draws it scaled to its thumbnail size with nearest-pixel sampling and
 // saves a quality-90 JPEG under thumbnailFile, creating missing folders. False, with nothing
 // written, when the picture cannot be decoded or has no pixels. Opening the picture or
-// creating the file may fail with the stream errors. Times go to stats when given.
-bool WriteThumbnailFile(const std::string& imagePath, const std::string& thumbnailFile, TImportStats* stats = nullptr);
+// creating the file may fail with the stream errors. Times go to stats when given. With
+// decoded, the picture decoded ahead is used instead (its error raised here).
+bool WriteThumbnailFile(const std::string& imagePath, const std::string& thumbnailFile, TImportStats* stats = nullptr,
+    TDecodedPicture* decoded = nullptr);
 
 // The thumbnail of one imported picture: the file in the thumbnails folder and its
 // thumbnails row, committed with every images row before it.

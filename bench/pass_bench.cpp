@@ -7,6 +7,8 @@
 //                     environment), to show the page faults it saves. K = 3: that, and the
 //                     catalogue copy switched to asynchronous writes (gfix -write async), to
 //                     show what the commit after every thumbnail costs in synchronous writes.
+//                     K + 4: the same with "--threads 1", the strict one-thread pass; without
+//                     it the pass decodes ahead on the second core.
 //   BM_PassSplit      the same pass in process, for the time split.
 //   BM_Floor          libjpeg-turbo, libpng, libtiff and giflib decoding, nearest-pixel resize,
 //                     libjpeg-turbo encoding at quality 90, no database.
@@ -216,12 +218,15 @@ void BM_PassCommand(benchmark::State& state)
     }
     const bool keepMemory = (state.range(0) & 1) != 0;
     const bool asyncWrites = (state.range(0) & 2) != 0;
+    const bool oneThread = (state.range(0) & 4) != 0;
     double peak = 0, faults = 0;
     for (auto _ : state) {
         const TRunFolders run(catalogue, asyncWrites);
-        const TChildRun child = RunProgram({ program, "import", "--db", run.Database, "--images", PassCorpusFolder(),
-                                               "--thumbs", run.Thumbs, "--kind", "both" },
-            keepMemory);
+        std::vector<std::string> args { program, "import", "--db", run.Database, "--images", PassCorpusFolder(),
+            "--thumbs", run.Thumbs, "--kind", "both" };
+        if (oneThread)
+            args.insert(args.end(), { "--threads", "1" });
+        const TChildRun child = RunProgram(args, keepMemory);
         if (child.Status != 0) {
             state.SkipWithError(("the import ended with status " + std::to_string(child.Status)).c_str());
             return;
@@ -235,7 +240,7 @@ void BM_PassCommand(benchmark::State& state)
     state.counters["peak_MB"] = peak;
     state.counters["faults_per_file"] = faults / Files;
 }
-BENCHMARK(BM_PassCommand)->Arg(0)->Arg(1)->Arg(3)->Iterations(1)->Repetitions(5)->UseManualTime()->Unit(benchmark::kMillisecond)
+BENCHMARK(BM_PassCommand)->Arg(4)->Arg(0)->Arg(7)->Arg(3)->Iterations(1)->Repetitions(5)->UseManualTime()->Unit(benchmark::kMillisecond)
     ->ReportAggregatesOnly(true);
 
 class TSilentFrontEnd : public TImportFrontEnd {
@@ -527,11 +532,14 @@ int main(int argc, char** argv)
         return Median(all);
     };
     const double floor = median("BM_Floor");
-    for (const char* pass : { "BM_PassCommand/0", "BM_PassCommand/1", "BM_PassCommand/3" }) {
+    for (const char* pass : { "BM_PassCommand/4", "BM_PassCommand/0", "BM_PassCommand/7", "BM_PassCommand/3" }) {
         const double time = median(pass);
         if (time > 0 && floor > 0)
             std::cout << pass << ": median " << time << " s (" << Files / time << " files/s), floor median " << floor
                       << " s (" << Files / floor << " files/s), pass / floor time = " << time / floor << '\n';
     }
+    for (const auto& [one, two] : { std::pair { "BM_PassCommand/4", "BM_PassCommand/0" }, std::pair { "BM_PassCommand/7", "BM_PassCommand/3" } })
+        if (median(one) > 0 && median(two) > 0)
+            std::cout << "decoding ahead: " << two << " " << median(one) / median(two) << " x the files/s of " << one << '\n';
     return 0;
 }

@@ -3,6 +3,7 @@
 #include "app/decodeahead.h"
 
 #include "app/imagefileload.h"
+#include "app/importpass.h"
 #include "importtestsupport.h"
 
 #include <gtest/gtest.h>
@@ -10,6 +11,8 @@
 #include <atomic>
 #include <chrono>
 #include <filesystem>
+#include <functional>
+#include <map>
 #include <stdexcept>
 
 using namespace importtest;
@@ -98,8 +101,9 @@ TEST(DecodeAheadTest, GivesWhatDecodingInPlaceGivesEntryByEntry)
             SCOPED_TRACE(paths[i]);
             const std::optional<TDecodedPicture> picture = ahead.Take(i);
             ASSERT_EQ(picture.has_value(), NotText(paths[i]));
-            if (picture)
+            if (picture) {
                 EXPECT_EQ(Outcome(*picture), InPlace(paths[i]));
+            }
         }
     }
 }
@@ -201,8 +205,9 @@ TEST(DecodeAheadTest, ExceptionsTravelToTheEntryAndTheWorkGoesOn)
         const std::optional<TDecodedPicture> picture = ahead.Take(i);
         ASSERT_TRUE(picture);
         EXPECT_EQ(picture->Error != nullptr, i == 2);
-        if (i == 2)
+        if (i == 2) {
             EXPECT_EQ(Outcome(*picture).Error, "failed at entry2throw");
+        }
     }
 }
 
@@ -224,5 +229,159 @@ TEST(DecodeAheadTest, StoppingEndsTheWorkerAndLaterTakesGetNothing)
     // Destroying a worker blocked on a full window returns as well.
     { TDecodeAhead idle(Names(100), Always, std::ref(decoder)); }
 }
+
+// ---- The whole pass with and without decoding ahead: the same rows, files and messages.
+
+class TPassFrontEnd : public TImportFrontEnd {
+public:
+    int Kind = KindBothCovers;
+    std::string Thumbs;
+    std::vector<std::string> Record; // captions, messages, the kind and folder asked for
+    int Events = 0;
+    std::function<void(TPassFrontEnd&)> OnEvents;
+    int StopAfterEvents = -1;
+
+    int KindIndex() override
+    {
+        Record.push_back("kind " + std::to_string(Kind));
+        return Kind;
+    }
+    std::string ThumbsFolderText() override { return Thumbs; }
+    void SetGoEnabled(bool enabled) override { Record.push_back(enabled ? "enabled" : "disabled"); }
+    void SetGoCaption(const std::string& caption) override { Record.push_back("caption " + caption); }
+    void ProcessEvents() override
+    {
+        ++Events;
+        if (OnEvents)
+            OnEvents(*this);
+    }
+    bool StopRequested() override { return StopAfterEvents >= 0 && Events > StopAfterEvents; }
+    void ShowMessage(const std::string& text) override { Record.push_back("message " + text); }
+};
+
+// Everything a pass leaves behind that a user can see.
+struct TPassResult {
+    TImportOutcome Outcome {};
+    std::string Message;
+    unsigned Entries = 0, Imported = 0, Thumbnails = 0;
+    TRows Images, ThumbnailRows;
+    std::map<std::string, std::string> Files; // thumbnail path below the folder -> bytes
+    std::vector<std::string> FrontEnd;
+    bool operator==(const TPassResult&) const = default;
+};
+
+struct TScenario {
+    const char* Name;
+    bool Unreadable;  // a socket named like a picture: "Cannot open file" ends the pass
+    bool ChangeKind;  // poster kind for a while, then covers into another thumbnails folder
+    int StopAfter;    // the user closes the dialog after this many entries (-1: never)
+};
+
+class TDecodeAheadPass : public testing::TestWithParam<TScenario> {
+protected:
+    TPassResult Run(int threads)
+    {
+        const TScenario& scenario = GetParam();
+        const std::string database = Folder / ("catalogue" + std::to_string(threads) + ".fdb");
+        const std::string thumbs = Folder / ("thumbs" + std::to_string(threads));
+        std::vector<TMovie> movies;
+        for (int number = 1; number <= 14; ++number)
+            if (number != 9)
+                movies.push_back({ 100 + number, number });
+        std::string reason;
+        if (!CreateCatalogue(database, movies, reason))
+            return {};
+        TPassFrontEnd frontEnd;
+        frontEnd.Thumbs = thumbs;
+        frontEnd.StopAfterEvents = scenario.StopAfter;
+        if (scenario.ChangeKind)
+            frontEnd.OnEvents = [thumbs](TPassFrontEnd& self) {
+                if (self.Events == 4)
+                    self.Kind = 0;
+                if (self.Events == 8) {
+                    self.Kind = 3;
+                    self.Thumbs = thumbs + "/later";
+                }
+            };
+        TImportRequest request;
+        request.DatabaseFile = database;
+        request.ImageFolder = Images();
+        request.ThumbsFolder = thumbs;
+        request.KindIndex = KindBothCovers;
+        request.Threads = threads;
+        const TImportResult result = RunImportPass(request, frontEnd);
+        TPassResult seen { result.Outcome, result.Message, result.Stats.Entries, result.Stats.Imported,
+            result.Stats.Thumbnails };
+        seen.Images = Query(database,
+            "SELECT \"pixref\", \"mid\", \"imgtype\", \"imgformat\", \"imgpath\" FROM images ORDER BY \"pixref\"");
+        seen.ThumbnailRows = Query(database, "SELECT \"pixref\", \"imgformat\", \"imgpath\" FROM thumbnails ORDER BY \"pixref\"");
+        if (std::filesystem::exists(thumbs))
+            for (const auto& entry : std::filesystem::recursive_directory_iterator(thumbs))
+                if (entry.is_regular_file())
+                    seen.Files[entry.path().string().substr(thumbs.size())] = ReadBytes(entry.path().string());
+        seen.FrontEnd = frontEnd.Record;
+        return seen;
+    }
+
+    std::string Images()
+    {
+        const std::string images = Folder / "images";
+        if (std::filesystem::exists(images))
+            return images;
+        MakeFolder(images);
+        const std::string at = images + "/";
+        WriteJpeg(at + "1_1.jpg", 120, 90);
+        WritePng(at + "2_1.png", 60, 80);
+        WriteGif(at + "3_2.gif", 50, 40);
+        WriteTiff(at + "4_1.tif", 30, 70);
+        WriteBmp(at + "5_1.bmp", 33, 21);
+        WriteBytes(at + "6_1.bmp", "");                       // zero bytes: no thumbnail
+        WriteBytes(at + "7_1.jpg", "no JPEG here");           // undecodable
+        WriteBytes(at + "8_1.png", std::string("\x89PNG\r\n\x1a\n", 8) + "cut short");
+        WriteJpeg(at + "9_1.jpg", 40, 40);                    // no record
+        WriteBytes(at + "notes.txt", "passed over");
+        WriteJpeg(at + "10_2.jpg", 200, 100);
+        WritePng(at + "11_1.png", 90, 45);
+        WriteJpeg(at + "13_1.jpg", 77, 99);
+        WriteGif(at + "14_2.gif", 20, 30);
+        if (GetParam().Unreadable)
+            MakeSocket(at + "12_1.png");
+        return images;
+    }
+
+    TTempFolder Folder;
+};
+
+TEST_P(TDecodeAheadPass, GivesTheOneThreadPassResults)
+{
+    const TPassResult oneThread = Run(1);
+    if (oneThread.Images.empty() && oneThread.Entries == 0)
+        GTEST_SKIP() << "no embedded Firebird";
+    const TPassResult ahead = Run(2);
+    EXPECT_EQ(ahead.Outcome, oneThread.Outcome);
+    EXPECT_EQ(ahead.Message, oneThread.Message);
+    EXPECT_EQ(ahead.Entries, oneThread.Entries);
+    EXPECT_EQ(ahead.Imported, oneThread.Imported);
+    EXPECT_EQ(ahead.Thumbnails, oneThread.Thumbnails);
+    EXPECT_EQ(ahead.Images, oneThread.Images);
+    EXPECT_EQ(ahead.ThumbnailRows, oneThread.ThumbnailRows);
+    EXPECT_EQ(ahead.Files, oneThread.Files);
+    EXPECT_EQ(ahead.FrontEnd, oneThread.FrontEnd);
+    // The scenarios do what they are meant to (the unreadable entry may come first).
+    if (GetParam().Unreadable) {
+        EXPECT_EQ(oneThread.Outcome, TImportOutcome::ioFailed);
+        EXPECT_NE(oneThread.Message.find("Cannot open file"), std::string::npos);
+    } else {
+        EXPECT_GT(oneThread.Thumbnails, 0u);
+    }
+    if (GetParam().StopAfter >= 0)
+        EXPECT_EQ(oneThread.Outcome, TImportOutcome::ioStopped);
+}
+
+INSTANTIATE_TEST_SUITE_P(Folders, TDecodeAheadPass,
+    testing::Values(TScenario { "Complete", false, false, -1 }, TScenario { "UnreadableEntry", true, false, -1 },
+        TScenario { "KindAndFolderChange", false, true, -1 }, TScenario { "Stopped", false, false, 7 },
+        TScenario { "UnreadableAndKindChange", true, true, -1 }),
+    [](const testing::TestParamInfo<TScenario>& info) { return std::string(info.param.Name); });
 
 } // namespace
