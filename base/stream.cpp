@@ -118,3 +118,20 @@ void TMemoryStream::SaveToStream(TStream& target) const
 {
     target.WriteBuffer(FData.data(), FSize);
 }
+
+std::span<const std::uint8_t> StreamBytes(TStream& stream, std::int64_t from, std::vector<std::uint8_t>& buffer)
+{
+    if (auto* memory = dynamic_cast<TMemoryStream*>(&stream)) {
+        const auto bytes = memory->Bytes();
+        if (from < 0 || static_cast<std::uint64_t>(from) > bytes.size())
+            throw EReadError(SReadError);
+        return bytes.subspan(static_cast<std::size_t>(from));
+    }
+    const std::int64_t size = stream.Size();
+    if (from < 0 || size < from)
+        throw EReadError(SReadError);
+    buffer.resize(static_cast<std::size_t>(size - from));
+    stream.SetPosition(from);
+    stream.ReadBuffer(buffer.data(), buffer.size());
+    return buffer;
+}

@@ -53,3 +53,7 @@ private:
     std::size_t FSize = 0;
     std::size_t FPosition = 0;
 };
+
+// The complete rest of a stream from position from, as bytes: a memory stream is used in
+// place, any other is read once into the buffer. A position past the end is a read error.
+std::span<const std::uint8_t> StreamBytes(TStream& stream, std::int64_t from, std::vector<std::uint8_t>& buffer);

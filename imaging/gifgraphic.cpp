@@ -25,25 +25,6 @@ constexpr std::uint8_t ColorTableFlag = 0x80; // screen and image descriptor fla
 constexpr std::uint8_t InterlaceFlag = 0x40;  // image descriptor flags
 constexpr std::size_t HeaderSize = 6, ScreenSize = 7, DescriptorSize = 9;
 
-// The complete rest of a stream as bytes: a memory stream is used in place, any other is read
-// once into the buffer.
-std::span<const std::uint8_t> StreamBytes(TStream& stream, std::int64_t from, std::vector<std::uint8_t>& buffer)
-{
-    if (auto* memory = dynamic_cast<TMemoryStream*>(&stream)) {
-        const auto bytes = memory->Bytes();
-        if (from < 0 || static_cast<std::uint64_t>(from) > bytes.size())
-            throw EReadError(SReadError);
-        return bytes.subspan(static_cast<std::size_t>(from));
-    }
-    const std::int64_t size = stream.Size();
-    if (size < from)
-        throw EReadError(SReadError);
-    buffer.resize(static_cast<std::size_t>(size - from));
-    stream.SetPosition(from);
-    stream.ReadBuffer(buffer.data(), buffer.size());
-    return buffer;
-}
-
 bool IsGIFSignature(std::span<const std::uint8_t> header)
 {
     return std::toupper(header[0]) == 'G' && std::toupper(header[1]) == 'I' && std::toupper(header[2]) == 'F';

@@ -85,25 +85,6 @@ std::uint8_t ScaleSample(std::uint16_t value, int depth)
     return static_cast<std::uint8_t>(value & 0xFF);
 }
 
-// The complete rest of a stream as bytes: a memory stream is used in place, any other is read
-// once into the buffer.
-std::span<const std::uint8_t> StreamBytes(TStream& stream, std::int64_t from, std::vector<std::uint8_t>& buffer)
-{
-    if (auto* memory = dynamic_cast<TMemoryStream*>(&stream)) {
-        const auto bytes = memory->Bytes();
-        if (from < 0 || static_cast<std::uint64_t>(from) > bytes.size())
-            throw EReadError(SReadError);
-        return bytes.subspan(static_cast<std::size_t>(from));
-    }
-    const std::int64_t size = stream.Size();
-    if (size < from)
-        throw EReadError(SReadError);
-    buffer.resize(static_cast<std::size_t>(size - from));
-    stream.SetPosition(from);
-    stream.ReadBuffer(buffer.data(), buffer.size());
-    return buffer;
-}
-
 #if defined(__SSE2__)
 // Four bytes at a time into the low 16-bit lanes of a register; rows carry spare bytes at
 // their end, so the fourth byte of the last 3-byte pixel is always there to load.
