@@ -93,3 +93,4 @@ void BM_ConvertDeviceTo24(benchmark::State& state)
 BENCHMARK(BM_ConvertDeviceTo24);
 
 } // namespace
+BENCHMARK_MAIN();
