@@ -111,8 +111,13 @@ void UnfilterPixels(std::uint8_t* current, const std::uint8_t* above, std::size_
     const __m128i byteMask = _mm_set1_epi16(0xFF);
     const __m128i laneMask = Bytes == 4 ? _mm_set1_epi16(-1) : _mm_set_epi16(0, 0, 0, 0, 0, -1, -1, -1);
     __m128i left = _mm_setzero_si128(), upLeft = _mm_setzero_si128();
+    // The next pixel is loaded before this one is stored: for 3-byte pixels a load right
+    // after the overlapping 4-byte store would stall on store forwarding.
+    __m128i nextRaw = count != 0 ? LoadPixel(current) : _mm_setzero_si128();
     for (std::size_t i = 0; i < count; i += Bytes) {
-        const __m128i raw = LoadPixel(current + i);
+        const __m128i raw = nextRaw;
+        if (i + Bytes < count)
+            nextRaw = LoadPixel(current + i + Bytes);
         const __m128i up = _mm_and_si128(LoadPixel(above + i), laneMask);
         __m128i predictor;
         if constexpr (Filter == 1) {
