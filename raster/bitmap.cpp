@@ -260,7 +260,8 @@ using namespace raster_detail;
 
 namespace {
 
-std::shared_ptr<TBitmapImage> MakeImage(const TBitmapHeader& header, const TColorTable& table)
+std::shared_ptr<TBitmapImage> MakeImage(const TBitmapHeader& header, const TColorTable& table,
+    TStoreFill fill = TStoreFill::sfZeroed)
 {
     const std::int64_t width = header.Width;
     const std::int64_t height = std::abs(static_cast<std::int64_t>(header.Height));
@@ -276,7 +277,18 @@ std::shared_ptr<TBitmapImage> MakeImage(const TBitmapHeader& header, const TColo
         image->ColorTable.clear();
     if (width > 0 && height > 0) {
         try {
-            image->Pixels.assign(BitmapRowBytes(width, header.BitsPerPixel) * static_cast<std::size_t>(height), 0);
+            const std::size_t rowBytes = BitmapRowBytes(width, header.BitsPerPixel);
+            if (fill == TStoreFill::sfZeroed) {
+                image->Pixels.assign(rowBytes * static_cast<std::size_t>(height), 0);
+            } else {
+                image->Pixels.resize(rowBytes * static_cast<std::size_t>(height));
+                // The padding past the last pixel's byte, so that files written from the
+                // store do not carry leftovers of earlier pictures.
+                const std::size_t used = static_cast<std::size_t>((width * header.BitsPerPixel + 7) / 8);
+                if (used < rowBytes)
+                    for (std::size_t offset = used; offset < image->Pixels.size(); offset += rowBytes)
+                        std::memset(image->Pixels.data() + offset, 0, rowBytes - used);
+            }
         } catch (const std::bad_alloc&) {
             throw EOutOfResources(SOutOfResources);
         }
@@ -566,9 +578,9 @@ std::shared_ptr<const TBitmapImage> TBitmap::Image() const
     return FImage;
 }
 
-void TBitmap::NewImage(const TBitmapHeader& header, const TColorTable& table)
+void TBitmap::NewImage(const TBitmapHeader& header, const TColorTable& table, TStoreFill fill)
 {
-    SetImage(MakeImage(header, table));
+    SetImage(MakeImage(header, table, fill));
 }
 
 TBitmapImage& TBitmap::UniqueImage()

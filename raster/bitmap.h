@@ -3,6 +3,9 @@
 
 #include <cstdint>
 #include <memory>
+#include <new>
+#include <type_traits>
+#include <utility>
 #include <vector>
 
 class TStream;
@@ -51,11 +54,37 @@ struct TBitmapHeader {
     std::uint32_t RedMask = 0, GreenMask = 0, BlueMask = 0; // with bcBitFields
 };
 
+// Allocates like std::allocator but leaves elements made without a value uninitialised, so
+// that a store a decoder overwrites entirely is not cleared first.
+template <class T>
+struct TDefaultInitAllocator : std::allocator<T> {
+    template <class U>
+    struct rebind {
+        using other = TDefaultInitAllocator<U>;
+    };
+    using std::allocator<T>::allocator;
+    template <class U>
+    void construct(U* place) noexcept(std::is_nothrow_default_constructible_v<U>)
+    {
+        ::new (static_cast<void*>(place)) U;
+    }
+    template <class U, class... Args>
+    void construct(U* place, Args&&... args)
+    {
+        ::new (static_cast<void*>(place)) U(std::forward<Args>(args)...);
+    }
+};
+using TPixelStore = std::vector<std::uint8_t, TDefaultInitAllocator<std::uint8_t>>;
+
+// How a new store starts: cleared to zero, or left for a decoder that writes every pixel of
+// every row (the row padding is cleared either way).
+enum class TStoreFill : std::uint8_t { sfZeroed, sfUnset };
+
 // The shared pixel store. Bitmaps hold it through std::shared_ptr and copy it before writing.
 struct TBitmapImage {
     TBitmapHeader Header;
     TColorTable ColorTable;
-    std::vector<std::uint8_t> Pixels; // rows of RowBytes(), zeroed when made
+    TPixelStore Pixels; // rows of RowBytes()
     bool DeviceForm = false;           // the pixels are the display's form only (plDevice)
 
     std::size_t RowBytes() const;
@@ -125,9 +154,9 @@ public:
 
     // The store, shared with every bitmap that copied this one.
     std::shared_ptr<const TBitmapImage> Image() const;
-    // Replaces the store by a new one of the header (zeroed pixels, the given table).
-    // Refuses more than 2^28 pixels with "Bitmap image is not valid".
-    void NewImage(const TBitmapHeader& header, const TColorTable& table);
+    // Replaces the store by a new one of the header (zeroed pixels unless the caller writes
+    // them all, the given table). Refuses more than 2^28 pixels with "Bitmap image is not valid".
+    void NewImage(const TBitmapHeader& header, const TColorTable& table, TStoreFill fill = TStoreFill::sfZeroed);
 
 protected:
     // Leaves a shared store (copy-on-write) and returns the private one.

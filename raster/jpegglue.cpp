@@ -36,7 +36,7 @@ boolean FillInputBuffer(j_decompress_ptr info)
     auto* source = reinterpret_cast<TJPEGMemorySource*>(info->src);
     const bool first = !source->Started;
     source->Started = true;
-    const std::size_t block = std::min(source->Size - source->Position, JPEGSourceBlockSize);
+    const std::size_t block = source->Size - source->Position;
     if (block == 0) {
         if (first)
             ERREXIT(info, JERR_INPUT_EMPTY);

@@ -13,8 +13,6 @@
 class TMemoryStream;
 
 inline constexpr int JPEGLibraryVersion = 62;
-// The data source hands the library the compressed bytes in blocks of this size.
-inline constexpr std::size_t JPEGSourceBlockSize = 4096;
 
 // Fatal library errors jump back to the guarded call (JPEGGuard), which raises EJPEG with the
 // library's message code; warnings and trace messages are dropped. A callback of ours that
@@ -42,7 +40,9 @@ void JPEGGuard(TJPEGErrorManager& error, TCalls&& calls)
     calls();
 }
 
-// Reads a byte range (which must outlive the decompressor) in blocks of 4096 bytes. No bytes
+// Hands a byte range (which must outlive the decompressor) to the library in one piece: with
+// fewer than a few KB in its buffer the library leaves its fast Huffman decoder for the
+// byte-by-byte one, so small blocks would cost a tenth of the decoding time. No bytes
 // at the first read is the library's fatal "empty input"; running out later is a silent
 // warning after which an end-of-image marker is supplied, so a truncated file decodes as far
 // as its data goes.

@@ -414,7 +414,9 @@ void TJPEGImage::Decode()
             table = FTempPalette->size() > 256 ? TColorTable(FTempPalette->begin(), FTempPalette->begin() + 256) : *FTempPalette;
         else if (layout == TPixelLayout::pl8Bit && info.colormap)
             table = ColorMapTable(info, FCmykInverted);
-        FBitmap->NewImage(header, table);
+        // Every row is written below (or filled white on failure), so the store need not be
+        // cleared first; a progress handler may look at the rows before they are decoded.
+        FBitmap->NewImage(header, table, OnProgress ? TStoreFill::sfZeroed : TStoreFill::sfUnset);
         if (layout == TPixelLayout::pl8Bit && !table.empty())
             SetPaletteModified(true);
 
@@ -440,8 +442,10 @@ void TJPEGImage::Decode()
                 decompressor.Guarded([&] {
                     got = jpeg_read_scanlines(&info, rows.data(), static_cast<JDIMENSION>(batch));
                 });
-                if (got == 0)
-                    break; // cannot happen with a source that never suspends
+                if (got == 0) { // cannot happen with a source that never suspends
+                    FillRowsWhite(*FBitmap, static_cast<int>(info.output_scanline));
+                    break;
+                }
                 if (convertCmyk)
                     ConvertCmykRows(row, step, static_cast<int>(got), width, FCmykInverted);
                 row += step * static_cast<std::ptrdiff_t>(got);

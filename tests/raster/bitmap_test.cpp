@@ -2,6 +2,9 @@
 #include "raster/bitmap.h"
 #include "raster/canvas.h"
 
+#include <cstring>
+#include <utility>
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -222,6 +225,33 @@ TEST(TBitmap, LayoutsFromTheHeader)
         TBitmap bitmap;
         bitmap.NewImage(c.Header, {});
         EXPECT_EQ(bitmap.PixelLayout(), c.Layout) << c.Header.BitsPerPixel;
+    }
+}
+
+// A store made for a decoder that writes every pixel still starts with clean row padding, so
+// that files written from it never carry what an earlier picture left in that memory.
+TEST(TBitmap, UnsetStoresClearOnlyTheRowPadding)
+{
+    const struct {
+        int Width, Bits;
+        std::size_t Used;
+    } cases[] = { { 3, 1, 1 }, { 5, 4, 3 }, { 6, 8, 6 }, { 5, 24, 15 }, { 7, 16, 14 }, { 4, 24, 12 } };
+    for (const auto& c : cases) {
+        for (int round = 0; round < 2; ++round) { // the second round may reuse the first's memory
+            TBitmap dirty;
+            dirty.NewImage({ .Width = c.Width, .Height = 9, .BitsPerPixel = static_cast<std::uint16_t>(c.Bits) }, {});
+            for (int y = 0; y < 9; ++y)
+                std::memset(dirty.RowAddress(y), 0xAB, dirty.RowBytes());
+        }
+        TBitmap bitmap;
+        bitmap.NewImage({ .Width = c.Width, .Height = -9, .BitsPerPixel = static_cast<std::uint16_t>(c.Bits) }, {},
+            TStoreFill::sfUnset);
+        ASSERT_EQ(bitmap.RowBytes() % 4, 0u);
+        for (int y = 0; y < 9; ++y) {
+            const std::uint8_t* row = std::as_const(bitmap).RowAddress(y);
+            for (std::size_t i = c.Used; i < bitmap.RowBytes(); ++i)
+                EXPECT_EQ(row[i], 0) << c.Bits << " bits, width " << c.Width << ", row " << y << ", byte " << i;
+        }
     }
 }
 

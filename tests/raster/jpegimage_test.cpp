@@ -124,6 +124,11 @@ TEST_P(TJPEGImageDecodes, LikeTheLibrary)
     const TBitmap& bitmap = image.DecodedBitmap();
     EXPECT_EQ(bitmap.PixelLayout(), ExpectedLayout(reference));
     ExpectSamePicture(Packed(bitmap), Expected(reference), GetParam().Name);
+    // The store is not cleared before decoding; its row padding still is.
+    const std::size_t used = std::size_t(bitmap.Width()) * bitmap.Header().BitsPerPixel / 8;
+    for (int y = 0; y < bitmap.Height(); ++y)
+        for (std::size_t i = used; i < bitmap.RowBytes(); ++i)
+            ASSERT_EQ(bitmap.RowAddress(y)[i], 0) << "row " << y << ", byte " << i;
 }
 
 INSTANTIATE_TEST_SUITE_P(Made, TJPEGImageDecodes,
