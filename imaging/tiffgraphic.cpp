@@ -14,6 +14,7 @@
 #include <cstring>
 #include <memory>
 #include <span>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -115,6 +116,37 @@ void UndoPredictor(std::uint8_t* row, std::size_t rowBytes, std::uint32_t width,
     }
     for (std::size_t i = stride; i < count; ++i)
         row[i] = std::uint8_t(row[i] + row[i - stride]);
+}
+
+// 8-bit red, green, blue pixels into a blue, green, red row in one pass; with differenced
+// samples (Predictor 2) the running sums are kept on the way, the source is not changed.
+void RGBToBGRRow(const std::uint8_t* source, std::uint8_t* target, std::uint32_t width, bool differenced)
+{
+    if (width == 0)
+        return;
+    if (!differenced) {
+        for (std::uint32_t n = width; n != 0; --n, source += 3, target += 3) {
+            const std::uint8_t red = source[0], green = source[1], blue = source[2];
+            target[0] = blue;
+            target[1] = green;
+            target[2] = red;
+        }
+        return;
+    }
+    std::uint8_t red = source[0], green = source[1], blue = source[2];
+    target[0] = blue;
+    target[1] = green;
+    target[2] = red;
+    for (std::uint32_t n = width - 1; n != 0; --n) {
+        source += 3;
+        target += 3;
+        red = std::uint8_t(red + source[0]);
+        green = std::uint8_t(green + source[1]);
+        blue = std::uint8_t(blue + source[2]);
+        target[0] = blue;
+        target[1] = green;
+        target[2] = red;
+    }
 }
 
 // One row of subsampled YCbCr blocks (h × v luma samples, then Cb and Cr) into v rows of
@@ -281,6 +313,43 @@ void TTIFFGraphic::LoadStream(TStream& stream)
     DecodeStrips(stream, directory);
 }
 
+bool TTIFFGraphic::MakeStore(std::uint32_t width, std::uint32_t height)
+{
+    // Rows of whole bytes are written completely by the decoding, so the store is not cleared
+    // and filled first, unless someone watches the progress (and may draw unfinished rows) or
+    // a canvas brush gives the fill.
+    const TBitmapHeader& current = Header();
+    const int bits = current.BitsPerPixel;
+    if (OnProgress || HasCanvas() || PixelLayout() == TPixelLayout::plDevice || (bits != 8 && bits != 24 && bits != 32)) {
+        ResizeTo(int(width), int(height));
+        return false;
+    }
+    TBitmapHeader header = current;
+    header.Width = std::int32_t(width);
+    header.Height = current.Height < 0 ? -std::int32_t(height) : std::int32_t(height);
+    NewImage(header, ColorTable(), TStoreFill::sfUnset);
+    Changed();
+    return true;
+}
+
+void TTIFFGraphic::FillRowsFrom(std::uint32_t first)
+{
+    const int height = Height();
+    if (std::int64_t(first) >= height)
+        return;
+    // The fill comes from a one-row bitmap of the same layout and table, made the same way.
+    TBitmapHeader header = Header();
+    header.Width = 0;
+    header.Height = 0;
+    TBitmap blank;
+    blank.NewImage(header, ColorTable());
+    blank.ResizeTo(Width(), 1);
+    const std::uint8_t* fill = std::as_const(blank).RowAddress(0);
+    const std::size_t rowBytes = RowBytes();
+    for (int row = int(first); row < height; ++row)
+        std::memcpy(RowAddress(row), fill, rowBytes);
+}
+
 namespace {
 
 // Where the bytes of one strip come from: straight out of a memory stream when nothing has
@@ -395,7 +464,21 @@ void TTIFFGraphic::DecodeStrips(TStream& stream, const TTIFFDirectory& directory
         colors.SetLumaWeights(std::span<const float>(FYCbCrCoefficients), properties.YCbCrSubsampling[0],
             properties.YCbCrSubsampling[1]);
     }
-    ResizeTo(int(width), int(height));
+    const bool unsetStore = MakeStore(width, height);
+    // Rows an error or a lack of strips leaves unwritten get the fill of a new size.
+    struct TFillRest {
+        TTIFFGraphic& Graphic;
+        const std::uint32_t& Row;
+        bool Active;
+        ~TFillRest()
+        {
+            if (Active)
+                try {
+                    Graphic.FillRowsFrom(Row);
+                } catch (...) { // an error already on its way is the one to report
+                }
+        }
+    } fillRest { *this, properties.CurrentRow, unsetStore };
     FProgressRect.Right = std::int32_t(width);
 
     // Decoded row sizes. At most 16 bits × 4 samples per pixel get here, so with at most
@@ -416,6 +499,11 @@ void TTIFFGraphic::DecodeStrips(TStream& stream, const TTIFFDirectory& directory
 
     const bool predictor = properties.Compression != cmpNone && properties.Predictor == 2 && !subsampled;
     const std::uint32_t predictorSamples = planar ? 1 : samples;
+    // 8-bit RGB into the blue, green, red bitmap: predictor and byte swap in one pass per row,
+    // uncompressed rows straight from the file's bytes.
+    const bool rgbRows = !jpeg && !planar && !subsampled && samples == 3 && properties.BitsPerSample == 8
+        && inScheme == schRGB && outScheme == schBGR && layout == TPixelLayout::pl24Bit
+        && (colors.OutFlags() & cfApplyCurve) == 0;
 
     std::unique_ptr<TDecoder> decoder;
     const bool reversed = properties.Options & optReversedBits;
@@ -505,6 +593,8 @@ void TTIFFGraphic::DecodeStrips(TStream& stream, const TTIFFDirectory& directory
         // Grey or palette planes: the first plane holds the values.
         const std::size_t sourceCount = planar && (inScheme == schGray || inScheme == schIndexed) ? 1 : planes;
         std::vector<std::uint8_t> input;
+        auto* const lzwDecoder = dynamic_cast<TTIFFLZWDecoder*>(decoder.get());
+        auto* const jpegDecoder = dynamic_cast<TTIFFJPEGDecoder*>(decoder.get());
 
         // The bytes of strip number strip, at most limit of them.
         auto fetch = [&](std::uint32_t strip, std::uint64_t limit) -> TStripInput {
@@ -539,15 +629,26 @@ void TTIFFGraphic::DecodeStrips(TStream& stream, const TTIFFDirectory& directory
                 }
                 properties.CurrentStrip = std::uint32_t(strip);
                 if (!decoder) {
-                    const TStripInput data = fetch(std::uint32_t(strip), stripBytes);
-                    if (data.Size == stripBytes && inPlace) {
-                        planeRows[plane] = data.Data;
-                    } else { // a short strip: what is missing reads as zeros
-                        buffer.assign(std::size_t(stripBytes), 0);
-                        if (data.Size)
-                            std::memcpy(buffer.data(), data.Data, data.Size);
-                        planeRows[plane] = buffer.data();
+                    // A whole strip in memory is converted where it lies; otherwise it is read
+                    // into the buffer, and what a short strip lacks reads as zeros.
+                    const std::uint64_t offset = stripOffsets[strip];
+                    const std::uint64_t available = offset < std::uint64_t(fileSize) ? std::uint64_t(fileSize) - offset : 0;
+                    const std::size_t size = std::size_t(std::min(stripBytes, available));
+                    if (inPlace && size == stripBytes) {
+                        planeRows[plane] = memory->Memory() + FBasePosition + offset;
+                        continue;
                     }
+                    buffer.resize(std::size_t(stripBytes));
+                    if (size > 0 && inPlace) {
+                        std::memcpy(buffer.data(), memory->Memory() + FBasePosition + offset, size);
+                    } else if (size > 0) {
+                        stream.SetPosition(FBasePosition + std::int64_t(offset));
+                        stream.ReadBuffer(buffer.data(), size);
+                        if (reverseInput)
+                            ReverseBits(buffer.data(), size);
+                    }
+                    std::memset(buffer.data() + size, 0, buffer.size() - size);
+                    planeRows[plane] = buffer.data();
                     continue;
                 }
                 // A strip without a byte count takes the rest of the file; codecs stop when
@@ -563,8 +664,14 @@ void TTIFFGraphic::DecodeStrips(TStream& stream, const TTIFFDirectory& directory
                         continue;
                     }
                 }
+                if (lzwDecoder) { // writes the whole buffer, zeros after the data
+                    buffer.resize(std::size_t(stripBytes));
+                    lzwDecoder->DecodeStrip(data.Data, data.Size, buffer.data(), buffer.size());
+                    planeRows[plane] = buffer.data();
+                    continue;
+                }
                 buffer.assign(std::size_t(stripBytes), 0);
-                if (auto* jpegDecoder = dynamic_cast<TTIFFJPEGDecoder*>(decoder.get()))
+                if (jpegDecoder)
                     jpegDecoder->SetStripPosition(properties.CurrentRow, std::uint32_t(strip), properties.StripCount);
                 std::uint8_t* source = data.Data;
                 std::uint8_t* dest = buffer.data();
@@ -586,6 +693,12 @@ void TTIFFGraphic::DecodeStrips(TStream& stream, const TTIFFDirectory& directory
             }
             for (std::uint32_t row = 0; row < rows; ++row) {
                 std::uint8_t* target = firstRow + rowStep * std::ptrdiff_t(properties.CurrentRow);
+                if (rgbRows) {
+                    RGBToBGRRow(planeRows[0] + std::size_t(row) * planeBytesPerLine, target, width, predictor);
+                    ++properties.CurrentRow;
+                    ProgressRow(properties.CurrentRow, height);
+                    continue;
+                }
                 if (predictor)
                     for (std::uint32_t plane = 0; plane < planes; ++plane)
                         UndoPredictor(planeBuffers[plane].data() + std::size_t(row) * planeBytesPerLine,

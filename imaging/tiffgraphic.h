@@ -32,6 +32,11 @@ public:
 private:
     void FillProperties(const TTIFFDirectory& directory);
     void DecodeStrips(TStream& stream, const TTIFFDirectory& directory);
+    // The store of the layout and table set, at the image's size; true when its pixels are
+    // left unset for the decoding to write.
+    bool MakeStore(std::uint32_t width, std::uint32_t height);
+    // Rows first and below get the fill a new size gets (rows the strips never reached).
+    void FillRowsFrom(std::uint32_t first);
 
     std::uint32_t FYCbCrPositioning = 1;
     std::array<float, 3> FYCbCrCoefficients { 0.299f, 0.587f, 0.114f };

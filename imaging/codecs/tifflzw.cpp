@@ -4,6 +4,7 @@
 
 #include "imaging/codecs/lzwstrings.h"
 
+#include <array>
 #include <cstdint>
 #include <cstring>
 
@@ -15,6 +16,17 @@ constexpr unsigned FirstFreeCode = 258;
 using lzw::MaxWidth;
 using lzw::TableSize;
 
+// Slack behind the last byte of a string that whole-block copies may write.
+constexpr std::size_t BlockSize = 16;
+
+// The strings of the literal codes, one byte each, with room behind for block reads.
+constexpr auto Literals = [] {
+    std::array<std::uint8_t, 256 + BlockSize> bytes {};
+    for (unsigned i = 0; i < 256; ++i)
+        bytes[i] = static_cast<std::uint8_t>(i);
+    return bytes;
+}();
+
 inline std::uint64_t LoadBigEndian64(const std::uint8_t* bytes)
 {
     std::uint64_t value;
@@ -22,23 +34,37 @@ inline std::uint64_t LoadBigEndian64(const std::uint8_t* bytes)
     return __builtin_bswap64(value);
 }
 
+inline void CopyBlock(std::uint8_t* target, const std::uint8_t* source)
+{
+    std::uint8_t block[BlockSize];
+    std::memcpy(block, source, BlockSize);
+    std::memcpy(target, block, BlockSize);
 }
 
-void TTIFFLZWDecoder::DecodeData(std::uint8_t*& source, std::uint8_t*& dest, std::size_t packedSize,
-    std::size_t unpackedSize)
+// Old-style data (codes least significant bit first, no early change) starts with a clear
+// code stored that way: 0x00, then an odd byte.
+bool IsOldStyle(const std::uint8_t* source, std::size_t packedSize)
 {
-    if (packedSize == 0 || unpackedSize == 0)
-        return;
-    // Files of old writers use the GIF-like variant (codes least significant bit first, no
-    // early change); their data starts with a clear code stored that way: 0x00, then an odd byte.
-    if (packedSize >= 2 && source[0] == 0 && (source[1] & 1) != 0) {
-        TGIFLZWDecoder(8).DecodeData(source, dest, packedSize, unpackedSize);
-        return;
-    }
+    return packedSize >= 2 && source[0] == 0 && (source[1] & 1) != 0;
+}
+
+// Decodes TIFF LZW into dest and returns the bytes written. With Scratch, strings are copied
+// in blocks of 16 bytes while that many fit: up to 15 bytes behind the written ones may then
+// change; without, nothing behind them does.
+template <bool Scratch>
+std::size_t DecodeTIFFLZW(const std::uint8_t* source, std::size_t packedSize, std::uint8_t* dest, std::size_t unpackedSize)
+{
     // Offsets are 32-bit: longer output is cut at 4 GB.
     if (unpackedSize > UINT32_MAX)
         unpackedSize = UINT32_MAX;
-    lzw::TEntry table[TableSize]; // entries are written before they are read
+    // Every code names a string: the literal ones in the table above, the others an earlier
+    // place in the output (entries are written before they are read).
+    const std::uint8_t* strings[TableSize];
+    std::uint32_t lengths[TableSize];
+    for (unsigned code = 0; code < 256; ++code) {
+        strings[code] = Literals.data() + code;
+        lengths[code] = 1;
+    }
     const std::uint8_t* input = source;
     const std::uint8_t* const inputEnd = source + packedSize;
     std::uint8_t* output = dest;
@@ -50,10 +76,10 @@ void TTIFFLZWDecoder::DecodeData(std::uint8_t*& source, std::uint8_t*& dest, std
     int width = 9;
     unsigned nextCode = FirstFreeCode;
     bool hasPrevious = false;
-    unsigned entryLimit = 0;           // TableSize once there is a previous string, else 0
+    unsigned entryLimit = 0;   // TableSize once there is a previous string, else 0
     unsigned widthLimit = 511; // next free code at which the width grows
-    std::size_t previousStart = 0; // the previous string in the output
-    std::size_t previousLength = 0;
+    const std::uint8_t* previous = dest; // the previous string in the output
+    std::uint32_t previousLength = 0;
 
     for (;;) {
         if (inputEnd - input >= 8) { // refill without a branch on the bit count
@@ -68,30 +94,31 @@ void TTIFFLZWDecoder::DecodeData(std::uint8_t*& source, std::uint8_t*& dest, std
             if (bitCount < width)
                 break; // input used up
         }
-        unsigned code = static_cast<unsigned>(bitBuffer >> (64 - width));
+        const unsigned code = static_cast<unsigned>(bitBuffer >> (64 - width));
         bitBuffer <<= width;
         bitCount -= width;
 
-        if (code == ClearCode) {
-            width = 9;
-            nextCode = FirstFreeCode;
-            hasPrevious = false;
-            entryLimit = 0;
-            widthLimit = 511;
-            continue;
-        }
-        if (code == EndCode)
-            break;
-        const std::size_t position = static_cast<std::size_t>(output - dest);
-        if (code < 256) {
-            *output++ = static_cast<std::uint8_t>(code);
-        } else if (!hasPrevious || code > nextCode || (code == nextCode && nextCode == TableSize)) {
-            continue; // not in the table: dropped
+        if (code >= ClearCode) {
+            if (code == ClearCode) {
+                width = 9;
+                nextCode = FirstFreeCode;
+                hasPrevious = false;
+                entryLimit = 0;
+                widthLimit = 511;
+                continue;
+            }
+            if (code == EndCode)
+                break;
+            if (!hasPrevious || code > nextCode || (code == nextCode && nextCode == TableSize))
+                continue; // not in the table: dropped
         }
         // The new entry is the previous string plus the first byte of the current one, which
-        // lies right behind it in the output. For code == nextCode it is the entry itself.
+        // lies right behind it in the output. For code == nextCode it is the entry itself:
+        // the previous string and its own first byte.
+        const bool repeat = code == nextCode;
         if (nextCode < entryLimit) {
-            table[nextCode] = {static_cast<std::uint32_t>(previousStart), static_cast<std::uint32_t>(previousLength + 1)};
+            strings[nextCode] = previous;
+            lengths[nextCode] = previousLength + 1;
             ++nextCode;
             if (nextCode == widthLimit) { // one code early
                 ++width;
@@ -100,19 +127,62 @@ void TTIFFLZWDecoder::DecodeData(std::uint8_t*& source, std::uint8_t*& dest, std
         }
         hasPrevious = true;
         entryLimit = TableSize;
-        previousStart = position;
-        if (code < 256) {
-            previousLength = 1;
-            if (output == outputEnd)
-                break;
+        const std::uint8_t* const from = strings[code];
+        const std::uint32_t length = lengths[code];
+        previous = output;
+        previousLength = length;
+        const std::size_t room = static_cast<std::size_t>(outputEnd - output);
+        if (Scratch && room >= std::size_t(length) + BlockSize - 1) {
+            // Each block is read before it is written and lies at least one block behind when
+            // the string is longer than one; a repeated string's last byte, read before it was
+            // written, is put right afterwards.
+            CopyBlock(output, from);
+            for (std::uint32_t done = BlockSize; done < length; done += BlockSize)
+                CopyBlock(output + done, from + done);
+            if (repeat)
+                output[length - 1] = from[0];
+            output += length;
             continue;
         }
-        const lzw::TEntry entry = table[code];
-        const std::size_t room = static_cast<std::size_t>(outputEnd - output);
-        lzw::CopyString(output, dest + entry.Offset, entry.Length, room);
-        if (entry.Length >= room)
+        if (code < 256)
+            *output = static_cast<std::uint8_t>(code);
+        else
+            lzw::CopyString(output, from, length, room);
+        if (length >= room) {
+            output = outputEnd;
             break;
-        previousLength = entry.Length;
-        output += entry.Length;
+        }
+        output += length;
     }
+    return static_cast<std::size_t>(output - dest);
+}
+
+} // namespace
+
+void TTIFFLZWDecoder::DecodeData(std::uint8_t*& source, std::uint8_t*& dest, std::size_t packedSize,
+    std::size_t unpackedSize)
+{
+    if (packedSize == 0 || unpackedSize == 0)
+        return;
+    if (IsOldStyle(source, packedSize)) {
+        TGIFLZWDecoder(8).DecodeData(source, dest, packedSize, unpackedSize);
+        return;
+    }
+    DecodeTIFFLZW<false>(source, packedSize, dest, unpackedSize);
+}
+
+void TTIFFLZWDecoder::DecodeStrip(std::uint8_t* source, std::size_t packedSize, std::uint8_t* dest,
+    std::size_t unpackedSize)
+{
+    if (unpackedSize == 0)
+        return;
+    std::size_t written = 0;
+    if (packedSize > 0 && IsOldStyle(source, packedSize)) {
+        std::memset(dest, 0, unpackedSize);
+        TGIFLZWDecoder(8).DecodeData(source, dest, packedSize, unpackedSize);
+        return;
+    }
+    if (packedSize > 0)
+        written = DecodeTIFFLZW<true>(source, packedSize, dest, unpackedSize);
+    std::memset(dest + written, 0, unpackedSize - written);
 }

@@ -4,12 +4,14 @@
 #include "imaging/codecs/decoder.h"
 #include "imaging/codecs/lz77.h"
 #include "imaging/colormanager.h"
+#include "imaging/tiffdirectory.h"
 #include "tests/imaging/tifftestutil.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include <array>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -959,6 +961,155 @@ TEST(TTIFFGraphic, StripWithoutByteCountTakesTheRestOfTheFile)
     Load(tiff, patched);
     EXPECT_EQ(Colors(tiff), Colors(reference));
 }
+
+// Images the strips do not cover to the last row, or whose decoding fails part-way: the
+// rows decoded stay, the others show the fill of a new bitmap (white). The store is the same
+// whoever watches the progress and whatever stream the file comes from.
+
+// A stream that is not a memory stream, so the strips are read rather than used in place.
+class TPlainStream : public TStream {
+public:
+    explicit TPlainStream(const std::vector<std::uint8_t>& bytes) : FInner(bytes) {}
+    std::size_t Read(void* buffer, std::size_t count) override { return FInner.Read(buffer, count); }
+    std::size_t Write(const void* buffer, std::size_t count) override { return FInner.Write(buffer, count); }
+    std::int64_t Seek(std::int64_t offset, TSeekOrigin origin) override { return FInner.Seek(offset, origin); }
+
+private:
+    TMemoryStream FInner;
+};
+
+struct TPartialImage {
+    const char* Name;
+    std::vector<std::uint8_t> Bytes;
+    std::uint32_t Width, Height, DecodedRows, Samples;
+    std::vector<std::uint8_t> Pixels; // the decoded rows as stored (grey or RGB)
+    bool White;                       // the rest is white; otherwise the nearest palette colour
+    bool Fails;
+};
+
+std::ostream& operator<<(std::ostream& out, const TPartialImage& c) { return out << c.Name; }
+
+TRawTiff RGBRaw(std::uint32_t width, std::uint32_t height, std::uint32_t rowsPerStrip, const std::vector<std::vector<std::uint8_t>>& strips,
+    std::uint16_t compression)
+{
+    TRawTiff raw;
+    std::vector<std::uint32_t> offsets, counts;
+    for (const auto& strip : strips) {
+        offsets.push_back(raw.AddData(strip));
+        counts.push_back(std::uint32_t(strip.size()));
+    }
+    raw.Add(256, tLong, { width }).Add(257, tLong, { height }).Add(258, tShort, { 8, 8, 8 }).Add(259, tShort, { compression });
+    raw.Add(262, tShort, { 2 }).Add(273, tLong, offsets).Add(277, tShort, { 3 }).Add(278, tLong, { rowsPerStrip });
+    raw.Add(279, tLong, counts);
+    return raw;
+}
+
+std::vector<TPartialImage> PartialImages()
+{
+    std::vector<std::uint8_t> gray(7 * 2), rgb(7 * 2 * 3);
+    for (std::size_t i = 0; i < gray.size(); ++i)
+        gray[i] = std::uint8_t(i * 17);
+    for (std::size_t i = 0; i < rgb.size(); ++i)
+        rgb[i] = std::uint8_t(i * 11 + 3);
+    std::vector<TPartialImage> cases;
+    cases.push_back({ "GrayOneStripOfThree", GrayRaw(7, 6, gray).Add(278, tLong, { 2 }).Bytes(), 7, 6, 2, 1, gray, true, false });
+    cases.push_back({ "PaletteOneStripOfThree",
+        GrayRaw(7, 6, gray).Add(278, tLong, { 2 }).Remove(262).Add(262, tShort, { 3 }).Add(320, tShort, [] {
+            std::vector<std::uint32_t> map;
+            for (std::uint16_t value : RampColorMap(8))
+                map.push_back(value);
+            return map;
+        }()).Bytes(),
+        7, 6, 2, 1, gray, false, false });
+    cases.push_back({ "RGBOneStripOfThree", RGBRaw(7, 6, 2, { rgb }, 1).Bytes(), 7, 6, 2, 3, rgb, true, false });
+    cases.push_back({ "RGBReversedBitsOneStripOfThree", RGBRaw(7, 6, 2, { rgb }, 1).Add(266, tShort, { 2 }).Bytes(), 7, 6, 2, 3,
+        [&] {
+            std::vector<std::uint8_t> reversed(rgb.size());
+            for (std::size_t i = 0; i < rgb.size(); ++i)
+                for (int bit = 0; bit < 8; ++bit)
+                    if (rgb[i] & (1 << bit))
+                        reversed[i] |= std::uint8_t(0x80 >> bit);
+            return reversed;
+        }(),
+        true, false });
+    // JPEG strips of 8 rows, the second one overwritten with zeros: decoding stops there.
+    TTiffPlan jpeg;
+    jpeg.Width = 16;
+    jpeg.Height = 24;
+    jpeg.RowsPerStrip = 8;
+    jpeg.SamplesPerPixel = 3;
+    jpeg.Photometric = PHOTOMETRIC_RGB;
+    jpeg.Compression = COMPRESSION_JPEG;
+    jpeg.Samples = Pattern(jpeg);
+    std::vector<std::uint8_t> damaged = WriteTiff(jpeg);
+    TMemoryStream stream(damaged);
+    TTIFFDirectory directory(stream, 0, false);
+    std::uint16_t version;
+    std::uint32_t first;
+    if (directory.ReadHeader(version, first) && directory.ReadDirectory(first, 0)) {
+        const std::vector<std::uint32_t> offsets = directory.IntegerArray(tifftag::StripOffsets);
+        const std::vector<std::uint32_t> counts = directory.IntegerArray(tifftag::StripByteCounts);
+        if (offsets.size() == 3 && counts.size() == 3)
+            std::fill_n(damaged.begin() + offsets[1], counts[1], 0);
+    }
+    cases.push_back({ "JPEGSecondStripDamaged", damaged, 16, 24, 8, 3, {}, true, true });
+    return cases;
+}
+
+class TTIFFGraphicPartialImage : public testing::TestWithParam<TPartialImage> {};
+
+TEST_P(TTIFFGraphicPartialImage, KeepsDecodedRowsAndFillsTheRest)
+{
+    const TPartialImage& c = GetParam();
+    auto load = [&](TTIFFGraphic& tiff, TStream& stream) {
+        if (c.Fails)
+            EXPECT_THROW(tiff.LoadStream(stream), Exception);
+        else
+            EXPECT_NO_THROW(tiff.LoadStream(stream));
+    };
+    TTIFFGraphic plain;
+    TMemoryStream memory(c.Bytes);
+    load(plain, memory);
+    ASSERT_EQ(plain.Width(), int(c.Width));
+    ASSERT_EQ(plain.Height(), int(c.Height));
+    for (std::uint32_t y = 0; y < c.Height; ++y)
+        for (std::uint32_t x = 0; x < c.Width; ++x) {
+            const TRGBQuad quad = plain.Pixel(int(x), int(y));
+            if (y < c.DecodedRows && c.Pixels.empty()) {
+                continue; // lossy: compared with the other ways of loading below
+            } else if (y < c.DecodedRows && c.Samples == 3) {
+                const std::uint8_t* pixel = c.Pixels.data() + (y * c.Width + x) * 3;
+                EXPECT_EQ((std::array { quad.Red, quad.Green, quad.Blue }), (std::array { pixel[0], pixel[1], pixel[2] }))
+                    << x << "," << y;
+            } else if (y < c.DecodedRows) {
+                EXPECT_EQ(plain.RowAddress(int(y))[x], c.Pixels[y * c.Width + x]) << x << "," << y;
+            } else if (c.White) {
+                EXPECT_EQ((std::array { quad.Red, quad.Green, quad.Blue }), (std::array<std::uint8_t, 3> { 255, 255, 255 }))
+                    << x << "," << y;
+            }
+        }
+
+    TTIFFGraphic watched;
+    int steps = 0;
+    watched.OnProgress = [&](TGraphic&, TProgressStage stage, int, bool, const TRect&, const std::string&) {
+        steps += stage == TProgressStage::psRunning;
+    };
+    TMemoryStream again(c.Bytes);
+    load(watched, again);
+    EXPECT_EQ(steps, int(c.DecodedRows));
+    TTIFFGraphic read;
+    TPlainStream plainStream(c.Bytes);
+    load(read, plainStream);
+    for (TTIFFGraphic* other : { &watched, &read }) {
+        ASSERT_EQ(other->RowBytes(), plain.RowBytes());
+        ASSERT_EQ(other->Height(), plain.Height());
+        for (int y = 0; y < plain.Height(); ++y)
+            EXPECT_EQ(std::memcmp(other->RowAddress(y), plain.RowAddress(y), plain.RowBytes()), 0) << "row " << y;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Files, TTIFFGraphicPartialImage, testing::ValuesIn(PartialImages()),
+    [](const testing::TestParamInfo<TPartialImage>& info) { return std::string(info.param.Name); });
 
 } // namespace
 

@@ -38,6 +38,14 @@ TBytes Decode(TBytes input, std::size_t unpackedSize, std::uint8_t fill = 0xCD)
     decoder.EndDecoding();
     EXPECT_EQ(source, input.data()); // only the deflate codec moves the pointers
     EXPECT_EQ(dest, output.data());
+    // DecodeStrip writes every byte: the decoded ones, then zeros where DecodeData stops.
+    TBytes cleared(unpackedSize, 0);
+    source = input.data();
+    dest = cleared.data();
+    decoder.DecodeData(source, dest, input.size(), cleared.size());
+    TBytes whole(unpackedSize, 0xAB);
+    decoder.DecodeStrip(input.data(), input.size(), whole.data(), whole.size());
+    EXPECT_EQ(whole, cleared);
     return output;
 }
 
@@ -196,6 +204,28 @@ TEST(TIFFLZW, ShortOutputAndTruncatedInputGivePrefixesAndNothingMore)
         for (std::size_t index = same; index < output.size(); ++index)
             ASSERT_EQ(output[index], 0xCD) << "cut " << cut << " byte " << index;
     }
+}
+
+// Long strings and strings that repeat themselves (a flat picture), with the output ending at
+// every size around them: strings near the end are copied exactly, the others in blocks.
+TEST(TIFFLZW, FlatPictureDecodesAtEveryOutputSize)
+{
+    TTiffLayout layout;
+    layout.Width = 300;
+    layout.Height = 20;
+    layout.RowsPerStrip = 20;
+    layout.Compression = COMPRESSION_LZW;
+    TBytes pixels(300 * 20, 0x5A);
+    for (std::size_t i = 4000; i < pixels.size(); ++i) // then a slow ramp: strings of every length
+        pixels[i] = static_cast<std::uint8_t>(i / 97);
+    const TTiffStrips strips = TiffRoundTrip(layout, pixels);
+    ASSERT_EQ(strips.Decoded[0], pixels);
+    const TBytes& raw = strips.Raw[0];
+    for (std::size_t size = 1; size <= pixels.size(); size += size < 300 ? 1 : 97) {
+        const TBytes output = Decode(raw, size);
+        ASSERT_TRUE(std::equal(output.begin(), output.end(), pixels.begin())) << size;
+    }
+    EXPECT_EQ(Decode(raw, pixels.size() + 40, 0), [&] { auto e = pixels; e.resize(e.size() + 40); return e; }());
 }
 
 TEST(TIFFLZW, CorpusStripsDecodeAsLibtiffDoes)
