@@ -1,5 +1,7 @@
 #include "app/decodeahead.h"
 
+#include "base/warning.h"
+
 #include <algorithm>
 
 TDecodeAhead::TDecodeAhead(std::vector<std::string> paths, TQualifies qualifies, TDecoder decoder, std::size_t window)
@@ -50,10 +52,14 @@ void TDecodeAhead::Work()
             continue;
         lock.unlock();
         TDecodedPicture picture;
-        try {
-            picture.Loaded = FDecoder(path, *picture.Bitmap);
-        } catch (...) {
-            picture.Error = std::current_exception();
+        {
+            TThreadWarnings warnings;
+            try {
+                picture.Loaded = FDecoder(path, *picture.Bitmap);
+            } catch (...) {
+                picture.Error = std::current_exception();
+            }
+            picture.Warnings = warnings.Take();
         }
         lock.lock();
         if (!FStopping && FPassIndex <= index)

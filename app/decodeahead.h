@@ -14,11 +14,13 @@
 #include <vector>
 
 // A picture decoded ahead of the pass: what the loader answered, the pixels, or the error it
-// raised (kept to be raised when the pass reaches the entry).
+// raised (kept to be raised when the pass reaches the entry), and the warnings the decoder
+// showed meanwhile (to be shown then, before the error).
 struct TDecodedPicture {
     bool Loaded = false;
     std::unique_ptr<TBitmap> Bitmap = std::make_unique<TBitmap>();
     std::exception_ptr Error;
+    std::vector<std::string> Warnings;
 };
 
 // Decodes the pictures of a folder listing on a worker thread, in listing order, ahead of the

@@ -97,17 +97,6 @@ void Walk(const TPassFolders& folders, TImportContext& pass)
     FolderFindClose(entry);
 }
 
-// Entries the worker may decode. TIFF files can hold JPEG blocks whose decoder shows warnings;
-// those reach the user from the pass's own thread and in entry order, so TIFF pictures are
-// decoded in place.
-bool DecodableAhead(const std::string& path)
-{
-    std::string extension = PathExtension(path);
-    std::transform(extension.begin(), extension.end(), extension.begin(),
-        [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; });
-    return extension != ".tif" && extension != ".tiff" && QualifiesForImport(path);
-}
-
 // The same walk over the folder listed first, with a worker decoding the pictures of the
 // next qualifying entries meanwhile. The worker stops when the walk ends, however it ends.
 void WalkWithDecodeAhead(const TPassFolders& folders, TImportContext& pass)
@@ -121,7 +110,7 @@ void WalkWithDecodeAhead(const TPassFolders& folders, TImportContext& pass)
         while (FolderFindNext(entry) == 0);
     }
     FolderFindClose(entry);
-    TDecodeAhead ahead(paths, DecodableAhead, LoadImageFile);
+    TDecodeAhead ahead(paths, QualifiesForImport, LoadImageFile);
     pass.DecodeAhead = &ahead;
     try {
         for (std::size_t i = 0; i < paths.size() && !pass.Stopped; ++i) {

@@ -5,6 +5,7 @@
 #include "app/importpass.h"
 #include "app/widepath.h"
 #include "base/fmt.h"
+#include "base/warning.h"
 #include "db/fbcomponents.h"
 #include "raster/bitmap.h"
 #include "raster/canvas.h"
@@ -50,6 +51,8 @@ bool WriteThumbnailFile(const std::string& imagePath, const std::string& thumbna
     {
         const TStopwatch watch(Total(stats, &TImportStats::DecodeTime));
         if (decoded) {
+            for (const std::string& text : decoded->Warnings) // as decoding here would have shown them
+                ShowWarning(text);
             if (decoded->Error)
                 std::rethrow_exception(decoded->Error);
             if (!decoded->Loaded)

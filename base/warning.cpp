@@ -14,7 +14,14 @@ TWarningHandler& Handler()
     static TWarningHandler handler;
     return handler;
 }
+thread_local TThreadWarnings* Collector = nullptr;
 }
+
+TThreadWarnings::TThreadWarnings() : FOuter(Collector) { Collector = this; }
+
+TThreadWarnings::~TThreadWarnings() { Collector = FOuter; }
+
+std::vector<std::string> TThreadWarnings::Take() { return std::exchange(FTexts, {}); }
 
 void SetWarningHandler(TWarningHandler handler)
 {
@@ -24,6 +31,10 @@ void SetWarningHandler(TWarningHandler handler)
 
 void ShowWarning(const std::string& text)
 {
+    if (Collector) {
+        Collector->FTexts.push_back(text);
+        return;
+    }
     TWarningHandler handler;
     {
         std::lock_guard guard(HandlerLock());

@@ -4,10 +4,12 @@
 
 #include "app/imagefileload.h"
 #include "app/importpass.h"
+#include "base/warning.h"
 #include "importtestsupport.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <filesystem>
@@ -211,6 +213,29 @@ TEST(DecodeAheadTest, ExceptionsTravelToTheEntryAndTheWorkGoesOn)
     }
 }
 
+TEST(DecodeAheadTest, WarningsTravelWithThePictureNotToTheHandler)
+{
+    std::vector<std::string> shown;
+    SetWarningHandler([&](const std::string& text) { shown.push_back(text); });
+    const auto warns = [](const std::string& path, TBitmap& bitmap) {
+        ShowWarning("first of " + path);
+        ShowWarning("second of " + path);
+        if (path.ends_with("throw"))
+            throw std::runtime_error("failed");
+        bitmap.ResizeTo(1, 1);
+        return true;
+    };
+    TDecodeAhead ahead({ "a", "bthrow", "c" }, Always, warns);
+    for (std::size_t i = 0; i < 3; ++i) {
+        const std::optional<TDecodedPicture> picture = ahead.Take(i);
+        ASSERT_TRUE(picture);
+        const std::string name = i == 0 ? "a" : i == 1 ? "bthrow" : "c";
+        EXPECT_EQ(picture->Warnings, (std::vector<std::string> { "first of " + name, "second of " + name }));
+    }
+    EXPECT_TRUE(shown.empty());
+    SetWarningHandler(nullptr);
+}
+
 TEST(DecodeAheadTest, StoppingEndsTheWorkerAndLaterTakesGetNothing)
 {
     TCountingDecoder decoder;
@@ -309,7 +334,10 @@ protected:
         request.ThumbsFolder = thumbs;
         request.KindIndex = KindBothCovers;
         request.Threads = threads;
+        // Warnings land between the other things the user sees, where they were shown.
+        SetWarningHandler([&frontEnd](const std::string& text) { frontEnd.Record.push_back("warning " + text); });
         const TImportResult result = RunImportPass(request, frontEnd);
+        SetWarningHandler(nullptr);
         TPassResult seen { result.Outcome, result.Message, result.Stats.Entries, result.Stats.Imported,
             result.Stats.Thumbnails };
         seen.Images = Query(database,
@@ -344,6 +372,7 @@ protected:
         WritePng(at + "11_1.png", 90, 45);
         WriteJpeg(at + "13_1.jpg", 77, 99);
         WriteGif(at + "14_2.gif", 20, 30);
+        WriteDamagedJpegTiff(at + "14_1.tif", 48, 32);       // decodes with a warning
         if (GetParam().Unreadable)
             MakeSocket(at + "12_1.png");
         return images;
@@ -374,8 +403,14 @@ TEST_P(TDecodeAheadPass, GivesTheOneThreadPassResults)
     } else {
         EXPECT_GT(oneThread.Thumbnails, 0u);
     }
-    if (GetParam().StopAfter >= 0)
+    if (!GetParam().Unreadable && !GetParam().ChangeKind && GetParam().StopAfter < 0) {
+        EXPECT_NE(std::find_if(oneThread.FrontEnd.begin(), oneThread.FrontEnd.end(),
+                      [](const std::string& seen) { return seen.starts_with("warning Corrupt JPEG data"); }),
+            oneThread.FrontEnd.end());
+    }
+    if (GetParam().StopAfter >= 0) {
         EXPECT_EQ(oneThread.Outcome, TImportOutcome::ioStopped);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Folders, TDecodeAheadPass,

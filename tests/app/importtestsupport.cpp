@@ -241,6 +241,41 @@ void WriteTiff(const std::string& path, int width, int height, const TPixelFunct
     TIFFClose(tiff);
 }
 
+void WriteDamagedJpegTiff(const std::string& path, int width, int height)
+{
+    TIFF* tiff = TIFFOpen(path.c_str(), "w");
+    if (!tiff)
+        throw std::runtime_error("TIFFOpen failed: " + path);
+    TIFFSetField(tiff, TIFFTAG_IMAGEWIDTH, width);
+    TIFFSetField(tiff, TIFFTAG_IMAGELENGTH, height);
+    TIFFSetField(tiff, TIFFTAG_SAMPLESPERPIXEL, 3);
+    TIFFSetField(tiff, TIFFTAG_BITSPERSAMPLE, 8);
+    TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
+    TIFFSetField(tiff, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+    TIFFSetField(tiff, TIFFTAG_COMPRESSION, COMPRESSION_JPEG);
+    TIFFSetField(tiff, TIFFTAG_JPEGQUALITY, 90);
+    TIFFSetField(tiff, TIFFTAG_ROWSPERSTRIP, height);
+    std::vector<std::uint8_t> rows = RgbRows(width, height, Gradient);
+    for (int y = 0; y < height; ++y)
+        TIFFWriteScanline(tiff, &rows[std::size_t(y) * width * 3], y, 0);
+    TIFFClose(tiff);
+
+    tiff = TIFFOpen(path.c_str(), "r");
+    if (!tiff)
+        throw std::runtime_error("TIFFOpen failed: " + path);
+    toff_t* offsets = nullptr;
+    toff_t* counts = nullptr;
+    const bool found = TIFFGetField(tiff, TIFFTAG_STRIPOFFSETS, &offsets) && TIFFGetField(tiff, TIFFTAG_STRIPBYTECOUNTS, &counts);
+    const std::size_t at = found ? static_cast<std::size_t>(offsets[0] + counts[0] / 2) : 0;
+    TIFFClose(tiff);
+    std::string bytes = ReadBytes(path);
+    if (!found || at + 2 > bytes.size())
+        throw std::runtime_error("no strip in " + path);
+    bytes[at] = '\xFF';
+    bytes[at + 1] = '\xD9';
+    WriteBytes(path, bytes);
+}
+
 void MakeSocket(const std::string& path)
 {
     const int handle = ::socket(AF_UNIX, SOCK_STREAM, 0);

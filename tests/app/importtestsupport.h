@@ -40,6 +40,9 @@ void WriteJpeg(const std::string& path, int width, int height, const TPixelFunct
 void WriteBmp(const std::string& path, int width, int height, const TPixelFunction& pixel = Gradient);
 void WriteGif(const std::string& path, int width, int height);
 void WriteTiff(const std::string& path, int width, int height, const TPixelFunction& pixel = Gradient);
+// A JPEG-compressed TIFF whose one strip has an end-of-image marker halfway: it decodes, with a
+// "Corrupt JPEG data" warning.
+void WriteDamagedJpegTiff(const std::string& path, int width, int height);
 // A local socket: it exists and is no folder, yet cannot be opened for reading.
 void MakeSocket(const std::string& path);
 
