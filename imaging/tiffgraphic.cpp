@@ -17,6 +17,10 @@
 #include <utility>
 #include <vector>
 
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#endif
+
 namespace {
 
 constexpr const char* SFormatName = "TIF/TIFF";
@@ -118,6 +122,28 @@ void UndoPredictor(std::uint8_t* row, std::size_t rowBytes, std::uint32_t width,
         row[i] = std::uint8_t(row[i] + row[i - stride]);
 }
 
+#if defined(__x86_64__) || defined(__i386__)
+// Four pixels per step with one byte shuffle: a 16-byte load and store of which 12 bytes
+// count; the last four stored are written again by the next step, so steps run while 16
+// bytes remain in both rows. Returns the pixels done.
+__attribute__((target("ssse3"))) std::uint32_t SwapRedBlueBlocks(const std::uint8_t* source, std::uint8_t* target,
+    std::uint32_t width)
+{
+    const __m128i order = _mm_setr_epi8(2, 1, 0, 5, 4, 3, 8, 7, 6, 11, 10, 9, 12, 13, 14, 15);
+    std::uint32_t done = 0;
+    for (; width - done >= 6; done += 4) {
+        const __m128i pixels = _mm_loadu_si128(reinterpret_cast<const __m128i*>(source + std::size_t(done) * 3));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(target + std::size_t(done) * 3), _mm_shuffle_epi8(pixels, order));
+    }
+    return done;
+}
+
+const bool HasByteShuffle = [] {
+    __builtin_cpu_init(); // this may run before the library's own start-up
+    return __builtin_cpu_supports("ssse3") != 0;
+}();
+#endif
+
 // 8-bit red, green, blue pixels into a blue, green, red row in one pass; with differenced
 // samples (Predictor 2) the running sums are kept on the way, the source is not changed.
 void RGBToBGRRow(const std::uint8_t* source, std::uint8_t* target, std::uint32_t width, bool differenced)
@@ -125,6 +151,14 @@ void RGBToBGRRow(const std::uint8_t* source, std::uint8_t* target, std::uint32_t
     if (width == 0)
         return;
     if (!differenced) {
+#if defined(__x86_64__) || defined(__i386__)
+        if (HasByteShuffle) {
+            const std::uint32_t done = SwapRedBlueBlocks(source, target, width);
+            source += std::size_t(done) * 3;
+            target += std::size_t(done) * 3;
+            width -= done;
+        }
+#endif
         for (std::uint32_t n = width; n != 0; --n, source += 3, target += 3) {
             const std::uint8_t red = source[0], green = source[1], blue = source[2];
             target[0] = blue;

@@ -228,6 +228,25 @@ TEST(TIFFLZW, FlatPictureDecodesAtEveryOutputSize)
     EXPECT_EQ(Decode(raw, pixels.size() + 40, 0), [&] { auto e = pixels; e.resize(e.size() + 40); return e; }());
 }
 
+// Random bytes: codes of every kind, dropped ones included. Decode compares both ways of
+// decoding; the sanitizers watch the block copies.
+TEST(TIFFLZW, RandomDataDecodesAlikeBothWays)
+{
+    std::mt19937 random(11);
+    for (int round = 0; round < 3000; ++round) {
+        TBytes input(1 + random() % 700);
+        // Mostly small values: many literal and repeated-string codes, few dropped ones.
+        const unsigned limit = round % 3 == 0 ? 256 : 4;
+        for (std::uint8_t& byte : input)
+            byte = static_cast<std::uint8_t>(random() % limit);
+        if (round % 2 == 0 && input.size() > 2) { // a clear code first
+            input[0] = 0x80;
+            input[1] &= 0x7F;
+        }
+        Decode(input, 1 + random() % 4000);
+    }
+}
+
 TEST(TIFFLZW, CorpusStripsDecodeAsLibtiffDoes)
 {
     if (CorpusDir().empty())
