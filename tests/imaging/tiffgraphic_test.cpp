@@ -1111,24 +1111,36 @@ TEST_P(TTIFFGraphicPartialImage, KeepsDecodedRowsAndFillsTheRest)
 INSTANTIATE_TEST_SUITE_P(Files, TTIFFGraphicPartialImage, testing::ValuesIn(PartialImages()),
     [](const testing::TestParamInfo<TPartialImage>& info) { return std::string(info.param.Name); });
 
-// Uncompressed RGB rows of every width around the blocks of four pixels converted at once.
-TEST(TTIFFGraphic, UncompressedRGBRowsOfAnyWidthBecomeBlueGreenRed)
+// RGB rows of every width around the blocks of four pixels converted at once: uncompressed,
+// and Deflate with horizontal differences (undone on the way).
+TEST(TTIFFGraphic, RGBRowsOfAnyWidthBecomeBlueGreenRed)
 {
-    for (std::uint32_t width = 1; width <= 40; ++width) {
-        std::vector<std::uint8_t> rgb(std::size_t(width) * 3 * 3);
-        for (std::size_t i = 0; i < rgb.size(); ++i)
-            rgb[i] = std::uint8_t(i * 37 + width);
-        TTIFFGraphic tiff;
-        Load(tiff, RGBRaw(width, 3, 3, { rgb }, 1).Bytes());
-        ASSERT_EQ(tiff.PixelLayout(), TPixelLayout::pl24Bit);
-        for (int y = 0; y < 3; ++y)
-            for (std::uint32_t x = 0; x < width; ++x) {
-                const std::uint8_t* pixel = rgb.data() + (y * width + x) * 3;
-                const std::uint8_t* stored = tiff.RowAddress(y) + x * 3;
-                ASSERT_EQ((std::array { stored[0], stored[1], stored[2] }), (std::array { pixel[2], pixel[1], pixel[0] }))
-                    << "width " << width << " pixel " << x << "," << y;
+    for (const bool differenced : { false, true })
+        for (std::uint32_t width = 1; width <= 40; ++width) {
+            std::vector<std::uint8_t> rgb(std::size_t(width) * 3 * 3);
+            for (std::size_t i = 0; i < rgb.size(); ++i)
+                rgb[i] = std::uint8_t(i * i * 37 + width);
+            TRawTiff raw;
+            if (differenced) {
+                std::vector<std::uint8_t> differences = rgb;
+                for (std::size_t row = 0; row < 3; ++row)
+                    for (std::size_t i = 3; i < std::size_t(width) * 3; ++i)
+                        differences[row * width * 3 + i] = std::uint8_t(rgb[row * width * 3 + i] - rgb[row * width * 3 + i - 3]);
+                raw = RGBRaw(width, 3, 3, { Zlib(differences) }, 8).Add(317, tShort, { 2 });
+            } else {
+                raw = RGBRaw(width, 3, 3, { rgb }, 1);
             }
-    }
+            TTIFFGraphic tiff;
+            Load(tiff, raw.Bytes());
+            ASSERT_EQ(tiff.PixelLayout(), TPixelLayout::pl24Bit);
+            for (int y = 0; y < 3; ++y)
+                for (std::uint32_t x = 0; x < width; ++x) {
+                    const std::uint8_t* pixel = rgb.data() + (y * width + x) * 3;
+                    const std::uint8_t* stored = tiff.RowAddress(y) + x * 3;
+                    ASSERT_EQ((std::array { stored[0], stored[1], stored[2] }), (std::array { pixel[2], pixel[1], pixel[0] }))
+                        << (differenced ? "differenced " : "") << "width " << width << " pixel " << x << "," << y;
+                }
+        }
 }
 
 } // namespace
