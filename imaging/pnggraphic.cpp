@@ -256,7 +256,7 @@ private:
     void ReadBackground(std::span<const std::uint8_t> data);
     void ReadTransparency(std::span<const std::uint8_t> data);
     void DecodeImage();
-    void MakeBitmap();
+    void MakeBitmap(TStoreFill fill);
     void FillBackground(std::uint32_t fromRow);
     std::size_t ReadRow(std::uint8_t* row, std::size_t length);
     std::uint8_t* Row(std::uint32_t row) { return FRow0 + static_cast<std::ptrdiff_t>(row) * FRowStep; }
@@ -467,7 +467,7 @@ void TPNGLoad::Run()
     FGraphic.ProgressEnd();
 }
 
-void TPNGLoad::MakeBitmap()
+void TPNGLoad::MakeBitmap(TStoreFill fill)
 {
     TColorTable table;
     if (FHasPalette) {
@@ -481,7 +481,7 @@ void TPNGLoad::MakeBitmap()
     header.Width = static_cast<std::int32_t>(FWidth);
     header.Height = static_cast<std::int32_t>(FHeight);
     header.BitsPerPixel = static_cast<std::uint16_t>(LayoutBits(FLayout));
-    FGraphic.NewImage(header, table);
+    FGraphic.NewImage(header, table, fill);
     FRow0 = FGraphic.RowAddress(0);
     FRowStep = FHeight > 1 ? FGraphic.RowAddress(1) - FRow0 : 0;
     if (FTransparent != clNone) {
@@ -585,7 +585,10 @@ void TPNGLoad::DecodeImage()
     // the filters always work on whole pixels.
     const std::size_t filterDistance = FSourceBytesPerPixel;
     const std::size_t pixelStep = FDepth == 16 ? FSourceBytesPerPixel / 2 : FSourceBytesPerPixel;
-    MakeBitmap();
+    // Rows of a plain image in grey with alpha, RGB or RGBA are overwritten byte for byte, so
+    // their store is not cleared first (unless a progress handler may look at it meanwhile).
+    const bool overwritten = FInterlace != 1 && !FGraphic.OnProgress && (FColorType == 2 || FColorType == 4 || FColorType == 6);
+    MakeBitmap(overwritten ? TStoreFill::sfUnset : TStoreFill::sfZeroed);
     const auto rowLength = [&](std::uint64_t pixels) {
         return static_cast<std::size_t>((pixels * FDepth + 7) / 8 * pixelStep + 1);
     };
@@ -614,21 +617,30 @@ void TPNGLoad::DecodeImage()
             }
         }
     } else {
-        for (std::uint32_t row = 0; row < FHeight; ++row) {
-            const std::size_t got = ReadRow(current.data(), fullLength);
-            if (got == 0) {
-                FillBackground(row); // the image data ended: the rest shows the background
-                return;
+        std::uint32_t row = 0;
+        try {
+            for (; row < FHeight; ++row) {
+                const std::size_t got = ReadRow(current.data(), fullLength);
+                if (got == 0) {
+                    FillBackground(row); // the image data ended: the rest shows the background
+                    return;
+                }
+                std::fill(current.begin() + got, current.begin() + fullLength, 0);
+                Unfilter(current.data(), previous.data(), fullLength, filterDistance);
+                FManager.TranslateRow(current.data() + 1, Row(row), FWidth, 0xFF);
+                FGraphic.ProgressRow(row, FHeight);
+                if (got < fullLength) {
+                    FillBackground(row + 1);
+                    return;
+                }
+                std::swap(current, previous);
             }
-            std::fill(current.begin() + got, current.begin() + fullLength, 0);
-            Unfilter(current.data(), previous.data(), fullLength, filterDistance);
-            FManager.TranslateRow(current.data() + 1, Row(row), FWidth, 0xFF);
-            FGraphic.ProgressRow(row, FHeight);
-            if (got < fullLength) {
-                FillBackground(row + 1);
-                return;
-            }
-            std::swap(current, previous);
+        } catch (...) {
+            // A broken file leaves the rows not reached cleared, as a new store has them.
+            if (overwritten)
+                for (; row < FHeight; ++row)
+                    std::memset(Row(row), 0, FGraphic.RowBytes());
+            throw;
         }
     }
     // The remaining image data is checked but not decompressed.

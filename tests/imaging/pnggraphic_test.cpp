@@ -589,6 +589,43 @@ TEST(TPNGGraphic, ImageDataEndingEarlyLoadsWhatItHas)
     EXPECT_EQ(last.Blue, 0x30);
 }
 
+// Plain RGB and RGBA stores are not cleared before decoding: a file failing halfway still
+// leaves every row either decoded or cleared, and the row padding clear.
+TEST(TPNGGraphic, FailingHalfwayLeavesDecodedOrClearedRows)
+{
+    for (const int colorType : { 2, 6 }) {
+        const int width = 15, height = 60, channels = colorType == 2 ? 3 : 4;
+        TBytes raw;
+        for (int y = 0; y < height; ++y) {
+            raw.push_back(0);
+            for (int x = 0; x < width * channels; ++x)
+                raw.push_back(static_cast<std::uint8_t>(1 + (x * 7 + y * 3) % 250)); // never 0
+        }
+        const auto zlibData = Deflate(raw);
+        const std::size_t half = zlibData.size() / 2;
+        TPNGGraphic png;
+        TMemoryStream stream(TPngBuilder()
+                                 .Ihdr(width, height, 8, colorType)
+                                 .Chunk("IDAT", TBytes(zlibData.begin(), zlibData.begin() + half))
+                                 .Chunk("IDAT", TBytes(zlibData.begin() + half, zlibData.end()), false)
+                                 .Iend()
+                                 .Bytes());
+        EXPECT_THROW(png.LoadStream(stream), EInvalidGraphic) << colorType;
+        ASSERT_EQ(png.Height(), height);
+        const std::size_t used = std::size_t(width) * (colorType == 2 ? 3 : 4);
+        int decoded = 0;
+        for (int y = 0; y < height; ++y) {
+            const std::uint8_t* row = std::as_const(png).RowAddress(y);
+            const bool cleared = std::all_of(row, row + png.RowBytes(), [](std::uint8_t b) { return b == 0; });
+            EXPECT_TRUE(cleared || row[0] != 0) << "row " << y << " of colour type " << colorType;
+            EXPECT_TRUE(std::all_of(row + used, row + png.RowBytes(), [](std::uint8_t b) { return b == 0; }));
+            decoded += cleared ? 0 : 1;
+        }
+        EXPECT_GT(decoded, 0);
+        EXPECT_LT(decoded, height);
+    }
+}
+
 struct TBackgroundCase {
     int ColorType, Depth;
     TBytes Bkgd;
