@@ -1,5 +1,6 @@
 #pragma once
 #include "raster/graphic.h"
+#include "raster/storepool.h"
 
 #include <cstdint>
 #include <memory>
@@ -54,15 +55,32 @@ struct TBitmapHeader {
     std::uint32_t RedMask = 0, GreenMask = 0, BlueMask = 0; // with bcBitFields
 };
 
-// Allocates like std::allocator but leaves elements made without a value uninitialised, so
-// that a store a decoder overwrites entirely is not cleared first.
+// The allocator of pixel stores: large stores come from the store pool (see storepool.h), and
+// elements made without a value stay uninitialised, so that a store a decoder overwrites
+// entirely is not cleared first.
 template <class T>
-struct TDefaultInitAllocator : std::allocator<T> {
+struct TPixelAllocator {
+    using value_type = T;
+    TPixelAllocator() noexcept = default;
     template <class U>
-    struct rebind {
-        using other = TDefaultInitAllocator<U>;
-    };
-    using std::allocator<T>::allocator;
+    TPixelAllocator(const TPixelAllocator<U>&) noexcept
+    {
+    }
+    T* allocate(std::size_t count)
+    {
+        const std::size_t bytes = count * sizeof(T);
+        if (storepool::Enabled() && bytes >= storepool::LargeStoreBytes)
+            return static_cast<T*>(storepool::Allocate(bytes));
+        return std::allocator<T>().allocate(count);
+    }
+    void deallocate(T* block, std::size_t count) noexcept
+    {
+        const std::size_t bytes = count * sizeof(T);
+        if (storepool::Enabled() && bytes >= storepool::LargeStoreBytes)
+            storepool::Release(block, bytes);
+        else
+            std::allocator<T>().deallocate(block, count);
+    }
     template <class U>
     void construct(U* place) noexcept(std::is_nothrow_default_constructible_v<U>)
     {
@@ -73,8 +91,13 @@ struct TDefaultInitAllocator : std::allocator<T> {
     {
         ::new (static_cast<void*>(place)) U(std::forward<Args>(args)...);
     }
+    template <class U>
+    bool operator==(const TPixelAllocator<U>&) const noexcept
+    {
+        return true;
+    }
 };
-using TPixelStore = std::vector<std::uint8_t, TDefaultInitAllocator<std::uint8_t>>;
+using TPixelStore = std::vector<std::uint8_t, TPixelAllocator<std::uint8_t>>;
 
 // How a new store starts: cleared to zero, or left for a decoder that writes every pixel of
 // every row (the row padding is cleared either way).
