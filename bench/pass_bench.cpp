@@ -10,6 +10,8 @@
 //                     K + 4: the same with "--threads 1", the strict one-thread pass; without
 //                     it the pass decodes ahead on the second core.
 //   BM_PassSplit      the same pass in process, for the time split.
+//   BM_PassMemory/N   the pass over N files (the corpus linked under 1 to N) and a catalogue of
+//                     10,000 records: peak resident memory after 1,000 and 10,000 files.
 //   BM_Floor          libjpeg-turbo, libpng, libtiff and giflib decoding, nearest-pixel resize,
 //                     libjpeg-turbo encoding at quality 90, no database.
 // The ratio of the pass to the floor (medians) closes the run.
@@ -67,7 +69,7 @@ private:
 
 // Creates the catalogue through isql: the tables the pass uses, number n stored under the
 // record key 2n + 1, no index on "num".
-bool CreateCatalogue(const std::string& path, std::string& reason)
+bool CreateCatalogue(const std::string& path, int records, std::string& reason)
 {
     std::string isql;
     for (const char* candidate : { "/usr/bin/isql-fb", "/usr/bin/isql", "/opt/firebird/bin/isql" })
@@ -92,7 +94,7 @@ bool CreateCatalogue(const std::string& path, std::string& reason)
                << "  \"coversfolder_rel\" VARCHAR(250), \"coversfolder_full\" VARCHAR(250),\n"
                << "  \"thumbsfolder_rel\" VARCHAR(250), \"thumbsfolder_full\" VARCHAR(250));\n"
                << "CREATE GENERATOR gen_pixref;\nINSERT INTO options (\"oid\", \"doimgfolders\") VALUES (1, 1);\n"
-               << "SET TERM ^ ;\nEXECUTE BLOCK AS DECLARE i INTEGER = 1; BEGIN WHILE (i <= " << CatalogueRecords
+               << "SET TERM ^ ;\nEXECUTE BLOCK AS DECLARE i INTEGER = 1; BEGIN WHILE (i <= " << records
                << ") DO BEGIN INSERT INTO MOVIES (\"mid\", \"num\", \"title\") VALUES (2 * :i + 1, :i, 'Title ' || :i);"
                << " i = i + 1; END END^\nSET TERM ; ^\nCOMMIT;\n";
     }
@@ -117,6 +119,13 @@ std::map<std::string, std::vector<double>>& RunTimes()
     return times;
 }
 
+// Peak resident megabytes of BM_PassMemory, by file count.
+std::map<int, double>& PeakMemory()
+{
+    static std::map<int, double> peaks;
+    return peaks;
+}
+
 double Median(std::vector<double> values)
 {
     if (values.empty())
@@ -126,24 +135,25 @@ double Median(std::vector<double> values)
     return values.size() % 2 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
 }
 
-// The catalogue of the corpus, made once beside it: numbers 1 to 5000, no index on "num".
+// A catalogue made once beside the corpus: numbers 1 to records, no index on "num".
+std::string MadeCatalogue(const std::string& name, int records, std::string& reason)
+{
+    const std::string path = fs::path(PassCorpusFolder()).parent_path().parent_path().string() + "/" + name;
+    if (fs::exists(path))
+        return path;
+    const std::string work = path + ".tmp";
+    fs::remove(work);
+    if (!CreateCatalogue(work, records, reason))
+        return {};
+    fs::rename(work, path);
+    return path;
+}
+
+// The catalogue of the corpus: numbers 1 to 5000.
 const std::string& CatalogueFile(std::string& reason)
 {
-    static std::string file;
     static std::string failure;
-    if (file.empty() && failure.empty()) {
-        const std::string path = fs::path(PassCorpusFolder()).parent_path().parent_path().string() + "/pass-catalogue.fdb";
-        if (fs::exists(path)) {
-            file = path;
-        } else {
-            const std::string work = path + ".tmp";
-            fs::remove(work);
-            if (CreateCatalogue(work, failure)) {
-                fs::rename(work, path);
-                file = path;
-            }
-        }
-    }
+    static const std::string file = MadeCatalogue("pass-catalogue.fdb", CatalogueRecords, failure);
     reason = failure;
     return file;
 }
@@ -242,6 +252,44 @@ void BM_PassCommand(benchmark::State& state)
 }
 BENCHMARK(BM_PassCommand)->Arg(4)->Arg(0)->Arg(7)->Arg(3)->Iterations(1)->Repetitions(5)->UseManualTime()->Unit(benchmark::kMillisecond)
     ->ReportAggregatesOnly(true);
+
+// Memory over a long pass: the corpus pictures linked under the numbers 1 to N (the 300 files
+// in turn) and a catalogue of 10,000 records with asynchronous writes; the pass as a user runs
+// it (decoding ahead). Peak resident memory after 10,000 files against the one after 1,000.
+void BM_PassMemory(benchmark::State& state)
+{
+    const int count = static_cast<int>(state.range(0));
+    static std::string failure;
+    static const std::string catalogue = MadeCatalogue("pass-catalogue-10000.fdb", 10000, failure);
+    const std::string program = ProgramPath();
+    if (catalogue.empty() || !fs::exists(program)) {
+        state.SkipWithError(catalogue.empty() ? ("no embedded Firebird: " + failure).c_str() : "no program");
+        return;
+    }
+    const std::vector<std::string> corpus = PassCorpusFiles();
+    for (auto _ : state) {
+        const TRunFolders run(catalogue, true);
+        const std::string images = run.Folder / "images/";
+        fs::create_directories(images);
+        for (int number = 1; number <= count; ++number) {
+            const fs::path& picture = corpus[static_cast<std::size_t>(number - 1) % corpus.size()];
+            fs::create_symlink(picture, images + std::to_string(number) + "_1" + picture.extension().string());
+        }
+        const TChildRun child = RunProgram(
+            { program, "import", "--db", run.Database, "--images", images, "--thumbs", run.Thumbs, "--kind", "both" }, false);
+        if (child.Status != 0) {
+            state.SkipWithError(("the import ended with status " + std::to_string(child.Status)).c_str());
+            return;
+        }
+        state.SetIterationTime(child.Seconds);
+        const double peak = child.Usage.ru_maxrss / 1024.0;
+        PeakMemory()[count] = peak;
+        state.counters["files_per_s"] = count / child.Seconds;
+        state.counters["peak_MB"] = peak;
+        state.counters["faults_per_file"] = static_cast<double>(child.Usage.ru_minflt + child.Usage.ru_majflt) / count;
+    }
+}
+BENCHMARK(BM_PassMemory)->Arg(1000)->Arg(10000)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
 
 class TSilentFrontEnd : public TImportFrontEnd {
 public:
@@ -541,5 +589,8 @@ int main(int argc, char** argv)
     for (const auto& [one, two] : { std::pair { "BM_PassCommand/4", "BM_PassCommand/0" }, std::pair { "BM_PassCommand/7", "BM_PassCommand/3" } })
         if (median(one) > 0 && median(two) > 0)
             std::cout << "decoding ahead: " << two << " " << median(one) / median(two) << " x the files/s of " << one << '\n';
+    if (PeakMemory().count(1000) && PeakMemory().count(10000))
+        std::cout << "peak resident memory: " << PeakMemory()[10000] << " MB after 10,000 files, " << PeakMemory()[1000]
+                  << " MB after 1,000 (" << PeakMemory()[10000] / PeakMemory()[1000] << " x)\n";
     return 0;
 }
