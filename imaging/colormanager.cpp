@@ -116,18 +116,30 @@ TPixelLayout TColorManager::LayoutFor(TConversionSide side) const
 
 void TColorManager::SetToneCurve(float fileGamma, float displayGamma)
 {
+    // A curve over fewer than 256 entries keeps the rest of the table before it.
+    const unsigned outMax = (1u << FOutSampleBits) - 1;
+    if (FToneStale && std::min(FInSampleBits < 8 ? outMax : 255u, 255u) < 255)
+        BuildToneTable();
     FFileGamma = fileGamma > 0 ? fileGamma : 1.0f;
     FDisplayGamma = displayGamma > 0 ? displayGamma : 2.2f;
-    const unsigned outMax = (1u << FOutSampleBits) - 1;
+    FToneInBits = FInSampleBits;
+    FToneOutBits = FOutSampleBits;
+    FToneStale = true;
+}
+
+void TColorManager::BuildToneTable() const
+{
+    const unsigned outMax = (1u << FToneOutBits) - 1;
     // The table has 256 entries: a source below 8 bits into a target above 8 bits would ask
     // for more, so the range stops at the table's end.
-    const unsigned last = std::min(FInSampleBits < 8 ? outMax : 255u, 255u);
-    const long double scale = FOutSampleBits < 8 ? outMax : 255;
+    const unsigned last = std::min(FToneInBits < 8 ? outMax : 255u, 255u);
+    const long double scale = FToneOutBits < 8 ? outMax : 255;
     const long double exponent = 1.0L / (static_cast<long double>(FFileGamma) * FDisplayGamma);
     for (unsigned i = 0; i <= last; ++i) {
         const long double value = scale * std::pow(static_cast<long double>(i) / last, exponent);
         FToneTable[i] = static_cast<std::uint8_t>(RoundClamped(value, 0, 255));
     }
+    FToneStale = false;
 }
 
 void TColorManager::SetLumaWeights(std::span<const float> weights, std::uint8_t horizontal, std::uint8_t vertical)
@@ -269,7 +281,7 @@ TColorTable TColorManager::MakeGrayPalette(bool inverted) const
     TColorTable palette(entries);
     for (unsigned i = 0; i < entries; ++i) {
         const unsigned level = i * step;
-        const std::uint8_t value = curve ? FToneTable[level] : static_cast<std::uint8_t>(level);
+        const std::uint8_t value = curve ? ToneTable()[level] : static_cast<std::uint8_t>(level);
         auto& entry = palette[inverted ? entries - 1 - i : i];
         entry.Red = entry.Green = entry.Blue = value;
         entry.Reserved = 0;
@@ -297,7 +309,7 @@ TColorTable TColorManager::MakeRawPalette(std::span<const std::uint8_t* const> d
     const unsigned stride = (kind == rpInterleaved8Quad || kind == rpInterleaved16Quad) ? 4 : 3;
     const auto sample = [&](const std::uint8_t* p) {
         const std::uint8_t value = wide ? Reduce16(Read16(p, swap)) : *p;
-        return curve ? FToneTable[value] : value;
+        return curve ? ToneTable()[value] : value;
     };
     // Entry index of the raw data; an index at or past count reads as black.
     const auto entryAt = [&](std::uint32_t index) {

@@ -99,7 +99,13 @@ public:
     std::uint8_t HorizontalSubsampling() const { return FHorizontalSubsampling; }
     std::uint8_t VerticalSubsampling() const { return FVerticalSubsampling; }
     std::array<float, 3> LumaWeights() const { return FLumaWeights; }
-    const std::array<std::uint8_t, 256>& ToneTable() const { return FToneTable; }
+    // Built on first use after SetToneCurve: most pictures never apply the curve.
+    const std::array<std::uint8_t, 256>& ToneTable() const
+    {
+        if (FToneStale)
+            BuildToneTable();
+        return FToneTable;
+    }
 
     // The bitmap layout that fits the source (csSource) or the target (csTarget).
     TPixelLayout LayoutFor(TConversionSide side) const;
@@ -173,6 +179,7 @@ private:
     void PickRowRoutine();
     void BuildChromaTables();
 
+    void BuildToneTable() const;
     bool FChanged = true;
     std::uint8_t FInSampleBits = 8;
     std::uint8_t FOutSampleBits = 8;
@@ -180,7 +187,9 @@ private:
     std::uint8_t FOutSamples = 3;
     float FFileGamma = 1.0f;
     float FDisplayGamma = 2.2f;
-    std::array<std::uint8_t, 256> FToneTable {};
+    mutable std::array<std::uint8_t, 256> FToneTable {};
+    mutable bool FToneStale = true;
+    std::uint8_t FToneInBits = 8, FToneOutBits = 8; // the depths when the curve was set
     std::array<float, 3> FLumaWeights { 0.299f, 0.587f, 0.114f };
     std::uint8_t FHorizontalSubsampling = 1;
     std::uint8_t FVerticalSubsampling = 1;
