@@ -4,10 +4,20 @@
 
 #include <algorithm>
 
-TDecodeAhead::TDecodeAhead(std::vector<std::string> paths, TQualifies qualifies, TDecoder decoder, std::size_t window)
+TDecodeAhead::TDecodeAhead(std::vector<std::string> paths, TQualifies qualifies, TDecoder decoder, std::size_t window,
+    std::size_t workers)
     : FPaths(std::move(paths)), FQualifies(std::move(qualifies)), FDecoder(std::move(decoder)),
-      FWindow(std::max<std::size_t>(1, window)), FWorker([this] { Work(); })
+      FWindow(std::max<std::size_t>(1, window))
 {
+    workers = std::clamp<std::size_t>(workers, 1, FWindow);
+    FWorking = workers;
+    try {
+        for (std::size_t i = 0; i < workers; ++i)
+            FWorkers.emplace_back([this] { Work(); });
+    } catch (...) {
+        Stop();
+        throw;
+    }
 }
 
 TDecodeAhead::~TDecodeAhead() { Stop(); }
@@ -20,8 +30,9 @@ void TDecodeAhead::Stop()
         FReady.clear();
     }
     FChanged.notify_all();
-    if (FWorker.joinable())
-        FWorker.join();
+    for (std::thread& worker : FWorkers)
+        if (worker.joinable())
+            worker.join();
 }
 
 std::size_t TDecodeAhead::Waiting()
@@ -33,41 +44,40 @@ std::size_t TDecodeAhead::Waiting()
 void TDecodeAhead::Work()
 {
     std::unique_lock lock(FLock);
-    std::size_t index = 0;
     while (!FStopping) {
-        index = std::max(index, FPassIndex);
-        if (index >= FPaths.size())
+        // The next entry nobody has taken, from where the pass is.
+        FNextClaim = std::max(FNextClaim, FPassIndex);
+        while (FNextClaim < FPaths.size() && !FQualifies(FPaths[FNextClaim]))
+            ++FNextClaim;
+        if (FNextClaim >= FPaths.size())
             break;
-        const std::string& path = FPaths[index];
-        if (!FQualifies(path)) {
-            FWorkerNext = ++index;
-            FChanged.notify_all();
+        if (FInFlight >= FWindow) { // room for one more picture first
+            FChanged.wait(lock);
             continue;
         }
-        // Room for one more picture, unless the pass has gone beyond this entry.
-        FChanged.wait(lock, [&] { return FStopping || FReady.size() < FWindow || FPassIndex > index; });
-        if (FStopping)
-            break;
-        if (FPassIndex > index)
-            continue;
+        const std::size_t index = FNextClaim++;
+        ++FInFlight;
+        FDecoding.insert(index);
         lock.unlock();
         TDecodedPicture picture;
         {
             TThreadWarnings warnings;
             try {
-                picture.Loaded = FDecoder(path, *picture.Bitmap);
+                picture.Loaded = FDecoder(FPaths[index], *picture.Bitmap);
             } catch (...) {
                 picture.Error = std::current_exception();
             }
             picture.Warnings = warnings.Take();
         }
         lock.lock();
+        FDecoding.erase(index);
         if (!FStopping && FPassIndex <= index)
-            FReady.push_back({ index, std::move(picture) });
-        FWorkerNext = ++index;
+            FReady.emplace(index, std::move(picture));
+        else
+            --FInFlight; // the pass has gone beyond it
         FChanged.notify_all();
     }
-    FWorkerNext = FPaths.size();
+    --FWorking;
     FChanged.notify_all();
 }
 
@@ -75,18 +85,24 @@ std::optional<TDecodedPicture> TDecodeAhead::Take(std::size_t index)
 {
     std::unique_lock lock(FLock);
     FPassIndex = std::max(FPassIndex, index);
-    while (!FReady.empty() && FReady.front().Index < index)
-        FReady.pop_front();
+    while (!FReady.empty() && FReady.begin()->first < index) {
+        FReady.erase(FReady.begin());
+        --FInFlight;
+    }
     FChanged.notify_all();
     if (FStopping || index >= FPaths.size() || !FQualifies(FPaths[index]))
         return std::nullopt;
+    // Until the entry is ready, or no worker has it and none ever will.
     FChanged.wait(lock, [&] {
-        return FStopping || (!FReady.empty() && FReady.front().Index == index) || FWorkerNext > index;
+        return FStopping || FReady.count(index) != 0
+            || (FDecoding.count(index) == 0 && (FNextClaim > index || FWorking == 0));
     });
-    if (FStopping || FReady.empty() || FReady.front().Index != index)
+    const auto ready = FReady.find(index);
+    if (FStopping || ready == FReady.end())
         return std::nullopt;
-    TDecodedPicture picture = std::move(FReady.front().Picture);
-    FReady.pop_front();
+    TDecodedPicture picture = std::move(ready->second);
+    FReady.erase(ready);
+    --FInFlight;
     FChanged.notify_all();
     return picture;
 }

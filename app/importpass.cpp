@@ -97,8 +97,10 @@ void Walk(const TPassFolders& folders, TImportContext& pass)
     FolderFindClose(entry);
 }
 
-// The same walk over the folder listed first, with a worker decoding the pictures of the
-// next qualifying entries meanwhile. The worker stops when the walk ends, however it ends.
+// The same walk over the folder listed first, with workers decoding the pictures of the next
+// qualifying entries meanwhile: two of them, so that decoding, most of the pass's work, runs
+// on both cores while the pass does the rest. The workers stop when the walk ends, however
+// it ends.
 void WalkWithDecodeAhead(const TPassFolders& folders, TImportContext& pass)
 {
     std::vector<std::string> paths;
@@ -110,7 +112,8 @@ void WalkWithDecodeAhead(const TPassFolders& folders, TImportContext& pass)
         while (FolderFindNext(entry) == 0);
     }
     FolderFindClose(entry);
-    TDecodeAhead ahead(paths, QualifiesForImport, LoadImageFile);
+    const std::size_t workers = std::min<std::size_t>(std::thread::hardware_concurrency(), TDecodeAhead::DefaultWindow);
+    TDecodeAhead ahead(paths, QualifiesForImport, LoadImageFile, TDecodeAhead::DefaultWindow, workers);
     pass.DecodeAhead = &ahead;
     try {
         for (std::size_t i = 0; i < paths.size() && !pass.Stopped; ++i) {

@@ -16,6 +16,7 @@
 #include <functional>
 #include <map>
 #include <stdexcept>
+#include <utility>
 
 using namespace importtest;
 
@@ -96,9 +97,9 @@ TEST(DecodeAheadTest, GivesWhatDecodingInPlaceGivesEntryByEntry)
 {
     const TTempFolder folder;
     const std::vector<std::string> paths = MixedFolder(folder);
-    for (const std::size_t window : { std::size_t(1), std::size_t(2), std::size_t(5) }) {
-        SCOPED_TRACE(window);
-        TDecodeAhead ahead(paths, NotText, LoadImageFile, window);
+    for (const auto [window, workers] : { std::pair<std::size_t, std::size_t> { 1, 1 }, { 2, 1 }, { 5, 1 }, { 2, 2 }, { 5, 3 } }) {
+        SCOPED_TRACE(std::to_string(window) + " waiting, " + std::to_string(workers) + " workers");
+        TDecodeAhead ahead(paths, NotText, LoadImageFile, window, workers);
         for (std::size_t i = 0; i < paths.size(); ++i) {
             SCOPED_TRACE(paths[i]);
             const std::optional<TDecodedPicture> picture = ahead.Take(i);
@@ -150,12 +151,12 @@ std::vector<std::string> Names(int count, const std::string& suffix = "")
     return names;
 }
 
-TEST(DecodeAheadTest, DecodesOnAnotherThreadAndNeverMoreThanTheWindowWaits)
+TEST(DecodeAheadTest, DecodesOnOtherThreadsAndNeverMoreThanTheWindowAhead)
 {
-    for (const std::size_t window : { std::size_t(1), std::size_t(2), std::size_t(3) }) {
-        SCOPED_TRACE(window);
+    for (const auto [window, workers] : { std::pair<std::size_t, std::size_t> { 1, 1 }, { 2, 1 }, { 3, 1 }, { 2, 2 }, { 3, 2 } }) {
+        SCOPED_TRACE(std::to_string(window) + " waiting, " + std::to_string(workers) + " workers");
         TCountingDecoder decoder;
-        TDecodeAhead ahead(Names(20), Always, std::ref(decoder), window);
+        TDecodeAhead ahead(Names(20), Always, std::ref(decoder), window, workers);
         // Left alone, the worker fills the window and waits.
         for (int wait = 0; wait < 200 && ahead.Waiting() < window; ++wait)
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
@@ -175,16 +176,37 @@ TEST(DecodeAheadTest, DecodesOnAnotherThreadAndNeverMoreThanTheWindowWaits)
 
 TEST(DecodeAheadTest, EntriesThePassDoesNotTakeAreDroppedWithoutStallingIt)
 {
-    TCountingDecoder decoder;
-    TDecodeAhead ahead(Names(30), Always, std::ref(decoder));
-    // The pass takes only every third entry (the others had no record).
-    for (std::size_t i = 0; i < 30; i += 3) {
+    for (const std::size_t workers : { std::size_t(1), std::size_t(2) }) {
+        SCOPED_TRACE(workers);
+        TCountingDecoder decoder;
+        TDecodeAhead ahead(Names(30), Always, std::ref(decoder), TDecodeAhead::DefaultWindow, workers);
+        // The pass takes only every third entry (the others had no record).
+        for (std::size_t i = 0; i < 30; i += 3) {
+            const std::optional<TDecodedPicture> picture = ahead.Take(i);
+            ASSERT_TRUE(picture);
+            EXPECT_EQ(picture->Bitmap->Width(), static_cast<int>(Names(30)[i].size()));
+        }
+        EXPECT_FALSE(ahead.Take(30)); // beyond the listing
+        EXPECT_LE(decoder.Calls.load(), 30);
+    }
+}
+
+TEST(DecodeAheadTest, EntriesFinishedOutOfOrderAreHandedOutInOrder)
+{
+    const auto uneven = [](const std::string& path, TBitmap& bitmap) {
+        const int digit = path.back() - '0';
+        if (digit % 2 == 0) // the other worker overtakes this one
+            std::this_thread::sleep_for(std::chrono::milliseconds(15));
+        bitmap.ResizeTo(1, 1 + digit);
+        return true;
+    };
+    TDecodeAhead ahead(Names(10), Always, uneven, 2, 2);
+    for (std::size_t i = 0; i < 10; ++i) {
         const std::optional<TDecodedPicture> picture = ahead.Take(i);
         ASSERT_TRUE(picture);
-        EXPECT_EQ(picture->Bitmap->Width(), static_cast<int>(Names(30)[i].size()));
+        EXPECT_EQ(picture->Bitmap->Height(), static_cast<int>(1 + i));
+        EXPECT_LE(ahead.Waiting(), 2u);
     }
-    EXPECT_FALSE(ahead.Take(30)); // beyond the listing
-    EXPECT_LE(decoder.Calls.load(), 30);
 }
 
 TEST(DecodeAheadTest, NonQualifyingEntriesAreNeverDecoded)
@@ -202,7 +224,7 @@ TEST(DecodeAheadTest, ExceptionsTravelToTheEntryAndTheWorkGoesOn)
     TCountingDecoder decoder;
     std::vector<std::string> names = Names(6);
     names[2] += "throw";
-    TDecodeAhead ahead(names, Always, std::ref(decoder));
+    TDecodeAhead ahead(names, Always, std::ref(decoder), TDecodeAhead::DefaultWindow, 2);
     for (std::size_t i = 0; i < names.size(); ++i) {
         const std::optional<TDecodedPicture> picture = ahead.Take(i);
         ASSERT_TRUE(picture);
