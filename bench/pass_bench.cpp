@@ -328,6 +328,7 @@ void BM_PassSplit(benchmark::State& state)
         request.ImageFolder = PassCorpusFolder();
         request.ThumbsFolder = run.Thumbs;
         request.KindIndex = KindBothCovers;
+        request.Threads = 1; // the split of the one-thread pass: decoding ahead would hide the decoding
         const auto start = TClock::now();
         const TImportResult result = RunImportPass(request, frontEnd);
         const auto time = TClock::now() - start;
