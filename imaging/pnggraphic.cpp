@@ -160,6 +160,9 @@ void UnfilterPixels(std::uint8_t filter, std::uint8_t* current, const std::uint8
 // Spare bytes behind every row buffer for the 4-byte loads and stores of the pixel filters.
 constexpr std::size_t RowSpare = 4;
 
+// Image data inflated in one piece up to this size; larger images stream row by row.
+constexpr std::uint64_t MaxWholeImageData = std::uint64_t(256) << 20;
+
 // Undoes one PNG row filter in place. row[0] is the filter type, the samples follow; previous
 // is the reconstructed row above (zeros for the first row of an image or pass). distance is
 // the number of bytes of one whole pixel (at least 1).
@@ -259,6 +262,7 @@ private:
     void MakeBitmap(TStoreFill fill);
     void FillBackground(std::uint32_t fromRow);
     std::size_t ReadRow(std::uint8_t* row, std::size_t length);
+    bool InflateWhole(std::size_t expected);
     std::uint8_t* Row(std::uint32_t row) { return FRow0 + static_cast<std::ptrdiff_t>(row) * FRowStep; }
 
     TPNGGraphic& FGraphic;
@@ -268,6 +272,9 @@ private:
     TLZ77Decoder FDecoder { TLZ77Decoder::PartialFlush, false };
     const std::uint8_t* FInput = nullptr; // the codec's unread input inside the current chunk
     std::size_t FInputLeft = 0;
+    TPixelStore FWhole;         // all image data inflated at once, when that worked
+    std::size_t FWholeRead = 0; // bytes of it handed out
+    bool FWholeActive = false;
 
     std::uint32_t FWidth = 0, FHeight = 0;
     int FDepth = 0, FColorType = 0, FInterlace = 0;
@@ -543,6 +550,12 @@ void TPNGLoad::FillBackground(std::uint32_t fromRow)
 // Returns fewer bytes when the image data ends before the row is complete.
 std::size_t TPNGLoad::ReadRow(std::uint8_t* row, std::size_t length)
 {
+    if (FWholeActive) {
+        const std::size_t count = std::min(length, FWhole.size() - FWholeRead);
+        std::memcpy(row, FWhole.data() + FWholeRead, count);
+        FWholeRead += count;
+        return count;
+    }
     std::size_t filled = 0;
     while (filled < length) {
         if (FInputLeft == 0) {
@@ -576,6 +589,48 @@ std::size_t TPNGLoad::ReadRow(std::uint8_t* row, std::size_t length)
     return filled;
 }
 
+// Inflates all image data in one pass when it is one intact zlib stream of exactly the size
+// the rows need, ending with the data (nearly every file). Anything else (a CRC error, data
+// that ends early or goes on, a damaged stream) leaves the reader where it was, and the
+// streaming path meets it row by row as before.
+bool TPNGLoad::InflateWhole(std::size_t expected)
+{
+    const std::size_t position = FReader.Position();
+    const TChunkHeader chunk = FChunk;
+    try {
+        std::span<const std::uint8_t> input;
+        TPixelStore joined;
+        while (FChunk.Is(ctIDAT)) {
+            const auto data = ReadData();
+            ReadHeader();
+            if (input.empty() && joined.empty()) {
+                input = data;
+            } else {
+                if (joined.empty())
+                    joined.assign(input.begin(), input.end());
+                joined.insert(joined.end(), data.begin(), data.end());
+                input = joined;
+            }
+        }
+        // Deflate expands at most about 1032 times: a size no stream of this length can give
+        // is left to the streaming path rather than allocated.
+        if (!input.empty() && expected / 1032 <= input.size()) {
+            FWhole.resize(expected);
+            if (TLZ77Decoder::DecodeWhole(input.data(), input.size(), FWhole.data(), expected, true)) {
+                FWholeRead = 0;
+                FWholeActive = true;
+                return true;
+            }
+        }
+    } catch (const std::exception&) {
+        // Met again, in its place, by the streaming path.
+    }
+    FWhole = TPixelStore();
+    FReader.Seek(position);
+    FChunk = chunk;
+    return false;
+}
+
 void TPNGLoad::DecodeImage()
 {
     FGraphic.ProgressStart(STransfering);
@@ -594,6 +649,17 @@ void TPNGLoad::DecodeImage()
     };
     const std::size_t fullLength = rowLength(FWidth);
     std::vector<std::uint8_t> current(fullLength + RowSpare), previous(fullLength + RowSpare);
+    std::uint64_t expected = 0;
+    if (FInterlace == 1) {
+        for (const auto& pass : Adam7)
+            if (pass.ColumnStart < FWidth && pass.RowStart < FHeight)
+                expected += std::uint64_t((FHeight - pass.RowStart + pass.RowStep - 1) / pass.RowStep)
+                    * rowLength((FWidth + pass.ColumnStep - pass.ColumnStart - 1) / pass.ColumnStep);
+    } else {
+        expected = std::uint64_t(FHeight) * fullLength;
+    }
+    if (FInputLeft == 0 && expected <= MaxWholeImageData)
+        InflateWhole(static_cast<std::size_t>(expected));
 
     if (FInterlace == 1) {
         FillBackground(0);

@@ -80,7 +80,7 @@ void TLZ77Decoder::EndDecoding()
 }
 
 bool TLZ77Decoder::DecodeWhole(const std::uint8_t* source, std::size_t packedSize, std::uint8_t* dest,
-    std::size_t unpackedSize)
+    std::size_t unpackedSize, bool allInput)
 {
     // One decompressor per thread: it holds only tables and is reused from strip to strip.
     struct TFree {
@@ -89,8 +89,8 @@ bool TLZ77Decoder::DecodeWhole(const std::uint8_t* source, std::size_t packedSiz
     thread_local const std::unique_ptr<libdeflate_decompressor, TFree> decompressor(libdeflate_alloc_decompressor());
     if (!decompressor || !source || !dest)
         return false;
-    std::size_t produced = 0;
-    const libdeflate_result result = libdeflate_zlib_decompress(decompressor.get(), source, packedSize, dest,
-        unpackedSize, &produced);
-    return result == LIBDEFLATE_SUCCESS && produced == unpackedSize;
+    std::size_t consumed = 0, produced = 0;
+    const libdeflate_result result = libdeflate_zlib_decompress_ex(decompressor.get(), source, packedSize, dest,
+        unpackedSize, &consumed, &produced);
+    return result == LIBDEFLATE_SUCCESS && produced == unpackedSize && (!allInput || consumed == packedSize);
 }

@@ -31,9 +31,10 @@ public:
 
     // Inflates one complete zlib stream of exactly unpackedSize bytes in a single pass. False,
     // with dest holding undefined bytes, when the stream is damaged, truncated, yields a
-    // different size or fails its checksum; the caller then uses the streaming path.
+    // different size, fails its checksum or (with allInput) ends before the input does; the
+    // caller then uses the streaming path.
     static bool DecodeWhole(const std::uint8_t* source, std::size_t packedSize, std::uint8_t* dest,
-        std::size_t unpackedSize);
+        std::size_t unpackedSize, bool allInput = false);
 
 private:
     std::unique_ptr<z_stream_s> FStream;

@@ -441,6 +441,38 @@ TEST(TPNGGraphic, ImageDataSplitOverManyChunksIncludingEmptyOnes)
     ExpectSamePixels(png, reference, "split image data");
 }
 
+// Image data is inflated in one piece when it is one intact stream ending with the data, and
+// row by row otherwise; both give the same picture, and bytes after the stream are judged as
+// the rows meet them: in a later chunk they are passed over, inside the stream's own chunk
+// they are an error.
+TEST(TPNGGraphic, WholeAndRowByRowInflatingAgree)
+{
+    const int width = 33, height = 21;
+    const TBytes raw = RgbRows(width, height, 5);
+    const TBytes zlibData = Deflate(raw);
+    const auto load = [&](const TBytes& file) {
+        TPNGGraphic png;
+        TMemoryStream stream(file);
+        png.LoadStream(stream);
+        std::vector<TRGBQuad> pixels;
+        for (int y = 0; y < height; ++y)
+            for (int x = 0; x < width; ++x)
+                pixels.push_back(png.Pixel(x, y));
+        return pixels;
+    };
+    const auto plain = load(TPngBuilder().Ihdr(width, height, 8, 2).Idat(zlibData, { 100, 0, 7 }).Iend().Bytes());
+    for (int x = 0; x < width; ++x) {
+        EXPECT_EQ(plain[std::size_t(20 * width + x)].Red, raw[std::size_t(20 * (1 + width * 3) + 1 + x * 3)]);
+        EXPECT_EQ(plain[std::size_t(20 * width + x)].Blue, raw[std::size_t(20 * (1 + width * 3) + 3 + x * 3)]);
+    }
+    EXPECT_EQ(load(TPngBuilder().Ihdr(width, height, 8, 2).Idat(zlibData).Chunk("IDAT", { 1, 2, 3 }).Iend().Bytes()), plain);
+    TBytes trailing = zlibData;
+    trailing.insert(trailing.end(), { 9, 9, 9 });
+    TPNGGraphic png;
+    TMemoryStream stream(TPngBuilder().Ihdr(width, height, 8, 2).Idat(trailing).Iend().Bytes());
+    EXPECT_THROW(png.LoadStream(stream), EInvalidGraphic);
+}
+
 // ---------------------------------------------------------------------------------------------
 // Chunks.
 
