@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <memory>
 #include <span>
 #include <utility>
 #include <vector>
@@ -272,8 +273,10 @@ private:
     TLZ77Decoder FDecoder { TLZ77Decoder::PartialFlush, false };
     const std::uint8_t* FInput = nullptr; // the codec's unread input inside the current chunk
     std::size_t FInputLeft = 0;
-    TPixelStore FWhole;         // all image data inflated at once, when that worked
-    std::size_t FWholeRead = 0; // bytes of it handed out
+    // All image data inflated at once, when that worked. Short-lived: from the heap, not the
+    // store pool, which keeps blocks for the pictures themselves.
+    std::unique_ptr<std::uint8_t[]> FWhole;
+    std::size_t FWholeSize = 0, FWholeRead = 0; // bytes in it, bytes of it handed out
     bool FWholeActive = false;
 
     std::uint32_t FWidth = 0, FHeight = 0;
@@ -551,8 +554,8 @@ void TPNGLoad::FillBackground(std::uint32_t fromRow)
 std::size_t TPNGLoad::ReadRow(std::uint8_t* row, std::size_t length)
 {
     if (FWholeActive) {
-        const std::size_t count = std::min(length, FWhole.size() - FWholeRead);
-        std::memcpy(row, FWhole.data() + FWholeRead, count);
+        const std::size_t count = std::min(length, FWholeSize - FWholeRead);
+        std::memcpy(row, FWhole.get() + FWholeRead, count);
         FWholeRead += count;
         return count;
     }
@@ -599,7 +602,7 @@ bool TPNGLoad::InflateWhole(std::size_t expected)
     const TChunkHeader chunk = FChunk;
     try {
         std::span<const std::uint8_t> input;
-        TPixelStore joined;
+        std::vector<std::uint8_t> joined;
         while (FChunk.Is(ctIDAT)) {
             const auto data = ReadData();
             ReadHeader();
@@ -615,8 +618,9 @@ bool TPNGLoad::InflateWhole(std::size_t expected)
         // Deflate expands at most about 1032 times: a size no stream of this length can give
         // is left to the streaming path rather than allocated.
         if (!input.empty() && expected / 1032 <= input.size()) {
-            FWhole.resize(expected);
-            if (TLZ77Decoder::DecodeWhole(input.data(), input.size(), FWhole.data(), expected, true)) {
+            FWhole.reset(new std::uint8_t[expected]);
+            if (TLZ77Decoder::DecodeWhole(input.data(), input.size(), FWhole.get(), expected, true)) {
+                FWholeSize = expected;
                 FWholeRead = 0;
                 FWholeActive = true;
                 return true;
@@ -625,7 +629,7 @@ bool TPNGLoad::InflateWhole(std::size_t expected)
     } catch (const std::exception&) {
         // Met again, in its place, by the streaming path.
     }
-    FWhole = TPixelStore();
+    FWhole.reset();
     FReader.Seek(position);
     FChunk = chunk;
     return false;
