@@ -222,7 +222,11 @@ void WriteGif(const std::string& path, int width, int height)
     EGifCloseFile(gif, &error);
 }
 
-void WriteTiff(const std::string& path, int width, int height, const TPixelFunction& pixel)
+namespace {
+
+// An 8-bit RGB TIFF written with libtiff, in strips of rowsPerStrip rows.
+void WriteRgbTiff(const std::string& path, int width, int height, const TPixelFunction& pixel,
+    std::uint16_t compression, int rowsPerStrip)
 {
     TIFF* tiff = TIFFOpen(path.c_str(), "w");
     if (!tiff)
@@ -233,34 +237,28 @@ void WriteTiff(const std::string& path, int width, int height, const TPixelFunct
     TIFFSetField(tiff, TIFFTAG_BITSPERSAMPLE, 8);
     TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
     TIFFSetField(tiff, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
-    TIFFSetField(tiff, TIFFTAG_COMPRESSION, COMPRESSION_NONE);
-    TIFFSetField(tiff, TIFFTAG_ROWSPERSTRIP, 16);
+    TIFFSetField(tiff, TIFFTAG_COMPRESSION, compression);
+    if (compression == COMPRESSION_JPEG)
+        TIFFSetField(tiff, TIFFTAG_JPEGQUALITY, 90);
+    TIFFSetField(tiff, TIFFTAG_ROWSPERSTRIP, rowsPerStrip);
     std::vector<std::uint8_t> rows = RgbRows(width, height, pixel);
     for (int y = 0; y < height; ++y)
         TIFFWriteScanline(tiff, &rows[std::size_t(y) * width * 3], y, 0);
     TIFFClose(tiff);
 }
 
+} // namespace
+
+void WriteTiff(const std::string& path, int width, int height, const TPixelFunction& pixel)
+{
+    WriteRgbTiff(path, width, height, pixel, COMPRESSION_NONE, 16);
+}
+
 void WriteDamagedJpegTiff(const std::string& path, int width, int height)
 {
-    TIFF* tiff = TIFFOpen(path.c_str(), "w");
-    if (!tiff)
-        throw std::runtime_error("TIFFOpen failed: " + path);
-    TIFFSetField(tiff, TIFFTAG_IMAGEWIDTH, width);
-    TIFFSetField(tiff, TIFFTAG_IMAGELENGTH, height);
-    TIFFSetField(tiff, TIFFTAG_SAMPLESPERPIXEL, 3);
-    TIFFSetField(tiff, TIFFTAG_BITSPERSAMPLE, 8);
-    TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
-    TIFFSetField(tiff, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
-    TIFFSetField(tiff, TIFFTAG_COMPRESSION, COMPRESSION_JPEG);
-    TIFFSetField(tiff, TIFFTAG_JPEGQUALITY, 90);
-    TIFFSetField(tiff, TIFFTAG_ROWSPERSTRIP, height);
-    std::vector<std::uint8_t> rows = RgbRows(width, height, Gradient);
-    for (int y = 0; y < height; ++y)
-        TIFFWriteScanline(tiff, &rows[std::size_t(y) * width * 3], y, 0);
-    TIFFClose(tiff);
+    WriteRgbTiff(path, width, height, Gradient, COMPRESSION_JPEG, height);
 
-    tiff = TIFFOpen(path.c_str(), "r");
+    TIFF* tiff = TIFFOpen(path.c_str(), "r");
     if (!tiff)
         throw std::runtime_error("TIFFOpen failed: " + path);
     toff_t* offsets = nullptr;
