@@ -38,7 +38,9 @@ std::unique_ptr<TGraphic> DecoderFor(const std::string& extension)
 
 } // namespace
 
-bool LoadImageFile(const std::string& path, TBitmap& bitmap)
+bool LoadImageFile(const std::string& path, TBitmap& bitmap) { return LoadImageFileTimed(path, bitmap, nullptr); }
+
+bool LoadImageFileTimed(const std::string& path, TBitmap& bitmap, std::chrono::nanoseconds* readTime)
 {
     if (!PathFileExists(path))
         return false;
@@ -47,7 +49,12 @@ bool LoadImageFile(const std::string& path, TBitmap& bitmap)
         return false;
     {
         TWideMemoryStream stream;
-        stream.LoadFile(path); // a file that cannot be opened or read: the error goes to the caller
+        {
+            const auto start = std::chrono::steady_clock::now();
+            stream.LoadFile(path); // a file that cannot be opened or read: the error goes to the caller
+            if (readTime)
+                *readTime += std::chrono::steady_clock::now() - start;
+        }
         try {
             stream.SetPosition(0);
             decoder->LoadStream(stream);

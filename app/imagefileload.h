@@ -1,4 +1,5 @@
 #pragma once
+#include <chrono>
 #include <string>
 
 class TBitmap;
@@ -9,3 +10,6 @@ class TBitmap;
 // file, a folder, any other extension, and any decoding or conversion failure. A file that
 // exists but cannot be opened or read raises "Cannot open file "%s". %s".
 bool LoadImageFile(const std::string& path, TBitmap& bitmap);
+
+// The same, adding the time spent reading the file into memory to *readTime (if given).
+bool LoadImageFileTimed(const std::string& path, TBitmap& bitmap, std::chrono::nanoseconds* readTime);

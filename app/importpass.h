@@ -66,8 +66,9 @@ struct TImportStats {
     unsigned Imported = 0;    // images rows inserted
     unsigned Thumbnails = 0;  // thumbnail files written
     bool FolderFound = false; // the image folder could be listed
-    // Where the time went.
-    std::chrono::nanoseconds DecodeTime {}, DrawTime {}, EncodeTime {}, DatabaseTime {};
+    // Where the time went. DecodeTime includes ReadTime, the reading of files into memory on
+    // the pass's own thread (files decoded ahead are read by the workers).
+    std::chrono::nanoseconds ReadTime {}, DecodeTime {}, DrawTime {}, EncodeTime {}, DatabaseTime {};
     unsigned PassedOver() const { return Entries - Imported; }
 };
 

@@ -58,7 +58,7 @@ bool WriteThumbnailFile(const std::string& imagePath, const std::string& thumbna
             if (!decoded->Loaded)
                 return false;
             picture = decoded->Bitmap.get();
-        } else if (!LoadImageFile(imagePath, ownSource)) {
+        } else if (!LoadImageFileTimed(imagePath, ownSource, Total(stats, &TImportStats::ReadTime))) {
             return false;
         }
     }

@@ -97,7 +97,7 @@ TEST(DecodeAheadTest, GivesWhatDecodingInPlaceGivesEntryByEntry)
 {
     const TTempFolder folder;
     const std::vector<std::string> paths = MixedFolder(folder);
-    for (const auto [window, workers] : { std::pair<std::size_t, std::size_t> { 1, 1 }, { 2, 1 }, { 5, 1 }, { 2, 2 }, { 5, 3 } }) {
+    for (const auto& [window, workers] : { std::pair<std::size_t, std::size_t> { 1, 1 }, { 2, 1 }, { 5, 1 }, { 2, 2 }, { 5, 3 } }) {
         SCOPED_TRACE(std::to_string(window) + " waiting, " + std::to_string(workers) + " workers");
         TDecodeAhead ahead(paths, NotText, LoadImageFile, window, workers);
         for (std::size_t i = 0; i < paths.size(); ++i) {
@@ -153,7 +153,7 @@ std::vector<std::string> Names(int count, const std::string& suffix = "")
 
 TEST(DecodeAheadTest, DecodesOnOtherThreadsAndNeverMoreThanTheWindowAhead)
 {
-    for (const auto [window, workers] : { std::pair<std::size_t, std::size_t> { 1, 1 }, { 2, 1 }, { 3, 1 }, { 2, 2 }, { 3, 2 } }) {
+    for (const auto& [window, workers] : { std::pair<std::size_t, std::size_t> { 1, 1 }, { 2, 1 }, { 3, 1 }, { 2, 2 }, { 3, 2 } }) {
         SCOPED_TRACE(std::to_string(window) + " waiting, " + std::to_string(workers) + " workers");
         TCountingDecoder decoder;
         TDecodeAhead ahead(Names(20), Always, std::ref(decoder), window, workers);
@@ -360,8 +360,12 @@ protected:
         SetWarningHandler([&frontEnd](const std::string& text) { frontEnd.Record.push_back("warning " + text); });
         const TImportResult result = RunImportPass(request, frontEnd);
         SetWarningHandler(nullptr);
-        TPassResult seen { result.Outcome, result.Message, result.Stats.Entries, result.Stats.Imported,
-            result.Stats.Thumbnails };
+        TPassResult seen;
+        seen.Outcome = result.Outcome;
+        seen.Message = result.Message;
+        seen.Entries = result.Stats.Entries;
+        seen.Imported = result.Stats.Imported;
+        seen.Thumbnails = result.Stats.Thumbnails;
         seen.Images = Query(database,
             "SELECT \"pixref\", \"mid\", \"imgtype\", \"imgformat\", \"imgpath\" FROM images ORDER BY \"pixref\"");
         seen.ThumbnailRows = Query(database, "SELECT \"pixref\", \"imgformat\", \"imgpath\" FROM thumbnails ORDER BY \"pixref\"");
