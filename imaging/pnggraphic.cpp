@@ -161,8 +161,11 @@ void UnfilterPixels(std::uint8_t filter, std::uint8_t* current, const std::uint8
 // Spare bytes behind every row buffer for the 4-byte loads and stores of the pixel filters.
 constexpr std::size_t RowSpare = 4;
 
-// Image data inflated in one piece up to this size; larger images stream row by row.
-constexpr std::uint64_t MaxWholeImageData = std::uint64_t(256) << 20;
+// Image data inflated in one piece up to this size; larger images stream row by row. Above it
+// the buffer would be mapped afresh for every picture (the allocator's mmap threshold is
+// 32 MiB), costing more in page faults than the faster inflation saves, and two decoding
+// workers would hold two such buffers beside their pictures.
+constexpr std::uint64_t MaxWholeImageData = std::uint64_t(24) << 20;
 
 // Undoes one PNG row filter in place. row[0] is the filter type, the samples follow; previous
 // is the reconstructed row above (zeros for the first row of an image or pass). distance is

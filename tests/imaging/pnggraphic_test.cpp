@@ -473,6 +473,17 @@ TEST(TPNGGraphic, WholeAndRowByRowInflatingAgree)
     EXPECT_THROW(png.LoadStream(stream), EInvalidGraphic);
 }
 
+// Image data too large to inflate in one piece (over 24 MiB) streams row by row: same pixels.
+TEST(TPNGGraphic, LargeImageStreamsRowByRowLikeLibpng)
+{
+    const TWriteCase c { 6, 8, 2600, 2500, false, PNG_FILTER_SUB, 91 };
+    ASSERT_GT((std::uint64_t(c.Width) * 4 + 1) * std::uint64_t(c.Height), std::uint64_t(24) << 20);
+    const auto bytes = WriteWithLibpng(c);
+    TPNGGraphic png;
+    Load(png, bytes);
+    ExpectSamePixels(png, ReferenceDecode(bytes), "large image");
+}
+
 // ---------------------------------------------------------------------------------------------
 // Chunks.
 
