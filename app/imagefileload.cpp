@@ -1,6 +1,7 @@
 #include "app/imagefileload.h"
 
 #include "app/widepath.h"
+#include "base/stopwatch.h"
 #include "imaging/gifgraphic.h"
 #include "imaging/pnggraphic.h"
 #include "imaging/tiffgraphic.h"
@@ -50,10 +51,8 @@ bool LoadImageFileTimed(const std::string& path, TBitmap& bitmap, std::chrono::n
     {
         TWideMemoryStream stream;
         {
-            const auto start = std::chrono::steady_clock::now();
+            const TStopwatch watch(readTime);
             stream.LoadFile(path); // a file that cannot be opened or read: the error goes to the caller
-            if (readTime)
-                *readTime += std::chrono::steady_clock::now() - start;
         }
         try {
             stream.SetPosition(0);
