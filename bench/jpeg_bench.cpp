@@ -1,6 +1,7 @@
 // The JPEG image object beside libjpeg-turbo called directly: decoding 1 to 24 megapixel
 // files into a bitmap, and encoding a 318 × 238 thumbnail at quality 90.
 #include "base/stream.h"
+#include "bench/keptbuffer.h"
 #include "raster/bitmap.h"
 #include "raster/jpegimage.h"
 
@@ -104,9 +105,7 @@ const std::vector<std::uint8_t>& PhotoFile(int megapixels)
 void LibraryDecodeInto(benchmark::State& state, bool zeroed)
 {
     const auto& file = PhotoFile(static_cast<int>(state.range(0)));
-    // Kept for the whole program, as the store pool keeps its blocks across repetitions.
-    static std::unique_ptr<std::uint8_t, decltype(&std::free)> pixels(nullptr, &std::free);
-    static std::size_t kept = 0;
+    static TKeptBuffer pixels; // for the whole program, as the store pool keeps its blocks
     for (auto _ : state) {
         jpeg_decompress_struct info {};
         TErrorJump error;
@@ -120,23 +119,18 @@ void LibraryDecodeInto(benchmark::State& state, bool zeroed)
         info.out_color_space = JCS_EXT_BGR;
         jpeg_start_decompress(&info);
         const std::size_t rowBytes = (std::size_t(info.output_width) * 3 + 3) & ~std::size_t(3);
-        // The output is kept from round to round, as our side's store comes back from the store
-        // pool; a fresh one above the mmap threshold would cost a page fault per 4 KiB.
-        if (rowBytes * info.output_height > kept) {
-            pixels.reset(static_cast<std::uint8_t*>(std::malloc(rowBytes * info.output_height)));
-            kept = rowBytes * info.output_height;
-        }
+        std::uint8_t* out = pixels.Reserve(rowBytes * info.output_height);
         if (zeroed)
-            std::memset(pixels.get(), 0, rowBytes * info.output_height);
+            std::memset(out, 0, rowBytes * info.output_height);
         while (info.output_scanline < info.output_height) {
             JSAMPROW rows[4];
             for (int i = 0; i < info.rec_outbuf_height && i < 4; ++i)
-                rows[i] = pixels.get() + rowBytes * (info.output_scanline + i);
+                rows[i] = out + rowBytes * (info.output_scanline + i);
             jpeg_read_scanlines(&info, rows, static_cast<JDIMENSION>(std::min(info.rec_outbuf_height, 4)));
         }
         jpeg_finish_decompress(&info);
         jpeg_destroy_decompress(&info);
-        benchmark::DoNotOptimize(pixels.get());
+        benchmark::DoNotOptimize(out);
     }
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * file.size()));
 }

@@ -19,6 +19,7 @@
 // The ratios of the medians and the medians of the round ratios close the run.
 #include "app/importpass.h"
 #include "app/thumbnailwriter.h"
+#include "bench/keptbuffer.h"
 #include "bench/passcorpus.h"
 #include "raster/canvas.h"
 #include "raster/jpegimage.h"
@@ -370,33 +371,13 @@ BENCHMARK(BM_PassSplit)->Iterations(3)->UseManualTime()->Unit(benchmark::kMillis
 // Buffers are kept from file to file and not cleared, as the pass keeps its stores: the floor
 // should cost no more than the libraries' own work.
 
-// A byte buffer that grows without clearing and keeps its capacity.
-class TBuffer {
-public:
-    std::uint8_t* Data() { return FData.get(); }
-    const std::uint8_t* Data() const { return FData.get(); }
-    std::size_t Size() const { return FSize; }
-    void Resize(std::size_t size)
-    {
-        if (size > FCapacity) {
-            FData.reset(new std::uint8_t[size]);
-            FCapacity = size;
-        }
-        FSize = size;
-    }
-
-private:
-    std::unique_ptr<std::uint8_t[]> FData;
-    std::size_t FSize = 0, FCapacity = 0;
-};
-
 struct TPicture {
     int Width = 0, Height = 0;
-    TBuffer Pixels; // 4 bytes a pixel
+    TKeptBuffer Pixels; // 4 bytes a pixel
 };
 
 // The whole file in one read.
-bool ReadFile(const std::string& path, TBuffer& bytes)
+bool ReadFile(const std::string& path, TKeptBuffer& bytes)
 {
     std::FILE* file = std::fopen(path.c_str(), "rb");
     if (!file)
@@ -404,14 +385,14 @@ bool ReadFile(const std::string& path, TBuffer& bytes)
     struct stat status {};
     bool ok = fstat(fileno(file), &status) == 0;
     if (ok) {
-        bytes.Resize(static_cast<std::size_t>(status.st_size));
+        bytes.Reserve(static_cast<std::size_t>(status.st_size));
         ok = std::fread(bytes.Data(), 1, bytes.Size(), file) == bytes.Size();
     }
     std::fclose(file);
     return ok;
 }
 
-bool DecodeJpeg(const TBuffer& bytes, TPicture& picture)
+bool DecodeJpeg(const TKeptBuffer& bytes, TPicture& picture)
 {
     jpeg_decompress_struct info {};
     jpeg_error_mgr errors {};
@@ -423,7 +404,7 @@ bool DecodeJpeg(const TBuffer& bytes, TPicture& picture)
     jpeg_start_decompress(&info);
     picture.Width = static_cast<int>(info.output_width);
     picture.Height = static_cast<int>(info.output_height);
-    picture.Pixels.Resize(std::size_t(picture.Width) * picture.Height * 4);
+    picture.Pixels.Reserve(std::size_t(picture.Width) * picture.Height * 4);
     while (info.output_scanline < info.output_height) {
         JSAMPROW row = picture.Pixels.Data() + std::size_t(info.output_scanline) * picture.Width * 4;
         jpeg_read_scanlines(&info, &row, 1);
@@ -433,7 +414,7 @@ bool DecodeJpeg(const TBuffer& bytes, TPicture& picture)
     return true;
 }
 
-bool DecodePng(const TBuffer& bytes, TPicture& picture)
+bool DecodePng(const TKeptBuffer& bytes, TPicture& picture)
 {
     png_image image {};
     image.version = PNG_IMAGE_VERSION;
@@ -442,12 +423,12 @@ bool DecodePng(const TBuffer& bytes, TPicture& picture)
     image.format = PNG_FORMAT_BGRA;
     picture.Width = static_cast<int>(image.width);
     picture.Height = static_cast<int>(image.height);
-    picture.Pixels.Resize(PNG_IMAGE_SIZE(image));
+    picture.Pixels.Reserve(PNG_IMAGE_SIZE(image));
     return png_image_finish_read(&image, nullptr, picture.Pixels.Data(), 0, nullptr) != 0;
 }
 
 struct TMemoryReader {
-    const TBuffer* Bytes;
+    const TKeptBuffer* Bytes;
     std::size_t Position = 0;
 };
 
@@ -460,7 +441,7 @@ int GifRead(GifFileType* gif, GifByteType* out, int count)
     return static_cast<int>(take);
 }
 
-bool DecodeGif(const TBuffer& bytes, TPicture& picture)
+bool DecodeGif(const TKeptBuffer& bytes, TPicture& picture)
 {
     TMemoryReader reader { &bytes };
     int error = 0;
@@ -473,7 +454,7 @@ bool DecodeGif(const TBuffer& bytes, TPicture& picture)
         const ColorMapObject* map = image.ImageDesc.ColorMap ? image.ImageDesc.ColorMap : gif->SColorMap;
         picture.Width = gif->SWidth;
         picture.Height = gif->SHeight;
-        picture.Pixels.Resize(std::size_t(picture.Width) * picture.Height * 4);
+        picture.Pixels.Reserve(std::size_t(picture.Width) * picture.Height * 4);
         const GifImageDesc& desc = image.ImageDesc;
         if (desc.Left != 0 || desc.Top != 0 || desc.Width < picture.Width || desc.Height < picture.Height)
             std::memset(picture.Pixels.Data(), 0, picture.Pixels.Size()); // the frame leaves a border
@@ -511,7 +492,7 @@ toff_t TiffSize(thandle_t handle) { return static_cast<TMemoryReader*>(handle)->
 
 // 8-bit RGB strips (the corpus's TIFFs) read with TIFFReadEncodedStrip, the fastest way
 // libtiff offers; anything else through its generic RGBA reader.
-bool DecodeTiff(const TBuffer& bytes, TPicture& picture, TBuffer& strip)
+bool DecodeTiff(const TKeptBuffer& bytes, TPicture& picture, TKeptBuffer& strip)
 {
     TMemoryReader reader { &bytes };
     TIFF* tiff = TIFFClientOpen("memory", "rm", &reader, TiffRead, TiffWrite, TiffSeek, TiffClose, TiffSize, nullptr, nullptr);
@@ -528,11 +509,11 @@ bool DecodeTiff(const TBuffer& bytes, TPicture& picture, TBuffer& strip)
     TIFFGetField(tiff, TIFFTAG_PHOTOMETRIC, &photometric);
     picture.Width = static_cast<int>(width);
     picture.Height = static_cast<int>(height);
-    picture.Pixels.Resize(std::size_t(width) * height * 4);
+    picture.Pixels.Reserve(std::size_t(width) * height * 4);
     bool ok = true;
     if (samples == 3 && bits == 8 && planar == PLANARCONFIG_CONTIG && photometric == PHOTOMETRIC_RGB && rowsPerStrip > 0) {
         const std::size_t rowBytes = std::size_t(width) * 3;
-        strip.Resize(static_cast<std::size_t>(TIFFStripSize(tiff)));
+        strip.Reserve(static_cast<std::size_t>(TIFFStripSize(tiff)));
         for (std::uint32_t row = 0, index = 0; ok && row < height; row += rowsPerStrip, ++index) {
             const std::uint32_t rows = std::min(rowsPerStrip, height - row);
             ok = TIFFReadEncodedStrip(tiff, index, strip.Data(), tmsize_t(rows * rowBytes)) >= 0;
@@ -589,7 +570,7 @@ struct TFloorTimes {
 double RunFloor(const std::vector<std::string>& files, TFloorTimes& times, std::string& error)
 {
     TTempFolder folder;
-    TBuffer bytes, strip;
+    TKeptBuffer bytes, strip;
     TPicture source, thumbnail;
     const auto start = TClock::now();
     for (const std::string& file : files) {
@@ -619,7 +600,7 @@ double RunFloor(const std::vector<std::string>& files, TFloorTimes& times, std::
             const TThumbnailSize size = ThumbnailSize(source.Width, source.Height);
             thumbnail.Width = size.Width;
             thumbnail.Height = size.Height;
-            thumbnail.Pixels.Resize(std::size_t(size.Width) * size.Height * 4);
+            thumbnail.Pixels.Reserve(std::size_t(size.Width) * size.Height * 4);
             auto* out = reinterpret_cast<std::uint32_t*>(thumbnail.Pixels.Data());
             const auto* in = reinterpret_cast<const std::uint32_t*>(source.Pixels.Data());
             for (int y = 0; y < size.Height; ++y) {

@@ -1,6 +1,7 @@
 // PNG and GIF decoding: our readers beside libpng (8-bit BGR(A) rows) and giflib (index rows)
 // on the same files, made once in memory at start-up.
 #include "base/stream.h"
+#include "bench/keptbuffer.h"
 #include "imaging/gifgraphic.h"
 #include "imaging/pnggraphic.h"
 
@@ -164,17 +165,11 @@ struct TPngSource {
     std::size_t Position;
 };
 
-// The reference side's output: one buffer kept from round to round and not cleared, as our
-// side's stores come back from the store pool uncleared.
+// The reference side's output, kept for the whole program.
 std::uint8_t* KeptBuffer(std::size_t bytes)
 {
-    static std::unique_ptr<std::uint8_t[]> buffer;
-    static std::size_t capacity = 0;
-    if (bytes > capacity) {
-        buffer.reset(new std::uint8_t[bytes]);
-        capacity = bytes;
-    }
-    return buffer.get();
+    static TKeptBuffer buffer;
+    return buffer.Reserve(bytes);
 }
 
 // libpng reading to 8-bit blue-green-red(-alpha) rows, 4-byte aligned as a bitmap keeps them.

@@ -3,6 +3,7 @@
 // side reads every strip with TIFFReadEncodedStrip and turns the rows into 4-byte aligned
 // blue, green, red rows, the work our reader does into its bitmap.
 #include "base/stream.h"
+#include "bench/keptbuffer.h"
 #include "imaging/tiffgraphic.h"
 #include "tests/imaging/tifftestutil.h"
 
@@ -76,9 +77,7 @@ void LibTiff(benchmark::State& state, std::uint16_t compression, bool zlibOnly =
     const auto& file = File(compression, int(state.range(0)));
     QuietLibTiff();
     TMemFile memory { file, 0 }; // read only: one copy serves every round, as on our side
-    // Kept for the whole program, as the store pool keeps its blocks across repetitions.
-    static std::unique_ptr<std::uint8_t[]> bitmap;
-    static std::size_t kept = 0;
+    static TKeptBuffer kept; // for the whole program, as the store pool keeps its blocks
     for (auto _ : state) {
         memory.Pos = 0;
         TIFF* tif = TIFFClientOpen("mem", "rm", &memory, TMemFile::Read, TMemFile::Write, TMemFile::Seek,
@@ -91,19 +90,14 @@ void LibTiff(benchmark::State& state, std::uint16_t compression, bool zlibOnly =
         TIFFGetFieldDefaulted(tif, TIFFTAG_ROWSPERSTRIP, &rowsPerStrip);
         const std::size_t rowBytes = std::size_t(width) * 3;
         const std::size_t bitmapRow = (rowBytes + 3) & ~std::size_t(3);
-        // The output buffer is kept from round to round, as our side's store comes back from
-        // the store pool; a fresh one above the mmap threshold would cost a page fault per 4 KiB.
-        if (bitmapRow * height > kept) {
-            bitmap.reset(new std::uint8_t[bitmapRow * height]);
-            kept = bitmapRow * height;
-        }
+        std::uint8_t* bitmap = kept.Reserve(bitmapRow * height);
         std::vector<std::uint8_t> strip(TIFFStripSize(tif));
         for (std::uint32_t row = 0, index = 0; row < height; row += rowsPerStrip, ++index) {
             const std::uint32_t rows = std::min(rowsPerStrip, height - row);
             TIFFReadEncodedStrip(tif, index, strip.data(), tmsize_t(rows * rowBytes));
             for (std::uint32_t r = 0; r < rows; ++r) {
                 const std::uint8_t* source = strip.data() + r * rowBytes;
-                std::uint8_t* target = bitmap.get() + std::size_t(row + r) * bitmapRow;
+                std::uint8_t* target = bitmap + std::size_t(row + r) * bitmapRow;
                 for (std::uint32_t x = 0; x < width; ++x) {
                     target[0] = source[2];
                     target[1] = source[1];
@@ -114,7 +108,7 @@ void LibTiff(benchmark::State& state, std::uint16_t compression, bool zlibOnly =
             }
         }
         TIFFClose(tif);
-        benchmark::DoNotOptimize(bitmap.get());
+        benchmark::DoNotOptimize(bitmap);
     }
     state.SetLabel(std::to_string(Sizes[state.range(0)].Width * Sizes[state.range(0)].Height / 1000000) + " MP");
 }
