@@ -21,6 +21,7 @@
 // The ratios of the medians and the medians of the round ratios close the run.
 #include "app/importpass.h"
 #include "app/thumbnailwriter.h"
+#include "base/filestream.h"
 #include "bench/keptbuffer.h"
 #include "bench/passcorpus.h"
 #include "raster/canvas.h"
@@ -657,14 +658,6 @@ double CommitWriteSeconds(int commits)
     constexpr int FilePages = 256;
     constexpr int CommitPages[] = { 157, 187, 190, 211, 212, 178, 0 };
     constexpr auto WorkPerFile = std::chrono::milliseconds(5);
-    struct TFile {
-        int Handle;
-        ~TFile()
-        {
-            if (Handle >= 0)
-                close(Handle);
-        }
-    };
     const TTempFolder folder;
     const std::string path = folder / "pages";
     const std::vector<std::uint8_t> page(PageSize, 0x5A);
@@ -672,15 +665,15 @@ double CommitWriteSeconds(int commits)
         return pwrite(handle, page.data(), PageSize, off_t(number) * off_t(PageSize)) == ssize_t(PageSize);
     };
     {
-        const TFile file { open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644) };
+        const THandleStream file(open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644));
         for (int number = 0; number < FilePages; ++number)
-            if (file.Handle < 0 || !writePage(file.Handle, number))
+            if (file.Handle() < 0 || !writePage(file.Handle(), number))
                 return -1;
-        if (fsync(file.Handle) != 0)
+        if (fsync(file.Handle()) != 0)
             return -1;
     }
-    const TFile file { open(path.c_str(), O_RDWR | O_DSYNC | O_CLOEXEC) };
-    if (file.Handle < 0)
+    const THandleStream file(open(path.c_str(), O_RDWR | O_DSYNC | O_CLOEXEC));
+    if (file.Handle() < 0)
         return -1;
     std::chrono::nanoseconds writing {};
     volatile std::uint64_t work = 0;
@@ -689,7 +682,7 @@ double CommitWriteSeconds(int commits)
             work = work + 1;
         const auto start = TClock::now();
         for (const int number : CommitPages)
-            if (!writePage(file.Handle, number))
+            if (!writePage(file.Handle(), number))
                 return -1;
         writing += TClock::now() - start;
     }
