@@ -9,6 +9,7 @@
 #include <QFocusEvent>
 #include <QFontDatabase>
 #include <QFontMetrics>
+#include <QGridLayout>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -18,41 +19,49 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
-#include <algorithm>
+#include <tuple>
 
 namespace {
 
-constexpr int ClientWidth = 428;
-constexpr int ClientHeight = 305;
-constexpr int ButtonTextWidth = 82 - 14; // the buttons' width less the style's frame and margins
+// The designed arrangement in device-independent pixels: margins, gaps and the least sizes.
+// The layout keeps them at the dialog font and grows past them for larger fonts and texts.
+constexpr QMargins FormMargins(8, 8, 3, 9); // the buttons run close to the right edge
+constexpr int ColumnGap = 6;                 // an edit and its browse button
+constexpr int RowGap = 4;                    // a label and its row, a row and the next label
+constexpr int GroupGap = 8;                  // added above the type group
+constexpr int CheckGap = 2;                  // added above the check boxes, and between them
+constexpr int EditColumnWidth = 329;
+constexpr int ButtonWidth = 82;
+constexpr int ButtonHeight = 25;
+constexpr int TypeGroupHeight = 100;
+constexpr int ButtonTextWidth = ButtonWidth - 14; // less the style's frame and margins
 
 const char* const TypeCaptions[KindCount] = {
     "Poster", "Screenshot", "Front Cover", "CD Cover", "Both Covers (_1 = Front, _2 = CD)" };
 
 std::string ToUtf8(const QString& text) { return text.toUtf8().toStdString(); }
 
-// A label sized to its text, at least as large as laid out.
-QLabel* MakeLabel(QWidget* parent, const char* name, const char* text, int left, int top, int width, int height)
+template <typename T>
+T* MakeControl(QWidget* parent, const char* name, const QString& text = QString())
 {
-    auto* label = new QLabel(QString::fromUtf8(text), parent);
-    label->setObjectName(name);
-    label->setGeometry(left, top, std::max(width, label->sizeHint().width()), std::max(height, label->sizeHint().height()));
-    return label;
+    auto* control = new T(text, parent);
+    control->setObjectName(name);
+    return control;
 }
 
-template <typename T>
-T* MakeControl(QWidget* parent, const char* name, int left, int top, int width, int height)
+QPushButton* MakeButton(QWidget* parent, const char* name, const QString& text)
 {
-    auto* control = new T(parent);
-    control->setObjectName(name);
-    control->setGeometry(left, top, width, height);
-    return control;
+    auto* button = MakeControl<QPushButton>(parent, name, text);
+    button->setMinimumHeight(ButtonHeight);
+    button->setAutoDefault(false);
+    return button;
 }
 
 QFont DialogFont()
 {
     // 8 points at 96 pixels per inch, whatever the screen says. Tahoma is narrow; a wider
-    // stand-in is condensed until the longest button caption fits its button with room to spare.
+    // stand-in is condensed until the longest button caption fits the designed button width,
+    // so the dialog keeps its designed proportions.
     QFont font(QFontDatabase::families().contains(QStringLiteral("Tahoma"))
             ? QStringLiteral("Tahoma")
             : QFontDatabase::systemFont(QFontDatabase::GeneralFont).family());
@@ -74,23 +83,18 @@ TForm1::TForm1(QWidget* parent)
     setObjectName("Form1");
     setWindowTitle(QStringLiteral("Images by id"));
     setFont(DialogFont());
-    setFixedSize(ClientWidth, ClientHeight);
 
-    Label4 = MakeLabel(this, "Label4", "DB:", 8, 8, 17, 13);
-    DBEdit = MakeControl<QLineEdit>(this, "DBEdit", 8, 27, 329, 21);
-    DBBrowseBtn = MakeControl<QPushButton>(this, "DBBrowseBtn", 343, 25, 82, 25);
-    DBBrowseBtn->setText(QStringLiteral("Browse"));
-    Label3 = MakeLabel(this, "Label3", "Image folder:", 8, 54, 65, 13);
-    ImgEdit = MakeControl<QLineEdit>(this, "ImgEdit", 8, 73, 329, 21);
-    ImgBrowseBtn = MakeControl<QPushButton>(this, "ImgBrowseBtn", 343, 71, 82, 25);
-    ImgBrowseBtn->setText(QStringLiteral("Browse"));
-    Label1 = MakeLabel(this, "Label1", "Thumbnails folder:", 8, 100, 88, 13);
-    ThumbsEdit = MakeControl<QLineEdit>(this, "ThumbsEdit", 8, 119, 329, 21);
-    ThumbsBrowseBtn = MakeControl<QPushButton>(this, "ThumbsBrowseBtn", 342, 117, 82, 25);
-    ThumbsBrowseBtn->setText(QStringLiteral("Browse"));
-
-    TypeGroup = MakeControl<QGroupBox>(this, "TypeGroup", 8, 154, 329, 100);
-    TypeGroup->setTitle(QStringLiteral("Image type:"));
+    Label4 = MakeControl<QLabel>(this, "Label4", QStringLiteral("DB:"));
+    DBEdit = MakeControl<QLineEdit>(this, "DBEdit");
+    DBBrowseBtn = MakeButton(this, "DBBrowseBtn", QStringLiteral("Browse"));
+    Label3 = MakeControl<QLabel>(this, "Label3", QStringLiteral("Image folder:"));
+    ImgEdit = MakeControl<QLineEdit>(this, "ImgEdit");
+    ImgBrowseBtn = MakeButton(this, "ImgBrowseBtn", QStringLiteral("Browse"));
+    Label1 = MakeControl<QLabel>(this, "Label1", QStringLiteral("Thumbnails folder:"));
+    ThumbsEdit = MakeControl<QLineEdit>(this, "ThumbsEdit");
+    ThumbsBrowseBtn = MakeButton(this, "ThumbsBrowseBtn", QStringLiteral("Browse"));
+    TypeGroup = MakeControl<QGroupBox>(this, "TypeGroup", QStringLiteral("Image type:"));
+    TypeGroup->setMinimumHeight(TypeGroupHeight);
     // One column, the items spread evenly below the caption.
     auto* typeLayout = new QVBoxLayout(TypeGroup);
     typeLayout->setContentsMargins(8, 0, 8, 0);
@@ -103,21 +107,16 @@ TForm1::TForm1(QWidget* parent)
         TypeItems[index] = item;
     }
     TypeItems[0]->setChecked(true);
-
-    RemCheck = MakeControl<QCheckBox>(this, "RemCheck", 8, 260, 329, 17);
-    RemCheck->setText(QStringLiteral("Remove existing images"));
-    SetCheck = MakeControl<QCheckBox>(this, "SetCheck", 8, 279, 329, 17);
-    SetCheck->setText(QStringLiteral("Set folder"));
-    GoBtn = MakeControl<QPushButton>(this, "GoBtn", 343, 271, 82, 25);
-    GoBtn->setText(QString::fromUtf8(SProcessImages));
+    RemCheck = MakeControl<QCheckBox>(this, "RemCheck", QStringLiteral("Remove existing images"));
+    SetCheck = MakeControl<QCheckBox>(this, "SetCheck", QStringLiteral("Set folder"));
+    GoBtn = MakeButton(this, "GoBtn", QString::fromUtf8(SProcessImages));
+    LayOutControls();
 
     // Labels take no focus; the radio group counts as one stop (its checked item).
     QWidget* const tabOrder[] = { ImgEdit, ImgBrowseBtn, TypeItems[0], TypeItems[1], TypeItems[2],
         TypeItems[3], TypeItems[4], GoBtn, DBEdit, DBBrowseBtn, RemCheck, SetCheck, ThumbsEdit, ThumbsBrowseBtn };
     for (std::size_t i = 0; i + 1 < std::size(tabOrder); ++i)
         setTabOrder(tabOrder[i], tabOrder[i + 1]);
-    for (QPushButton* button : { DBBrowseBtn, ImgBrowseBtn, ThumbsBrowseBtn, GoBtn })
-        button->setAutoDefault(false);
     ImgEdit->setFocus();
 
     connect(DBBrowseBtn, &QPushButton::clicked, this, &TForm1::DBBrowseBtnClick);
@@ -130,6 +129,36 @@ TForm1::TForm1(QWidget* parent)
             QMessageBox::Ok, this);
         box.exec();
     });
+}
+
+void TForm1::LayOutControls()
+{
+    // Two columns: edits, type group and check boxes on the left, every button on the right;
+    // each label stands above its edit. The window takes the size the layout asks for.
+    auto* grid = new QGridLayout(this);
+    grid->setSizeConstraint(QLayout::SetFixedSize);
+    grid->setContentsMargins(FormMargins);
+    grid->setHorizontalSpacing(ColumnGap);
+    grid->setVerticalSpacing(RowGap);
+    grid->setColumnMinimumWidth(0, EditColumnWidth);
+    grid->setColumnMinimumWidth(1, ButtonWidth);
+    const std::tuple<QLabel*, QLineEdit*, QPushButton*> pathRows[] = { { Label4, DBEdit, DBBrowseBtn },
+        { Label3, ImgEdit, ImgBrowseBtn }, { Label1, ThumbsEdit, ThumbsBrowseBtn } };
+    int row = 0;
+    for (const auto& [label, edit, button] : pathRows) {
+        grid->addWidget(label, row++, 0);
+        grid->addWidget(edit, row, 0);
+        grid->addWidget(button, row++, 1);
+    }
+    grid->addItem(new QSpacerItem(0, GroupGap, QSizePolicy::Minimum, QSizePolicy::Fixed), row++, 0);
+    grid->addWidget(TypeGroup, row++, 0);
+    auto* checks = new QVBoxLayout;
+    checks->setContentsMargins(0, CheckGap, 0, 0);
+    checks->setSpacing(CheckGap);
+    checks->addWidget(RemCheck);
+    checks->addWidget(SetCheck);
+    grid->addLayout(checks, row, 0);
+    grid->addWidget(GoBtn, row, 1, Qt::AlignBottom);
 }
 
 TForm1::~TForm1() { SetWarningHandler(nullptr); }

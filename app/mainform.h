@@ -62,6 +62,7 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
+    void LayOutControls();
     void BrowseFolder(QLineEdit* edit);
 
     bool FPassRunning = false;
