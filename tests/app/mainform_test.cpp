@@ -436,13 +436,16 @@ TEST(TForm1, ShowsLibraryWarningsInAWarningBox)
     EXPECT_EQ(answerer.Boxes[0].Text, "Something to know.");
 }
 
-// Saves a picture of the dialog when IBI_SCREENSHOT names a file (run under a display).
+// Saves a picture of the dialog when IBI_SCREENSHOT names a file, in a font of
+// IBI_SCREENSHOT_POINTS points when that is set (QT_SCALE_FACTOR scales the whole picture).
 TEST(TForm1, Screenshot)
 {
     const char* target = std::getenv("IBI_SCREENSHOT");
     if (!target)
         GTEST_SKIP() << "IBI_SCREENSHOT not set";
     TForm1 form;
+    if (const char* points = std::getenv("IBI_SCREENSHOT_POINTS"))
+        form.setFont(QFont(form.font().family(), std::atoi(points)));
     form.DBEdit->setText("/home/user/catalogue/movies.fdb");
     form.TypeItems[4]->setChecked(true);
     form.show();
