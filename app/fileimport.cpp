@@ -5,6 +5,7 @@
 #include "app/thumbnailwriter.h"
 #include "app/widepath.h"
 #include "base/fmt.h"
+#include "base/text.h"
 #include "db/fbcomponents.h"
 
 #include <algorithm>
@@ -24,13 +25,6 @@ std::int32_t FirstInteger(TFbQuery& query, const std::string& statement)
     const std::int32_t value = query.Eof() ? -1 : query.Fields().AsInteger(0);
     query.Close(etmStayIn);
     return value;
-}
-
-std::string AsciiLowerCase(std::string text)
-{
-    std::transform(text.begin(), text.end(), text.begin(),
-        [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; });
-    return text;
 }
 
 void ShowProgress(TImportContext& pass)

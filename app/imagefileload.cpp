@@ -2,24 +2,17 @@
 
 #include "app/widepath.h"
 #include "base/stopwatch.h"
+#include "base/text.h"
 #include "imaging/gifgraphic.h"
 #include "imaging/pnggraphic.h"
 #include "imaging/tiffgraphic.h"
 #include "raster/bitmap.h"
 #include "raster/jpegimage.h"
 
-#include <algorithm>
 #include <exception>
 #include <memory>
 
 namespace {
-
-std::string LowerCase(std::string text)
-{
-    std::transform(text.begin(), text.end(), text.begin(),
-        [](unsigned char c) { return static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c); });
-    return text;
-}
 
 // The decoder for an extension; none for anything the tool does not read.
 std::unique_ptr<TGraphic> DecoderFor(const std::string& extension)
@@ -45,7 +38,7 @@ bool LoadImageFileTimed(const std::string& path, TBitmap& bitmap, std::chrono::n
 {
     if (!PathFileExists(path))
         return false;
-    const std::unique_ptr<TGraphic> decoder = DecoderFor(LowerCase(PathExtension(path)));
+    const std::unique_ptr<TGraphic> decoder = DecoderFor(AsciiLowerCase(PathExtension(path)));
     if (!decoder)
         return false;
     {

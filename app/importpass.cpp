@@ -6,6 +6,7 @@
 #include "app/pathrelative.h"
 #include "app/widepath.h"
 #include "base/fmt.h"
+#include "base/text.h"
 #include "db/fbcomponents.h"
 
 #include <algorithm>

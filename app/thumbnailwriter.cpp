@@ -5,6 +5,7 @@
 #include "app/importpass.h"
 #include "app/widepath.h"
 #include "base/fmt.h"
+#include "base/text.h"
 #include "base/warning.h"
 #include "db/fbcomponents.h"
 #include "raster/bitmap.h"

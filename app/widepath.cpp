@@ -72,21 +72,6 @@ bool PathForceFolders(const std::string& path)
     return ::mkdir(folder.c_str(), 0777) == 0 || (errno == EEXIST && PathFolderExists(folder));
 }
 
-std::string TextReplaceAll(const std::string& text, const std::string& oldText, const std::string& newText)
-{
-    if (oldText.empty())
-        return text;
-    std::string result;
-    std::size_t start = 0;
-    for (std::size_t found = text.find(oldText); found != std::string::npos; found = text.find(oldText, start)) {
-        result.append(text, start, found - start);
-        result += newText;
-        start = found + oldText.size();
-    }
-    result.append(text, start, std::string::npos);
-    return result;
-}
-
 namespace {
 
 // Attributes of one entry: folder 16, dot-name hidden 2, not writable read-only 1, neither

@@ -42,8 +42,6 @@ bool PathFolderExists(const std::string& path);
 // Creates the folder and every missing parent, from the top down. False when a folder cannot
 // be made; EInOutError "Unable to create directory" for an empty path.
 bool PathForceFolders(const std::string& path);
-// Every occurrence of oldText (left to right, no overlap, exact case) replaced by newText.
-std::string TextReplaceAll(const std::string& text, const std::string& oldText, const std::string& newText);
 
 // The state of one folder enumeration. Closes itself when destroyed.
 struct TFolderEntry {

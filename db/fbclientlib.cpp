@@ -1,6 +1,7 @@
 #include "db/fbclientlib.h"
 
 #include "base/fmt.h"
+#include "base/text.h"
 #include "db/fbsqlda.h"
 
 #include <ibase.h>
@@ -84,24 +85,6 @@ XSQLDA* Sqlda(void* area) { return static_cast<XSQLDA*>(area); }
 unsigned short TextLength(const std::string& text)
 {
     return text.size() <= 32767 ? static_cast<unsigned short>(text.size()) : 0;
-}
-
-std::string Trim(std::string_view text)
-{
-    std::size_t first = 0, last = text.size();
-    while (first < last && static_cast<unsigned char>(text[first]) <= ' ')
-        ++first;
-    while (last > first && static_cast<unsigned char>(text[last - 1]) <= ' ')
-        --last;
-    return std::string(text.substr(first, last - first));
-}
-
-std::string LowerCase(std::string text)
-{
-    for (char& c : text)
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-    return text;
 }
 
 // The runtime's integer parse: optional sign, decimal digits, or "$" and hex digits.
@@ -733,7 +716,7 @@ std::string BuildDPB(const std::string& params, char separator)
         if (piece.empty())
             continue;
         const std::size_t equals = piece.find('=');
-        const std::string name = LowerCase(Trim(piece.substr(0, equals)));
+        const std::string name = AsciiLowerCase(Trim(piece.substr(0, equals)));
         const std::string value = equals == std::string::npos ? std::string() : Trim(piece.substr(equals + 1));
         const auto keyword = std::find_if(std::begin(DpbKeywords), std::end(DpbKeywords),
             [&](const TDpbKeyword& k) { return name == k.Name; });
@@ -786,7 +769,7 @@ std::string BuildBPB(const std::string& text)
         const std::size_t equals = piece.find('=');
         if (equals == std::string::npos)
             continue;
-        const std::string name = LowerCase(Trim(piece.substr(0, equals)));
+        const std::string name = AsciiLowerCase(Trim(piece.substr(0, equals)));
         long long value = 0;
         const auto found = std::find_if(std::begin(Names), std::end(Names),
             [&](const char* n) { return name == n; });

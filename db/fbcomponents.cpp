@@ -1,6 +1,7 @@
 #include "db/fbcomponents.h"
 
 #include "base/fmt.h"
+#include "base/text.h"
 
 #include <algorithm>
 
@@ -10,29 +11,6 @@ constexpr const char* CharacterSetNames[] = { "NONE", "ASCII", "BIG_5", "CYRL", 
     "DOS852", "DOS857", "DOS860", "DOS861", "DOS863", "DOS865", "EUCJ_0208", "GB_2312", "ISO8859_1",
     "ISO8859_2", "KSC_5601", "NEXT", "OCTETS", "SJIS_0208", "UNICODE_FSS", "WIN1250", "WIN1251",
     "WIN1252", "WIN1253", "WIN1254" };
-
-std::string Trim(const std::string& text)
-{
-    std::size_t first = 0, last = text.size();
-    while (first < last && static_cast<unsigned char>(text[first]) <= ' ')
-        ++first;
-    while (last > first && static_cast<unsigned char>(text[last - 1]) <= ' ')
-        --last;
-    return text.substr(first, last - first);
-}
-
-std::string UpperCase(std::string text)
-{
-    for (char& c : text)
-        if (c >= 'a' && c <= 'z')
-            c = static_cast<char>(c - 'a' + 'A');
-    return text;
-}
-
-bool SameText(const std::string& a, const std::string& b)
-{
-    return UpperCase(a) == UpperCase(b);
-}
 
 int ParseInteger(const std::string& text)
 {
@@ -146,7 +124,7 @@ int TFbDataBase::FindParam(const std::string& name) const
 {
     for (std::size_t i = 0; i < FParams.size(); ++i) {
         const std::size_t equals = FParams[i].find('=');
-        if (equals != std::string::npos && SameText(FParams[i].substr(0, equals), name))
+        if (equals != std::string::npos && SameTextAscii(FParams[i].substr(0, equals), name))
             return static_cast<int>(i);
     }
     return -1;
@@ -221,7 +199,7 @@ void TFbDataBase::SetSQLDialect(int dialect)
 
 TCharacterSet TFbDataBase::CharacterSet()
 {
-    const std::string name = UpperCase(Trim(ReadParamString("lc_ctype", "NONE")));
+    const std::string name = AsciiUpperCase(Trim(ReadParamString("lc_ctype", "NONE")));
     for (std::size_t i = 0; i < std::size(CharacterSetNames); ++i)
         if (name == CharacterSetNames[i])
             return static_cast<TCharacterSet>(i);

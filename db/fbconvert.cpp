@@ -1,6 +1,7 @@
 #include "db/fbconvert.h"
 
 #include "base/fmt.h"
+#include "base/text.h"
 #include "db/fbclientlib.h"
 
 #include <algorithm>
@@ -82,24 +83,6 @@ bool TryTextToTime(const std::string& text, double& value)
 }
 
 } // namespace
-
-std::string Trim(const std::string& text)
-{
-    std::size_t first = 0, last = text.size();
-    while (first < last && static_cast<unsigned char>(text[first]) <= ' ')
-        ++first;
-    while (last > first && static_cast<unsigned char>(text[last - 1]) <= ' ')
-        --last;
-    return text.substr(first, last - first);
-}
-
-bool SameTextAscii(const std::string& a, const std::string& b)
-{
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-        const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
-        return lower(x) == lower(y);
-    });
-}
 
 // Text conversions of the runtime: blanks around the text are ignored, "." is the decimal
 // separator, and text that does not parse raises EConvertError.

@@ -8,9 +8,6 @@
 // Days since 30 December 1899, with the time of day as fraction.
 using TDateTime = double;
 
-std::string Trim(const std::string& text);
-bool SameTextAscii(const std::string& a, const std::string& b);
-
 bool TryTextToInt64(const std::string& text, std::int64_t& value);
 std::int64_t TextToInt64(const std::string& text);
 double TextToFloat(const std::string& text);

@@ -1,6 +1,7 @@
 #include "db/fbsqlda.h"
 
 #include "base/fmt.h"
+#include "base/text.h"
 #include "db/fbconvert.h"
 
 #include <algorithm>

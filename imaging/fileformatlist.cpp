@@ -1,19 +1,9 @@
 #include "imaging/fileformatlist.h"
 
 #include "base/fmt.h"
+#include "base/text.h"
 
 #include <algorithm>
-
-namespace {
-
-bool SameText(std::string_view left, std::string_view right)
-{
-    const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
-    return left.size() == right.size()
-        && std::equal(left.begin(), left.end(), right.begin(), [&](char a, char b) { return lower(a) == lower(b); });
-}
-
-} // namespace
 
 void TPictureFormats::Register(const std::string& extension, const std::string& description,
     const TGraphicClass& graphicClass)
@@ -41,7 +31,7 @@ void TPictureFormats::UnregisterClass(const TGraphicClass& graphicClass)
 int TPictureFormats::Find(std::string_view extension) const
 {
     for (std::size_t i = 0; i < FEntries.size(); ++i)
-        if (SameText(FEntries[i].Extension, extension))
+        if (SameTextAscii(FEntries[i].Extension, extension))
             return static_cast<int>(i);
     return -1;
 }
@@ -145,7 +135,7 @@ int TFileFormatList::FindExtension(std::string_view extension) const
     if (extension.empty())
         return -1;
     for (std::size_t i = 0; i < FExtensions.size(); ++i)
-        if (SameText(FExtensions[i]->Extension, extension))
+        if (SameTextAscii(FExtensions[i]->Extension, extension))
             return static_cast<int>(i);
     return -1;
 }

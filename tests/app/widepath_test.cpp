@@ -65,16 +65,6 @@ TEST(TPathHelpers, StripRemovesOneSlashOnly)
     EXPECT_EQ(PathStripBackslash(""), "");
 }
 
-TEST(TPathHelpers, ReplaceAllDoublesQuotes)
-{
-    EXPECT_EQ(TextReplaceAll("no quotes", "'", "''"), "no quotes");
-    EXPECT_EQ(TextReplaceAll("it's", "'", "''"), "it''s");
-    EXPECT_EQ(TextReplaceAll("''", "'", "''"), "''''");
-    EXPECT_EQ(TextReplaceAll("aaa", "aa", "b"), "ba"); // left to right, no overlap
-    EXPECT_EQ(TextReplaceAll("AbA", "a", "x"), "AbA"); // exact case
-    EXPECT_EQ(TextReplaceAll("abc", "", "x"), "abc");
-}
-
 class TFolderTest : public testing::Test {
 protected:
     void SetUp() override
