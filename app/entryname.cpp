@@ -1,6 +1,7 @@
 #include "app/entryname.h"
 
-#include <array>
+#include "imaging/imagefiletypes.h"
+
 #include <limits>
 
 std::int32_t TextToIntDef(std::string_view text, std::int32_t fallback)
@@ -66,11 +67,7 @@ TEntryName ParseEntryName(const std::string& name)
 
 bool IsAcceptedExtension(std::string_view extension)
 {
-    static constexpr std::array<std::string_view, 7> Accepted { ".jpg", ".jpeg", ".png", ".gif", ".bmp", ".tif", ".tiff" };
-    for (const std::string_view accepted : Accepted)
-        if (extension == accepted)
-            return true;
-    return false;
+    return ImportedFileType(extension) != nullptr;
 }
 
 int PictureTypeValue(int kindIndex, std::int64_t suffixType)

@@ -3,11 +3,8 @@
 #include "app/widepath.h"
 #include "base/stopwatch.h"
 #include "base/text.h"
-#include "imaging/gifgraphic.h"
-#include "imaging/pnggraphic.h"
-#include "imaging/tiffgraphic.h"
+#include "imaging/imagefiletypes.h"
 #include "raster/bitmap.h"
-#include "raster/jpegimage.h"
 
 #include <exception>
 #include <memory>
@@ -17,17 +14,8 @@ namespace {
 // The decoder for an extension; none for anything the tool does not read.
 std::unique_ptr<TGraphic> DecoderFor(const std::string& extension)
 {
-    if (extension == ".bmp")
-        return std::make_unique<TBitmap>();
-    if (extension == ".tif" || extension == ".tiff")
-        return std::make_unique<TTIFFGraphic>();
-    if (extension == ".jpg" || extension == ".jpeg")
-        return std::make_unique<TJPEGImage>();
-    if (extension == ".gif")
-        return std::make_unique<TGIFGraphic>();
-    if (extension == ".png")
-        return std::make_unique<TPNGGraphic>();
-    return nullptr;
+    const TImageFileType* type = ImportedFileType(extension);
+    return type ? type->ReaderClass().Create() : nullptr;
 }
 
 } // namespace
