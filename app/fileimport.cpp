@@ -3,7 +3,7 @@
 #include "app/entryname.h"
 #include "app/importpass.h"
 #include "app/thumbnailwriter.h"
-#include "app/widepath.h"
+#include "app/paths.h"
 #include "base/fmt.h"
 #include "base/text.h"
 #include "db/fbcomponents.h"

@@ -1,6 +1,7 @@
 #include "app/imagefileload.h"
 
-#include "app/widepath.h"
+#include "app/paths.h"
+#include "base/filestream.h"
 #include "base/stopwatch.h"
 #include "base/text.h"
 #include "imaging/imagefiletypes.h"
@@ -30,10 +31,12 @@ bool LoadImageFileTimed(const std::string& path, TBitmap& bitmap, std::chrono::n
     if (!decoder)
         return false;
     {
-        TWideMemoryStream stream;
+        TMemoryStream stream;
         {
             const TStopwatch watch(readTime);
-            stream.LoadFile(path); // a file that cannot be opened or read: the error goes to the caller
+            // A file that cannot be opened or read: the error goes to the caller.
+            TFileStream file(path, fmOpenRead | fmShareDenyWrite);
+            stream.LoadFromStream(file);
         }
         try {
             stream.SetPosition(0);

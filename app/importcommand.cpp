@@ -2,7 +2,8 @@
 
 #include "app/importpass.h"
 #include "app/thumbnailwriter.h"
-#include "app/widepath.h"
+#include "app/paths.h"
+#include "base/filestream.h"
 #include "base/fmt.h"
 #include "base/warning.h"
 

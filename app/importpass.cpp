@@ -3,8 +3,8 @@
 #include "app/decodeahead.h"
 #include "app/fileimport.h"
 #include "app/imagefileload.h"
-#include "app/pathrelative.h"
-#include "app/widepath.h"
+#include "app/folderlisting.h"
+#include "app/paths.h"
 #include "base/fmt.h"
 #include "base/text.h"
 #include "db/fbcomponents.h"
@@ -89,7 +89,7 @@ bool DecodesAhead(const TImportRequest& request, int kindIndex)
 void Walk(const TPassFolders& folders, TImportContext& pass)
 {
     TFolderEntry entry;
-    if (FolderFindFirst(folders.Images + "*", faAnyFile, entry) == 0) {
+    if (FolderFindFirst(folders.Images + "*", entry) == 0) {
         pass.Stats.FolderFound = true;
         do
             ProcessImageFile(pass, folders.Images + entry.Name);
@@ -106,7 +106,7 @@ void WalkWithDecodeAhead(const TPassFolders& folders, TImportContext& pass)
 {
     std::vector<std::string> paths;
     TFolderEntry entry;
-    if (FolderFindFirst(folders.Images + "*", faAnyFile, entry) == 0) {
+    if (FolderFindFirst(folders.Images + "*", entry) == 0) {
         pass.Stats.FolderFound = true;
         do
             paths.push_back(folders.Images + entry.Name);

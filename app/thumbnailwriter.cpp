@@ -3,7 +3,7 @@
 #include "app/decodeahead.h"
 #include "app/imagefileload.h"
 #include "app/importpass.h"
-#include "app/widepath.h"
+#include "app/paths.h"
 #include "base/fmt.h"
 #include "base/text.h"
 #include "base/warning.h"
