@@ -1,5 +1,6 @@
 #include "app/decodecommand.h"
 
+#include "app/commandline.h"
 #include "app/imagefileload.h"
 #include "base/filestream.h"
 #include "base/fmt.h"
@@ -67,7 +68,7 @@ int RunDecodeCommand(const std::vector<std::string>& args)
 {
     if (args.size() != 2 || args[0].empty() || args[1].empty()) {
         std::cerr << SDecodeUsage << '\n';
-        return 2;
+        return ExitUsage;
     }
     const std::string& image = args[0];
     const std::string& output = args[1];
@@ -75,13 +76,13 @@ int RunDecodeCommand(const std::vector<std::string>& args)
         TBitmap bitmap;
         if (!LoadImageFile(image, bitmap)) {
             std::cerr << Fmt(SCannotDecode, image) << '\n';
-            return 1;
+            return ExitFailed;
         }
         TFileStream stream(output, fmCreate);
         WriteBitmapPpm(bitmap, stream);
     } catch (const std::exception& error) { // open, read and write failures with their texts
         std::cerr << error.what() << '\n';
-        return 1;
+        return ExitFailed;
     }
-    return 0;
+    return ExitOk;
 }

@@ -1,8 +1,6 @@
 #include "app/importcommand.h"
 
 #include "app/importpass.h"
-#include "app/thumbnailwriter.h"
-#include "app/paths.h"
 #include "base/filestream.h"
 #include "base/fmt.h"
 #include "base/warning.h"
@@ -158,35 +156,6 @@ std::optional<TImportOptions> ParseImportOptions(const std::vector<std::string>&
 
 } // namespace
 
-std::string UsageText()
-{
-    return "Usage:\n"
-           "  images-by-id\n"
-           "      Opens the dialog.\n"
-           "  images-by-id import --db DBFILE --images DIR [--thumbs DIR]\n"
-           "                      [--kind poster|screenshot|front|cd|both]\n"
-           "                      [--remove-existing] [--set-folder] [--threads 1|2]\n"
-           "      Imports every picture of DIR named by catalogue number (1234.jpg; with\n"
-           "      --kind both, 1234_1.jpg is a front cover and 1234_2.jpg a CD cover) into the\n"
-           "      catalogue database DBFILE, as the dialog's \"Process images\" does. The kind\n"
-           "      defaults to poster. Covers (front, cd, both) need --thumbs: a JPEG\n"
-           "      thumbnail 318 pixels wide (landscape) or 238 high is written there for\n"
-           "      each. --remove-existing deletes every images row first; --set-folder\n"
-           "      stores the folders in the options table. With thumbnails and more than\n"
-           "      one core, the next pictures are decoded ahead on a second thread;\n"
-           "      --threads 1 decodes everything on one thread.\n"
-           "      Progress goes to standard error on a terminal; the last line on standard\n"
-           "      output counts entries seen, pictures imported, thumbnails written and\n"
-           "      entries passed over. Exit status: 0 when the pass ended normally, 1 when it\n"
-           "      ended with an error, 2 for usage errors.\n"
-           "  images-by-id thumbnail IMAGE OUT.jpg\n"
-           "      Writes the thumbnail of one picture, exactly as an import makes it.\n"
-           "  images-by-id decode IMAGE OUT.ppm\n"
-           "      Decodes one picture into a binary PPM file.\n"
-           "  images-by-id --help\n"
-           "      Shows this text.\n";
-}
-
 int RunImportCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, bool showProgress)
 {
     if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) {
@@ -235,29 +204,3 @@ int RunImportCommand(const std::vector<std::string>& args)
 {
     return RunImportCommand(args, std::cout, std::cerr, isatty(STDERR_FILENO) == 1);
 }
-
-int RunThumbnailCommand(const std::vector<std::string>& args, std::ostream& err)
-{
-    if (args.size() != 2 || args[0].empty() || args[1].empty()) {
-        err << "Usage: images-by-id thumbnail IMAGE OUT.jpg\n";
-        return ExitUsage;
-    }
-    SetWarningHandler([&err](const std::string& text) { err << SWarningCaption << ": " << text << '\n'; });
-    int exitCode = ExitOk;
-    try {
-        if (!PathFileExists(args[0])) {
-            err << "images-by-id thumbnail: no file \"" << args[0] << "\"\n";
-            exitCode = ExitFailed;
-        } else if (!WriteThumbnailFile(args[0], args[1])) {
-            err << "images-by-id thumbnail: \"" << args[0] << "\" cannot be decoded or has no pixels\n";
-            exitCode = ExitFailed;
-        }
-    } catch (const std::exception& error) {
-        err << error.what() << '\n';
-        exitCode = ExitFailed;
-    }
-    SetWarningHandler(nullptr);
-    return exitCode;
-}
-
-int RunThumbnailCommand(const std::vector<std::string>& args) { return RunThumbnailCommand(args, std::cerr); }

@@ -1,7 +1,9 @@
+#include "app/commandline.h"
 #include "app/decodecommand.h"
 #include "app/importcommand.h"
 #include "app/mainform.h"
 #include "app/memorysettings.h"
+#include "app/thumbnailcommand.h"
 #include "raster/canvas.h"
 #include "raster/jpegimage.h"
 

@@ -119,33 +119,4 @@ TEST_F(TImportCommand, EndsWithExitCode1AndTheMessageOnError)
     EXPECT_THAT(run.Out, HasSubstr("0 pictures imported"));
 }
 
-TEST(TThumbnailCommand, WritesOneThumbnail)
-{
-    TTempFolder folder;
-    WritePng(folder / "cover.png", 300, 100);
-    std::ostringstream err;
-    EXPECT_EQ(RunThumbnailCommand({ folder / "cover.png", folder / "out/cover.jpg" }, err), ExitOk);
-    const auto jpeg = ReadJpeg(folder / "out/cover.jpg");
-    ASSERT_TRUE(jpeg);
-    EXPECT_EQ(jpeg->Width, 318);
-    EXPECT_EQ(jpeg->Height, 105);
-
-    WriteBytes(folder / "empty.bmp", "");
-    EXPECT_EQ(RunThumbnailCommand({ folder / "empty.bmp", folder / "e.jpg" }, err), ExitFailed);
-    EXPECT_EQ(RunThumbnailCommand({ folder / "missing.png", folder / "m.jpg" }, err), ExitFailed);
-    EXPECT_FALSE(FileExists(folder / "e.jpg"));
-    EXPECT_EQ(RunThumbnailCommand({ folder / "cover.png" }, err), ExitUsage);
-    WriteBytes(folder / "file", "x");
-    EXPECT_EQ(RunThumbnailCommand({ folder / "cover.png", folder / "file/x.jpg" }, err), ExitFailed);
-    EXPECT_THAT(err.str(), HasSubstr("Cannot create file"));
-}
-
-TEST(TUsageText, NamesEveryCommandAndOption)
-{
-    const std::string text = UsageText();
-    for (const char* word : { "import", "--db", "--images", "--thumbs", "--kind", "poster|screenshot|front|cd|both",
-             "--remove-existing", "--set-folder", "thumbnail IMAGE OUT.jpg", "decode IMAGE OUT.ppm", "--help" })
-        EXPECT_THAT(text, HasSubstr(word));
-}
-
 } // namespace

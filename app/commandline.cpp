@@ -1,0 +1,30 @@
+#include "app/commandline.h"
+
+std::string UsageText()
+{
+    return "Usage:\n"
+           "  images-by-id\n"
+           "      Opens the dialog.\n"
+           "  images-by-id import --db DBFILE --images DIR [--thumbs DIR]\n"
+           "                      [--kind poster|screenshot|front|cd|both]\n"
+           "                      [--remove-existing] [--set-folder] [--threads 1|2]\n"
+           "      Imports every picture of DIR named by catalogue number (1234.jpg; with\n"
+           "      --kind both, 1234_1.jpg is a front cover and 1234_2.jpg a CD cover) into the\n"
+           "      catalogue database DBFILE, as the dialog's \"Process images\" does. The kind\n"
+           "      defaults to poster. Covers (front, cd, both) need --thumbs: a JPEG\n"
+           "      thumbnail 318 pixels wide (landscape) or 238 high is written there for\n"
+           "      each. --remove-existing deletes every images row first; --set-folder\n"
+           "      stores the folders in the options table. With thumbnails and more than\n"
+           "      one core, the next pictures are decoded ahead on a second thread;\n"
+           "      --threads 1 decodes everything on one thread.\n"
+           "      Progress goes to standard error on a terminal; the last line on standard\n"
+           "      output counts entries seen, pictures imported, thumbnails written and\n"
+           "      entries passed over. Exit status: 0 when the pass ended normally, 1 when it\n"
+           "      ended with an error, 2 for usage errors.\n"
+           "  images-by-id thumbnail IMAGE OUT.jpg\n"
+           "      Writes the thumbnail of one picture, exactly as an import makes it.\n"
+           "  images-by-id decode IMAGE OUT.ppm\n"
+           "      Decodes one picture into a binary PPM file.\n"
+           "  images-by-id --help\n"
+           "      Shows this text.\n";
+}

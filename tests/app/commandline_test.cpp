@@ -1,0 +1,18 @@
+#include "app/commandline.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+using testing::HasSubstr;
+
+namespace {
+
+TEST(TUsageText, NamesEveryCommandAndOption)
+{
+    const std::string text = UsageText();
+    for (const char* word : { "import", "--db", "--images", "--thumbs", "--kind", "poster|screenshot|front|cd|both",
+             "--remove-existing", "--set-folder", "thumbnail IMAGE OUT.jpg", "decode IMAGE OUT.ppm", "--help" })
+        EXPECT_THAT(text, HasSubstr(word));
+}
+
+} // namespace
