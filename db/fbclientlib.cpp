@@ -2,6 +2,7 @@
 
 #include "base/fmt.h"
 #include "base/text.h"
+#include "db/fbcomponents.h"
 #include "db/fbsqlda.h"
 
 #include <ibase.h>
@@ -24,6 +25,16 @@ static_assert(StatusVectorLength == ISC_STATUS_LENGTH);
 static_assert(sizeof(TIscQuad) == sizeof(ISC_QUAD) && offsetof(TIscQuad, Low) == offsetof(ISC_QUAD, gds_quad_low));
 static_assert(sizeof(TIscTimestamp) == sizeof(ISC_TIMESTAMP)
     && offsetof(TIscTimestamp, Time) == offsetof(ISC_TIMESTAMP, timestamp_time));
+static_assert(StatementTypeExecProcedure == isc_info_sql_stmt_exec_procedure - 1);
+static_assert(DsqlClose == DSQL_close && DsqlDrop == DSQL_drop);
+static_assert(UserExceptionStatus == isc_except);
+static_assert(TpbVersion3 == isc_tpb_version3 && static_cast<int>(tpConsistency) + 1 == isc_tpb_consistency
+    && static_cast<int>(tpLockRead) + 1 == isc_tpb_lock_read && static_cast<int>(tpLockWrite) + 1 == isc_tpb_lock_write
+    && static_cast<int>(tpNoAutoUndo) + 1 == isc_tpb_no_auto_undo);
+static_assert(SqlVarying == SQL_VARYING && SqlText == SQL_TEXT && SqlDouble == SQL_DOUBLE && SqlFloat == SQL_FLOAT
+    && SqlLong == SQL_LONG && SqlShort == SQL_SHORT && SqlTimestamp == SQL_TIMESTAMP && SqlBlob == SQL_BLOB
+    && SqlDFloat == SQL_D_FLOAT && SqlArray == SQL_ARRAY && SqlQuad == SQL_QUAD && SqlTypeTime == SQL_TYPE_TIME
+    && SqlTypeDate == SQL_TYPE_DATE && SqlInt64 == SQL_INT64);
 
 namespace {
 
@@ -79,6 +90,12 @@ struct TTransactionBlock {
 };
 
 XSQLDA* Sqlda(void* area) { return static_cast<XSQLDA*>(area); }
+
+// What isc_dsql_fetch returns after the last row.
+constexpr ISC_STATUS FetchEndOfCursor = 100;
+
+// The 32 bits of a status value that carry the code.
+constexpr std::uint32_t StatusCode(ISC_STATUS status) { return static_cast<std::uint32_t>(status); }
 
 // Statement and file name lengths travel as 16-bit values; 0 asks the library to measure the
 // zero-terminated text itself, which keeps longer texts whole.
@@ -286,9 +303,11 @@ const std::vector<const char*>& TFbBaseLibrary::EntryPointNames()
 
 TFbBaseLibrary::TFbBaseLibrary() : FEntries(std::make_unique<TEntryPoints>()) {}
 
-TFbBaseLibrary::~TFbBaseLibrary()
+TFbBaseLibrary::~TFbBaseLibrary() = default;
+
+void TModuleCloser::operator()(void* module) const noexcept
 {
-    Unload();
+    dlclose(module);
 }
 
 bool TFbBaseLibrary::IsLoaded()
@@ -302,10 +321,9 @@ bool TFbBaseLibrary::Unload()
     std::scoped_lock lock(FLock);
     if (!FModule)
         return true;
-    const bool released = dlclose(FModule) == 0;
-    FModule = nullptr;
     *FEntries = TEntryPoints();
-    return released;
+    // Closed here rather than by the handle's closer, to tell whether the system let it go.
+    return dlclose(FModule.release()) == 0;
 }
 
 bool TFbBaseLibrary::Load(const std::string& name)
@@ -315,20 +333,21 @@ bool TFbBaseLibrary::Load(const std::string& name)
         return true;
     // RTLD_NODELETE: the client library starts threads and exit handlers of its own and cannot
     // be unmapped safely while the process lives; closing it only forgets our handle.
-    FModule = dlopen(name.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
-    if (!FModule)
+    TModuleHandle module(dlopen(name.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE));
+    if (!module)
         throw Exception(Fmt(SCantLoadLibrary, name));
     bool complete = true;
 #define IBI_RESOLVE(name)                                                                       \
-    FEntries->name = reinterpret_cast<decltype(FEntries->name)>(dlsym(FModule, #name));        \
+    FEntries->name = reinterpret_cast<decltype(FEntries->name)>(dlsym(module.get(), #name));   \
     complete = complete && FEntries->name != nullptr;
     IBI_FB_ENTRY_POINTS(IBI_RESOLVE)
 #undef IBI_RESOLVE
     if (!complete) {
-        Unload();
-        throw Exception(SIncorrectVersion);
+        *FEntries = TEntryPoints();
+        throw Exception(SIncorrectVersion); // the module closes itself
     }
-    FEntries->fb_interpret = reinterpret_cast<decltype(FEntries->fb_interpret)>(dlsym(FModule, "fb_interpret"));
+    FEntries->fb_interpret = reinterpret_cast<decltype(FEntries->fb_interpret)>(dlsym(module.get(), "fb_interpret"));
+    FModule = std::move(module);
     return true;
 }
 
@@ -349,9 +368,9 @@ void TFbLibrary::CheckFbApiCall(TIscStatus status)
         return;
     std::scoped_lock lock(FLock);
     TFbErrorClass errorClass = FbErrorClassOf(status);
-    if (code == 0x140000C5u && OnGetDBExceptionClass)
+    if (code == StatusCode(isc_except) && OnGetDBExceptionClass)
         OnGetDBExceptionClass(static_cast<int>(FStatus[3]), errorClass);
-    if ((code == 0x140001A5u || code == 0x14000191u) && OnConnectionLost) {
+    if ((code == StatusCode(isc_lost_db_connection) || code == StatusCode(isc_network_error)) && OnConnectionLost) {
         // The message comes from this call's status vector, which the disconnect reuses:
         // build the error first, then let the connection close, then raise.
         const std::unique_ptr<EFbError> error = MakeError(errorClass, status);
@@ -581,7 +600,7 @@ bool TFbLibrary::Fetch(TFbHandle& dbHandle, TFbHandle& trHandle, TFbHandle& stHa
         result->ClearEndOfCursor();
     const ISC_STATUS status = FEntries->isc_dsql_fetch(FStatus, &stHandle,
         static_cast<unsigned short>(dialect), AreaOf(result));
-    if (status == 100) {
+    if (status == FetchEndOfCursor) {
         if (result)
             result->SetEndOfCursor();
         return false;
@@ -774,7 +793,8 @@ std::string BuildBPB(const std::string& text)
         const auto found = std::find_if(std::begin(Names), std::end(Names),
             [&](const char* n) { return name == n; });
         const int code = static_cast<int>(found - std::begin(Names)) + 1;
-        if (found == std::end(Names) || code == 6 || !TryParseInteger(piece.substr(equals + 1), value)
+        if (found == std::end(Names) || code == isc_bpb_filter_parameter
+            || !TryParseInteger(piece.substr(equals + 1), value)
             || value < -128 || value > 127)
             continue;
         // Every item of a blob parameter block carries its length byte.

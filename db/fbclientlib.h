@@ -15,6 +15,13 @@ using TIscStatus = std::intptr_t;  // ISC_STATUS
 using TFbHandle = unsigned int;    // FB_API_HANDLE (database, transaction, statement, blob)
 inline constexpr int StatusVectorLength = 20; // ISC_STATUS_LENGTH
 
+// The statement type of DSQLPrepare is the library's isc_info_sql_stmt_* value minus 1; a
+// stored procedure's execution (isc_info_sql_stmt_exec_procedure) returns its row at once.
+inline constexpr int StatementTypeExecProcedure = 7;
+// Options of DSQLFreeStatement: close the cursor (DSQL_close), drop the statement (DSQL_drop).
+inline constexpr int DsqlClose = 1;
+inline constexpr int DsqlDrop = 2;
+
 // A blob or array id (ISC_QUAD).
 struct TIscQuad {
     std::int32_t High = 0;
@@ -73,6 +80,12 @@ struct TArrayShape {
 };
 TArrayShape ArrayShapeOf(const std::vector<unsigned char>& descriptor);
 
+// A module handle of dlopen, closed when it goes.
+struct TModuleCloser {
+    void operator()(void* module) const noexcept;
+};
+using TModuleHandle = std::unique_ptr<void, TModuleCloser>;
+
 // Owns the loaded client library and its entry points; every call runs under one recursive lock.
 class TFbBaseLibrary {
 public:
@@ -92,7 +105,7 @@ public:
 protected:
     struct TEntryPoints;
     std::recursive_mutex FLock;
-    void* FModule = nullptr;
+    TModuleHandle FModule;
     std::unique_ptr<TEntryPoints> FEntries;
 };
 

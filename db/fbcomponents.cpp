@@ -501,7 +501,7 @@ std::string TFbTransaction::BuildTPB()
     TComponentLock lock(*this);
     if (FOptions == DefaultTransParams)
         return {}; // the server's own default
-    std::string tpb(1, '\x03'); // version 3
+    std::string tpb(1, TpbVersion3);
     const auto addTables = [&tpb](char code, const std::string& list) {
         std::size_t start = 0;
         while (start <= list.size()) {
@@ -521,12 +521,13 @@ std::string TFbTransaction::BuildTPB()
         const auto param = static_cast<TTransParam>(value);
         if (!FOptions.Contains(param))
             continue;
+        const char code = static_cast<char>(value + 1);
         if (param == tpLockRead)
-            addTables('\x0A', FLockRead);
+            addTables(code, FLockRead);
         else if (param == tpLockWrite)
-            addTables('\x0B', FLockWrite);
+            addTables(code, FLockWrite);
         else
-            tpb += static_cast<char>(value + 1);
+            tpb += code;
     }
     return tpb;
 }
@@ -831,7 +832,7 @@ void TFbStatement::BeginExecute()
     TFbLibrary& library = CurrentDataBase().Library();
     try {
         FResult->ClearRecords();
-        if (FStatementType == 7)
+        if (FStatementType == StatementTypeExecProcedure)
             library.DSQLExecute2(FTransaction->TrHandle(), FStHandle, FTransaction->SQLDialect(),
                 FParams.get(), FResult.get());
         else
@@ -885,7 +886,7 @@ void TFbStatement::EndStatement(TEndTransMode mode, bool automatic)
 {
     {
         TComponentLock lock(*this);
-        CurrentDataBase().Library().DSQLFreeStatement(FStHandle, 2);
+        CurrentDataBase().Library().DSQLFreeStatement(FStHandle, DsqlDrop);
         if (FTransaction)
             FTransaction->AddOpenStatement(-1);
         FState = ssTransaction;
@@ -955,7 +956,7 @@ void TFbStatement::Next()
         FResult->Next(); // within the rows already fetched
         return;
     }
-    if (FStatementType == 7) { // a procedure's one row came with the execute
+    if (FStatementType == StatementTypeExecProcedure) { // its one row came with the execute
         if (FProcedureRowDelivered) {
             FResult->SetEndOfCursor();
         } else {
@@ -1007,7 +1008,7 @@ void TFbStatement::CloseCursor()
     TComponentLock lock(*this);
     FResult->ClearRecords();
     // Only a select has a cursor; closing one elsewhere is refused ("reclose a closed cursor").
-    if (FResult->FieldCount() > 0 && FStatementType != 7)
-        CurrentDataBase().Library().DSQLFreeStatement(FStHandle, 1);
+    if (FResult->FieldCount() > 0 && FStatementType != StatementTypeExecProcedure)
+        CurrentDataBase().Library().DSQLFreeStatement(FStHandle, DsqlClose);
     FState = ssPrepared;
 }

@@ -28,6 +28,9 @@ enum class TShutdownOption : std::uint8_t { sdCache, sdAttachment, sdTransaction
 using enum TShutdownOption;
 using TShutdownOptions = std::uint8_t; // bit n = option n
 
+// The first byte of a transaction parameter block (isc_tpb_version3).
+inline constexpr char TpbVersion3 = 3;
+
 // Transaction options by position; the parameter block code is the position + 1.
 enum class TTransParam : std::uint8_t {
     tpConsistency, tpConcurrency, tpShared, tpProtected, tpExclusive, tpWait, tpNowait, tpRead,

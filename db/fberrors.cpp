@@ -8,7 +8,7 @@
 TFbErrorClass FbErrorClassOf(long status)
 {
     const auto code = static_cast<std::uint32_t>(status);
-    if (code == 0x140000C5u) // user-defined exception
+    if (code == static_cast<std::uint32_t>(UserExceptionStatus))
         return MakeFbError<EFbException>;
     switch ((code >> 16) & 0xFFu) { // the facility
     case 3: return MakeFbError<EFbGFixError>;

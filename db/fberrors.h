@@ -66,6 +66,9 @@ std::unique_ptr<EFbError> MakeFbError(const std::string& message)
     return std::make_unique<E>(message);
 }
 
+// The status code of a user-defined exception raised in the database (isc_except).
+inline constexpr long UserExceptionStatus = 0x140000C5;
+
 // The class of a failing status code, chosen by its facility (bits 16..23). The user-defined
 // exception code gives EFbException here; the connection may answer another class.
 TFbErrorClass FbErrorClassOf(long status);
