@@ -4,7 +4,7 @@
 
 #include <cmath>
 
-using namespace ColorRows;
+using namespace colorrows;
 
 namespace {
 

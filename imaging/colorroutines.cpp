@@ -4,7 +4,7 @@
 #include <bit>
 #include <cstring>
 
-namespace ColorRows {
+namespace colorrows {
 
 TSourceSamples SourceSamples(const TRowJob& job, unsigned samples, unsigned bytesPerSample, bool exactPlanes)
 {
@@ -334,4 +334,4 @@ void ColorCopyReversedOrder(const TRowJob& job)
     ColorCopy<true>(job);
 }
 
-} // namespace ColorRows
+} // namespace colorrows

@@ -7,7 +7,7 @@
 #include <cmath>
 #include <cstdint>
 
-namespace ColorRows {
+namespace colorrows {
 
 using TRowJob = TColorManager::TRowJob;
 
@@ -115,4 +115,4 @@ struct TSourceSamples {
 // planes); a planar source with fewer planes than it needs cannot be converted.
 TSourceSamples SourceSamples(const TRowJob& job, unsigned samples, unsigned bytesPerSample, bool exactPlanes = false);
 
-} // namespace ColorRows
+} // namespace colorrows

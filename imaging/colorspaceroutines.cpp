@@ -1,7 +1,7 @@
 // Row routines for CMYK, CIE L*a*b*, YCbCr and PhotoYCC sources into RGB or BGR targets.
 #include "imaging/colorroutines.h"
 
-namespace ColorRows {
+namespace colorrows {
 
 namespace {
 
@@ -232,4 +232,4 @@ void YCbCrToBGR(const TRowJob& job) { YCbCr<false>(job); }
 void PhotoYCCToRGB(const TRowJob& job) { PhotoYCC<true>(job); }
 void PhotoYCCToBGR(const TRowJob& job) { PhotoYCC<false>(job); }
 
-} // namespace ColorRows
+} // namespace colorrows

@@ -123,7 +123,7 @@ std::size_t TBitmapImage::RowBytes() const
 }
 
 // Pixel access on a store, shared by the bitmap and the canvas.
-namespace raster_detail {
+namespace pixels {
 
 std::size_t RowOffset(const TBitmapImage& image, int row)
 {
@@ -254,9 +254,9 @@ void FillImage(TBitmapImage& image, TRGBQuad colour)
         std::memcpy(first + offset, first, rowBytes);
 }
 
-} // namespace raster_detail
+} // namespace pixels
 
-using namespace raster_detail;
+using namespace pixels;
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <cstring>
 #include <vector>
 
-using namespace raster_detail;
+using namespace pixels;
 
 namespace {
 

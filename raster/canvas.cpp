@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <vector>
 
-using namespace raster_detail;
+using namespace pixels;
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <cstdint>
 
 // Pixel access on a bitmap store, shared by the bitmap, the canvas and the BMP reader.
-namespace raster_detail {
+namespace pixels {
 
 // Byte offset of row (counted from the top) in the store's pixel memory.
 std::size_t RowOffset(const TBitmapImage& image, int row);
@@ -21,4 +21,4 @@ TRGBQuad ColorToQuad(TColor colour);
 void CopyRowPixels(std::uint8_t* target, const std::uint8_t* source, int count, int bits);
 void FillImage(TBitmapImage& image, TRGBQuad colour);
 
-} // namespace raster_detail
+} // namespace pixels

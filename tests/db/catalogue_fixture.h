@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-namespace ibi_test {
+namespace fbtest {
 
 inline const std::vector<std::string>& CatalogueSchema()
 {
@@ -29,11 +29,11 @@ inline const std::vector<std::string>& CatalogueSchema()
 
 // The database file catalogue.fdb in a temporary folder of its own, removed afterwards.
 //   IBI_REQUIRE_FBCLIENT();
-//   ibi_test::TCatalogueDatabase catalogue;
+//   fbtest::TCatalogueDatabase catalogue;
 //   catalogue.AddMovie(10, 1234);
 //   ... run the import against catalogue.Path() ...
 //   EXPECT_EQ(catalogue.Rows(R"(SELECT "mid", "imgpath" FROM images)"),
-//       (ibi_test::TRows { { "10", "1234.jpg" } }));
+//       (fbtest::TRows { { "10", "1234.jpg" } }));
 using TRows = std::vector<std::vector<std::string>>;
 
 class TCatalogueDatabase {
@@ -96,4 +96,4 @@ private:
     std::string FPath;
 };
 
-} // namespace ibi_test
+} // namespace fbtest

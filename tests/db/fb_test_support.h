@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-namespace ibi_test {
+namespace fbtest {
 
 inline constexpr const char* FbClientLibrary = "libfbclient.so.2";
 
@@ -54,7 +54,7 @@ inline bool FbClientAvailable()
 
 #define IBI_REQUIRE_FBCLIENT()                                                  \
     do {                                                                        \
-        if (!ibi_test::FbClientAvailable())                                     \
+        if (!fbtest::FbClientAvailable())                                     \
             GTEST_SKIP() << "no Firebird client library (libfbclient.so.2)";    \
     } while (false)
 
@@ -98,4 +98,4 @@ inline void ConfigureConnection(TFbDataBase& connection, const std::string& path
     connection.SetDatabaseName(path);
 }
 
-} // namespace ibi_test
+} // namespace fbtest

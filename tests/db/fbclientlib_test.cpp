@@ -8,7 +8,7 @@
 #include <set>
 #include <typeinfo>
 
-using namespace ibi_test;
+using namespace fbtest;
 using testing::EndsWith;
 using testing::HasSubstr;
 using testing::MatchesRegex;

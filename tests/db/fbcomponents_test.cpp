@@ -8,7 +8,7 @@
 #include <memory>
 #include <thread>
 
-using namespace ibi_test;
+using namespace fbtest;
 using testing::ElementsAre;
 using testing::EndsWith;
 using testing::HasSubstr;
