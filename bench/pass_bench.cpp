@@ -26,6 +26,8 @@
 #include "bench/passcorpus.h"
 #include "raster/canvas.h"
 #include "raster/jpegimage.h"
+#include "tests/support/gifreference.h"
+#include "tests/support/files.h"
 
 #include <benchmark/benchmark.h>
 #include <gif_lib.h>
@@ -53,28 +55,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// A temporary folder, removed with its content.
-class TTempFolder {
-public:
-    TTempFolder()
-    {
-        char pattern[] = "/tmp/ibi-bench-XXXXXX";
-        if (!mkdtemp(pattern))
-            throw std::runtime_error("mkdtemp failed");
-        FPath = std::string(pattern) + '/';
-    }
-    ~TTempFolder()
-    {
-        std::error_code ignored;
-        fs::remove_all(FPath, ignored);
-    }
-    TTempFolder(const TTempFolder&) = delete;
-    TTempFolder& operator=(const TTempFolder&) = delete;
-    std::string operator/(const std::string& name) const { return FPath + name; }
-
-private:
-    std::string FPath;
-};
+using testsupport::TTempFolder;
 
 // Creates the catalogue through isql: the tables the pass uses, number n stored under the
 // record key 2n + 1, no index on "num".
@@ -436,20 +417,10 @@ struct TMemoryReader {
     std::size_t Position = 0;
 };
 
-int GifRead(GifFileType* gif, GifByteType* out, int count)
-{
-    auto* reader = static_cast<TMemoryReader*>(gif->UserData);
-    const std::size_t take = std::min<std::size_t>(count, reader->Bytes->Size() - reader->Position);
-    std::memcpy(out, reader->Bytes->Data() + reader->Position, take);
-    reader->Position += take;
-    return static_cast<int>(take);
-}
-
 bool DecodeGif(const TKeptBuffer& bytes, TPicture& picture)
 {
-    TMemoryReader reader { &bytes };
-    int error = 0;
-    GifFileType* gif = DGifOpen(&reader, GifRead, &error);
+    const gifref::TGifReader reader(std::span<const std::uint8_t>(bytes.Data(), bytes.Size()));
+    GifFileType* gif = reader.File();
     if (!gif)
         return false;
     bool ok = DGifSlurp(gif) == GIF_OK && gif->ImageCount > 0;
@@ -471,7 +442,6 @@ bool DecodeGif(const TKeptBuffer& bytes, TPicture& picture)
                 out[2] = colour.Red;
             }
     }
-    DGifCloseFile(gif, &error);
     return ok;
 }
 

@@ -1,12 +1,12 @@
 #include "importtestsupport.h"
 
 #include "db/fbcomponents.h"
+#include "tests/support/gifreference.h"
+#include "tests/support/jpegreference.h"
 
 #include <gtest/gtest.h>
 
 #include <dlfcn.h>
-#include <gif_lib.h>
-#include <jpeglib.h>
 #include <png.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -14,7 +14,6 @@
 #include <tiffio.h>
 #include <unistd.h>
 
-#include <csetjmp>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -47,20 +46,6 @@ public:
 const auto* const ClientLibraryPin = testing::AddGlobalTestEnvironment(new TClientLibraryPin);
 
 } // namespace
-
-TTempFolder::TTempFolder()
-{
-    char pattern[] = "/tmp/ibi-app-XXXXXX";
-    if (!mkdtemp(pattern))
-        throw std::runtime_error("mkdtemp failed");
-    FPath = std::string(pattern) + '/';
-}
-
-TTempFolder::~TTempFolder()
-{
-    std::error_code ignored;
-    std::filesystem::remove_all(FPath, ignored);
-}
 
 TRgb Gradient(int x, int y)
 {
@@ -119,16 +104,6 @@ void PutU32(std::string& bytes, std::uint32_t value)
     PutU16(bytes, value >> 16);
 }
 
-struct TJpegError {
-    jpeg_error_mgr Manager;
-    std::jmp_buf Jump;
-};
-
-void JpegErrorExit(j_common_ptr info)
-{
-    std::longjmp(reinterpret_cast<TJpegError*>(info->err)->Jump, 1);
-}
-
 } // namespace
 
 void WritePng(const std::string& path, int width, int height, const TPixelFunction& pixel)
@@ -145,29 +120,14 @@ void WritePng(const std::string& path, int width, int height, const TPixelFuncti
 
 void WriteJpeg(const std::string& path, int width, int height, const TPixelFunction& pixel, int quality)
 {
-    const std::vector<std::uint8_t> rows = RgbRows(width, height, pixel);
-    FILE* file = std::fopen(path.c_str(), "wb");
-    if (!file)
-        throw std::runtime_error("cannot create " + path);
-    jpeg_compress_struct info {};
-    jpeg_error_mgr errors {};
-    info.err = jpeg_std_error(&errors);
-    jpeg_create_compress(&info);
-    jpeg_stdio_dest(&info, file);
-    info.image_width = width;
-    info.image_height = height;
-    info.input_components = 3;
-    info.in_color_space = JCS_RGB;
-    jpeg_set_defaults(&info);
-    jpeg_set_quality(&info, quality, TRUE);
-    jpeg_start_compress(&info, TRUE);
-    while (info.next_scanline < info.image_height) {
-        JSAMPROW row = const_cast<std::uint8_t*>(&rows[std::size_t(info.next_scanline) * width * 3]);
-        jpeg_write_scanlines(&info, &row, 1);
-    }
-    jpeg_finish_compress(&info);
-    jpeg_destroy_compress(&info);
-    std::fclose(file);
+    jpegref::TMakeSettings settings;
+    settings.Width = width;
+    settings.Height = height;
+    settings.Quality = quality;
+    const std::vector<std::uint8_t> bytes = jpegref::Encode(RgbRows(width, height, pixel), settings);
+    if (bytes.empty())
+        throw std::runtime_error("libjpeg cannot write " + path);
+    testsupport::WriteFile(path, bytes);
 }
 
 void WriteBmp(const std::string& path, int width, int height, const TPixelFunction& pixel)
@@ -204,22 +164,16 @@ void WriteBmp(const std::string& path, int width, int height, const TPixelFuncti
 
 void WriteGif(const std::string& path, int width, int height)
 {
-    int error = 0;
-    GifFileType* gif = EGifOpenFileName(path.c_str(), false, &error);
-    if (!gif)
-        throw std::runtime_error("EGifOpenFileName failed: " + path);
-    GifColorType colors[4] = { { 255, 0, 0 }, { 0, 255, 0 }, { 0, 0, 255 }, { 255, 255, 255 } };
-    ColorMapObject* map = GifMakeMapObject(4, colors);
-    EGifPutScreenDesc(gif, width, height, 2, 0, map);
-    EGifPutImageDesc(gif, 0, 0, width, height, false, nullptr);
-    std::vector<GifPixelType> line(width);
-    for (int y = 0; y < height; ++y) {
+    gifref::TGifImage image;
+    image.Width = width;
+    image.Height = height;
+    image.Version89 = false;
+    image.Colors = { { 255, 0, 0 }, { 0, 255, 0 }, { 0, 0, 255 }, { 255, 255, 255 } };
+    image.Rows.assign(height, std::vector<std::uint8_t>(width));
+    for (int y = 0; y < height; ++y)
         for (int x = 0; x < width; ++x)
-            line[x] = GifPixelType((x / 8 + y / 8) % 4);
-        EGifPutLine(gif, line.data(), width);
-    }
-    GifFreeMapObject(map);
-    EGifCloseFile(gif, &error);
+            image.Rows[y][x] = std::uint8_t((x / 8 + y / 8) % 4);
+    testsupport::WriteFile(path, gifref::Encode(image));
 }
 
 namespace {
@@ -301,9 +255,9 @@ std::optional<TJpegFacts> ReadJpeg(const std::string& path)
         return std::nullopt;
     TJpegFacts facts;
     jpeg_decompress_struct info {};
-    TJpegError errors {};
-    info.err = jpeg_std_error(&errors.Manager);
-    errors.Manager.error_exit = JpegErrorExit;
+    jpegref::TErrorJump errors {};
+    info.err = jpeg_std_error(&errors.Pub);
+    errors.Pub.error_exit = jpegref::ErrorExit;
     jpeg_create_decompress(&info);
     if (setjmp(errors.Jump) != 0) {
         jpeg_destroy_decompress(&info);

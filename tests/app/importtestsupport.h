@@ -1,6 +1,8 @@
 #pragma once
 // Helpers of the import tool's tests: temporary folders, picture files written with the
 // reference libraries, and sample catalogue databases made with the embedded engine.
+#include "tests/support/files.h"
+
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -9,19 +11,7 @@
 
 namespace importtest {
 
-// A fresh folder under /tmp (ending in "/"), removed with everything in it.
-class TTempFolder {
-public:
-    TTempFolder();
-    ~TTempFolder();
-    TTempFolder(const TTempFolder&) = delete;
-    TTempFolder& operator=(const TTempFolder&) = delete;
-    const std::string& Path() const { return FPath; }
-    std::string operator/(const std::string& name) const { return FPath + name; }
-
-private:
-    std::string FPath;
-};
+using testsupport::TTempFolder;
 
 struct TRgb {
     std::uint8_t Red = 0, Green = 0, Blue = 0;

@@ -38,7 +38,7 @@ using TRows = std::vector<std::vector<std::string>>;
 
 class TCatalogueDatabase {
 public:
-    TCatalogueDatabase() : FPath(FFolder.File("catalogue.fdb")) { CreateDatabase(FPath, CatalogueSchema()); }
+    TCatalogueDatabase() : FPath(FFolder / "catalogue.fdb") { CreateDatabase(FPath, CatalogueSchema()); }
 
     const std::string& Path() const noexcept { return FPath; }
     const std::string& Folder() const noexcept { return FFolder.Path(); }

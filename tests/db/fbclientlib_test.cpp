@@ -210,7 +210,7 @@ INSTANTIATE_TEST_SUITE_P(Facilities, TFbLibraryFacility, testing::Values(
 TEST_F(TFbLibraryCheck, AttachingAMissingFileFailsWithTheLibraryMessage)
 {
     TTempFolder folder;
-    const std::string path = folder.File("missing.fdb");
+    const std::string path = folder / "missing.fdb";
     TFbHandle db = 0;
     try {
         FLibrary.AttachDatabase(path, db, "sql_dialect=3\r\nlc_ctype=UNICODE_FSS\r\n", '\r');

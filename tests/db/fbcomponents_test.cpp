@@ -66,7 +66,7 @@ protected:
         if (!FbClientAvailable())
             return;
         FFolder = new TTempFolder;
-        FPath = FFolder->File("test.fdb");
+        FPath = *FFolder / "test.fdb";
         CreateDatabase(FPath, {
             R"(CREATE TABLE items ("id" INTEGER NOT NULL PRIMARY KEY, "name" VARCHAR(40)))",
             R"(CREATE TABLE kinds ("id" INTEGER NOT NULL PRIMARY KEY, "small" SMALLINT, "int" INTEGER,
@@ -82,7 +82,7 @@ protected:
     static const std::string& Other()
     {
         if (FOther.empty()) {
-            FOther = FFolder->File("other.fdb");
+            FOther = *FFolder / "other.fdb";
             CreateDatabase(FOther, { R"(CREATE TABLE items ("id" INTEGER NOT NULL PRIMARY KEY, "name" VARCHAR(40)))" });
         }
         return FOther;
@@ -226,7 +226,7 @@ TEST_F(TFbDataBaseTest, ConnectsAndDisconnectsWithItsEvents)
 TEST_F(TFbDataBaseTest, MissingFileFailsWithTheLibraryMessageAndStaysDisconnected)
 {
     TFbDataBase connection;
-    ConfigureConnection(connection, FFolder->File("nothing-here.fdb"));
+    ConfigureConnection(connection, *FFolder / "nothing-here.fdb");
     try {
         connection.SetConnected(true);
         FAIL();

@@ -1,6 +1,7 @@
 #include "codectestutil.h"
 
-#include <gif_lib.h>
+#include "tests/support/gifreference.h"
+
 #include <tiffio.h>
 
 #include <algorithm>
@@ -123,40 +124,15 @@ TTiffStrips TiffRawRoundTrip(const TTiffLayout& layout, const std::vector<TBytes
 
 TBytes GifCompress(const TBytes& indices, int width, int height, int colorBits, int& codeSize)
 {
-    TBytes file;
-    int error = 0;
-    GifFileType* gif = EGifOpen(&file, [](GifFileType* target, const GifByteType* bytes, int length) {
-        auto* output = static_cast<TBytes*>(target->UserData);
-        output->insert(output->end(), bytes, bytes + length);
-        return length;
-    }, &error);
-    if (!gif)
-        throw std::runtime_error("EGifOpen failed");
-    const int colors = 1 << colorBits;
-    std::vector<GifColorType> palette(colors);
-    for (int index = 0; index < colors; ++index)
-        palette[index] = {static_cast<GifByteType>(index), static_cast<GifByteType>(index), 0};
-    ColorMapObject* map = GifMakeMapObject(colors, palette.data());
-    bool ok = EGifPutScreenDesc(gif, width, height, colorBits, 0, map) == GIF_OK
-        && EGifPutImageDesc(gif, 0, 0, width, height, false, nullptr) == GIF_OK;
-    TBytes line(width);
-    for (int y = 0; ok && y < height; ++y) {
-        std::memcpy(line.data(), indices.data() + std::size_t(y) * width, width);
-        ok = EGifPutLine(gif, line.data(), width) == GIF_OK;
-    }
-    EGifCloseFile(gif, &error);
-    GifFreeMapObject(map);
-    if (!ok)
-        throw std::runtime_error("giflib refused the image");
-    // Header, screen descriptor, global colour table, image descriptor, then the image data.
-    std::size_t position = 13 + 3 * std::size_t(colors) + 10;
-    codeSize = file.at(position++);
-    TBytes data;
-    while (const std::uint8_t length = file.at(position++)) {
-        data.insert(data.end(), file.begin() + position, file.begin() + position + length);
-        position += length;
-    }
-    return data;
+    gifref::TGifImage image;
+    image.Width = width;
+    image.Height = height;
+    image.Version89 = false;
+    for (int index = 0; index < 1 << colorBits; ++index)
+        image.Colors.push_back({ static_cast<GifByteType>(index), static_cast<GifByteType>(index), 0 });
+    for (int y = 0; y < height; ++y)
+        image.Rows.emplace_back(indices.begin() + std::ptrdiff_t(y) * width, indices.begin() + std::ptrdiff_t(y + 1) * width);
+    return gifref::FirstImageData(gifref::Encode(image), image.Colors.size(), codeSize);
 }
 
 TBytes NoisePixels(std::size_t count, std::mt19937& random, int maxValue)
