@@ -27,6 +27,7 @@
 #include "raster/canvas.h"
 #include "raster/jpegimage.h"
 #include "tests/support/gifreference.h"
+#include "tests/support/tiffreference.h"
 #include "tests/support/files.h"
 
 #include <benchmark/benchmark.h>
@@ -412,11 +413,6 @@ bool DecodePng(const TKeptBuffer& bytes, TPicture& picture)
     return png_image_finish_read(&image, nullptr, picture.Pixels.Data(), 0, nullptr) != 0;
 }
 
-struct TMemoryReader {
-    const TKeptBuffer* Bytes;
-    std::size_t Position = 0;
-};
-
 bool DecodeGif(const TKeptBuffer& bytes, TPicture& picture)
 {
     const gifref::TGifReader reader(std::span<const std::uint8_t>(bytes.Data(), bytes.Size()));
@@ -445,31 +441,12 @@ bool DecodeGif(const TKeptBuffer& bytes, TPicture& picture)
     return ok;
 }
 
-tsize_t TiffRead(thandle_t handle, tdata_t out, tsize_t count)
-{
-    auto* reader = static_cast<TMemoryReader*>(handle);
-    const std::size_t take = std::min<std::size_t>(count, reader->Bytes->Size() - std::min(reader->Position, reader->Bytes->Size()));
-    std::memcpy(out, reader->Bytes->Data() + reader->Position, take);
-    reader->Position += take;
-    return static_cast<tsize_t>(take);
-}
-tsize_t TiffWrite(thandle_t, tdata_t, tsize_t) { return -1; }
-toff_t TiffSeek(thandle_t handle, toff_t offset, int whence)
-{
-    auto* reader = static_cast<TMemoryReader*>(handle);
-    const toff_t base = whence == SEEK_SET ? 0 : whence == SEEK_CUR ? reader->Position : reader->Bytes->Size();
-    reader->Position = static_cast<std::size_t>(base + offset);
-    return reader->Position;
-}
-int TiffClose(thandle_t) { return 0; }
-toff_t TiffSize(thandle_t handle) { return static_cast<TMemoryReader*>(handle)->Bytes->Size(); }
-
 // 8-bit RGB strips (the corpus's TIFFs) read with TIFFReadEncodedStrip, the fastest way
 // libtiff offers; anything else through its generic RGBA reader.
 bool DecodeTiff(const TKeptBuffer& bytes, TPicture& picture, TKeptBuffer& strip)
 {
-    TMemoryReader reader { &bytes };
-    TIFF* tiff = TIFFClientOpen("memory", "rm", &reader, TiffRead, TiffWrite, TiffSeek, TiffClose, TiffSize, nullptr, nullptr);
+    const tifftest::TTiffInMemory file(std::span<const std::uint8_t>(bytes.Data(), bytes.Size()));
+    TIFF* tiff = file.Tiff();
     if (!tiff)
         return false;
     std::uint32_t width = 0, height = 0, rowsPerStrip = 0;
@@ -506,7 +483,6 @@ bool DecodeTiff(const TKeptBuffer& bytes, TPicture& picture, TKeptBuffer& strip)
         ok = TIFFReadRGBAImageOriented(tiff, width, height, reinterpret_cast<std::uint32_t*>(picture.Pixels.Data()),
                  ORIENTATION_TOPLEFT, 0) == 1;
     }
-    TIFFClose(tiff);
     return ok;
 }
 

@@ -177,7 +177,7 @@ TEST_P(FaxAgainstLibtiff, DecodesStripsAsLibtiffDoes)
 {
     const TFaxCase& test = GetParam();
     std::mt19937 random(17);
-    TTiffLayout layout;
+    TTiffPlan layout;
     layout.Width = test.Width;
     layout.Height = 60;
     layout.RowsPerStrip = 25;
@@ -226,7 +226,7 @@ TEST(FaxCodecs, CorpusStripsDecodeAsLibtiffDoes)
                 || compression == COMPRESSION_CCITTFAX3;
         },
         [](const TCorpusStrip& strip) {
-            const TTiffLayout& layout = strip.Layout;
+            const TTiffPlan& layout = strip.Layout;
             if (layout.Compression == COMPRESSION_CCITTFAX3 && (layout.Group3Options & GROUP3OPT_2DENCODING))
                 return; // two-dimensional rows are not decoded
             TBytes raw = strip.Raw;

@@ -5,122 +5,9 @@
 #include <tiffio.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <stdexcept>
-#include <unistd.h>
-
-namespace {
-
-class TTempFile {
-public:
-    TTempFile()
-    {
-        char pattern[] = "/tmp/codectest-XXXXXX";
-        const int handle = mkstemp(pattern);
-        if (handle < 0)
-            throw std::runtime_error("mkstemp failed");
-        close(handle);
-        FPath = pattern;
-    }
-    ~TTempFile() { std::remove(FPath.c_str()); }
-    const char* Path() const { return FPath.c_str(); }
-
-private:
-    std::string FPath;
-};
-
-void SetLayout(TIFF* tiff, const TTiffLayout& layout)
-{
-    TIFFSetField(tiff, TIFFTAG_IMAGEWIDTH, layout.Width);
-    TIFFSetField(tiff, TIFFTAG_IMAGELENGTH, layout.Height);
-    TIFFSetField(tiff, TIFFTAG_SAMPLESPERPIXEL, layout.SamplesPerPixel);
-    TIFFSetField(tiff, TIFFTAG_BITSPERSAMPLE, layout.BitsPerSample);
-    TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, layout.Photometric);
-    TIFFSetField(tiff, TIFFTAG_PLANARCONFIG, layout.PlanarConfig);
-    TIFFSetField(tiff, TIFFTAG_FILLORDER, layout.FillOrder);
-    TIFFSetField(tiff, TIFFTAG_COMPRESSION, layout.Compression);
-    TIFFSetField(tiff, TIFFTAG_ROWSPERSTRIP, layout.RowsPerStrip);
-    if (layout.Predictor != 1)
-        TIFFSetField(tiff, TIFFTAG_PREDICTOR, layout.Predictor);
-    if (layout.Compression == COMPRESSION_CCITTFAX3)
-        TIFFSetField(tiff, TIFFTAG_GROUP3OPTIONS, layout.Group3Options);
-    if (layout.Compression == COMPRESSION_JPEG) {
-        TIFFSetField(tiff, TIFFTAG_JPEGQUALITY, layout.JPEGQuality);
-        if (layout.Photometric == PHOTOMETRIC_YCBCR) {
-            TIFFSetField(tiff, TIFFTAG_YCBCRSUBSAMPLING, layout.HorizontalSampling, layout.VerticalSampling);
-            TIFFSetField(tiff, TIFFTAG_JPEGCOLORMODE, JPEGCOLORMODE_RGB);
-        }
-    }
-}
-
-TTiffStrips ReadBack(const char* path, const TTiffLayout& layout)
-{
-    TIFF* tiff = TIFFOpen(path, "r");
-    if (!tiff)
-        throw std::runtime_error("libtiff cannot read its own file");
-    if (layout.Compression == COMPRESSION_JPEG && layout.Photometric == PHOTOMETRIC_YCBCR)
-        TIFFSetField(tiff, TIFFTAG_JPEGCOLORMODE, JPEGCOLORMODE_RGB);
-    TTiffStrips result;
-    result.StripSize = static_cast<std::size_t>(TIFFStripSize(tiff));
-    std::uint32_t tablesLength = 0;
-    void* tables = nullptr;
-    if (layout.Compression == COMPRESSION_JPEG && TIFFGetField(tiff, TIFFTAG_JPEGTABLES, &tablesLength, &tables) && tables)
-        result.JPEGTables.assign(static_cast<std::uint8_t*>(tables), static_cast<std::uint8_t*>(tables) + tablesLength);
-    const tstrip_t strips = TIFFNumberOfStrips(tiff);
-    for (tstrip_t strip = 0; strip < strips; ++strip) {
-        TBytes raw(static_cast<std::size_t>(TIFFRawStripSize(tiff, strip)));
-        if (TIFFReadRawStrip(tiff, strip, raw.data(), static_cast<tmsize_t>(raw.size())) < 0) {
-            TIFFClose(tiff);
-            throw std::runtime_error("TIFFReadRawStrip failed");
-        }
-        TBytes decoded(result.StripSize);
-        const tmsize_t length = TIFFReadEncodedStrip(tiff, strip, decoded.data(), static_cast<tmsize_t>(decoded.size()));
-        decoded.resize(length < 0 ? 0 : static_cast<std::size_t>(length)); // empty: libtiff failed
-        result.Raw.push_back(std::move(raw));
-        result.Decoded.push_back(std::move(decoded));
-    }
-    TIFFClose(tiff);
-    return result;
-}
-
-}
-
-TTiffStrips TiffRoundTrip(const TTiffLayout& layout, const TBytes& pixels)
-{
-    TTempFile file;
-    TIFF* tiff = TIFFOpen(file.Path(), "w");
-    if (!tiff)
-        throw std::runtime_error("TIFFOpen failed");
-    SetLayout(tiff, layout);
-    const std::size_t rowBytes = (std::size_t(layout.Width) * layout.SamplesPerPixel * layout.BitsPerSample + 7) / 8;
-    TBytes row(rowBytes);
-    for (std::uint32_t y = 0; y < layout.Height; ++y) {
-        std::memcpy(row.data(), pixels.data() + y * rowBytes, rowBytes); // libtiff may change it
-        if (TIFFWriteScanline(tiff, row.data(), y, 0) < 0) {
-            TIFFClose(tiff);
-            throw std::runtime_error("TIFFWriteScanline failed");
-        }
-    }
-    TIFFClose(tiff);
-    return ReadBack(file.Path(), layout);
-}
-
-TTiffStrips TiffRawRoundTrip(const TTiffLayout& layout, const std::vector<TBytes>& strips)
-{
-    TTempFile file;
-    TIFF* tiff = TIFFOpen(file.Path(), "w");
-    if (!tiff)
-        throw std::runtime_error("TIFFOpen failed");
-    SetLayout(tiff, layout);
-    for (std::size_t strip = 0; strip < strips.size(); ++strip) {
-        TBytes copy = strips[strip];
-        TIFFWriteRawStrip(tiff, static_cast<tstrip_t>(strip), copy.data(), static_cast<tmsize_t>(copy.size()));
-    }
-    TIFFClose(tiff);
-    return ReadBack(file.Path(), layout);
-}
 
 TBytes GifCompress(const TBytes& indices, int width, int height, int colorBits, int& codeSize)
 {
@@ -195,7 +82,7 @@ std::size_t ForEachCorpusStrip(bool (*wanted)(std::uint16_t compression),
             continue;
         TCorpusStrip strip;
         strip.File = path.string();
-        TTiffLayout& layout = strip.Layout;
+        TTiffPlan& layout = strip.Layout;
         std::uint16_t value16 = 0;
         std::uint32_t value32 = 0;
         TIFFGetFieldDefaulted(tiff, TIFFTAG_COMPRESSION, &layout.Compression);
@@ -222,8 +109,8 @@ std::size_t ForEachCorpusStrip(bool (*wanted)(std::uint16_t compression),
                 TIFFGetFieldDefaulted(tiff, TIFFTAG_YCBCRSUBSAMPLING, &horizontal, &vertical);
                 TIFFSetField(tiff, TIFFTAG_JPEGCOLORMODE, JPEGCOLORMODE_RGB);
             }
-            layout.HorizontalSampling = horizontal;
-            layout.VerticalSampling = vertical;
+            layout.SubsamplingH = horizontal;
+            layout.SubsamplingV = vertical;
             std::uint32_t tablesLength = 0;
             void* tables = nullptr;
             if (TIFFGetField(tiff, TIFFTAG_JPEGTABLES, &tablesLength, &tables) && tables)

@@ -130,7 +130,7 @@ TEST(LZ77, EndWithoutBeginAndDecodeWithoutBeginAreHarmless)
 TEST(LZ77, TiffDeflateStripsDecodeAsLibtiffDoes)
 {
     for (std::uint16_t predictor : {1, 2}) {
-        TTiffLayout layout;
+        TTiffPlan layout;
         layout.Width = 300;
         layout.Height = 77;
         layout.RowsPerStrip = 16;
@@ -166,7 +166,7 @@ TEST(LZ77, CorpusStripsDecodeAsLibtiffDoes)
             return compression == COMPRESSION_ADOBE_DEFLATE || compression == COMPRESSION_DEFLATE;
         },
         [&](const TCorpusStrip& strip) {
-            const TTiffLayout& layout = strip.Layout;
+            const TTiffPlan& layout = strip.Layout;
             if (layout.FillOrder != 1 || layout.Predictor > 2
                 || (layout.Predictor == 2 && (layout.BitsPerSample != 8 || layout.PlanarConfig != 1))
                 || (strip.ByteSwapped && layout.BitsPerSample == 16))
