@@ -28,6 +28,7 @@
 #include "raster/jpegimage.h"
 #include "tests/support/gifreference.h"
 #include "tests/support/tiffreference.h"
+#include "tests/support/catalogue.h"
 #include "tests/support/files.h"
 
 #include <benchmark/benchmark.h>
@@ -58,44 +59,19 @@ namespace {
 
 using testsupport::TTempFolder;
 
-// Creates the catalogue through isql: the tables the pass uses, number n stored under the
-// record key 2n + 1, no index on "num".
+// Creates the catalogue through isql: the schema of scripts/catalogue.sql, number n stored
+// under the record key 2n + 1, no index on "num".
 bool CreateCatalogue(const std::string& path, int records, std::string& reason)
 {
-    std::string isql;
-    for (const char* candidate : { "/usr/bin/isql-fb", "/usr/bin/isql", "/opt/firebird/bin/isql" })
-        if (isql.empty() && access(candidate, X_OK) == 0)
-            isql = candidate;
-    if (isql.empty()) {
-        reason = "no isql program";
+    const std::string script = testsupport::CreateCatalogueScript(path)
+        + "SET TERM ^ ;\nEXECUTE BLOCK AS DECLARE i INTEGER = 1; BEGIN WHILE (i <= " + std::to_string(records)
+        + ") DO BEGIN INSERT INTO MOVIES (\"mid\", \"num\", \"title\") VALUES (2 * :i + 1, :i, 'Title ' || :i);"
+        + " i = i + 1; END END^\nSET TERM ; ^\nCOMMIT;\n";
+    std::string output;
+    if (testsupport::RunIsqlScript(script, output) != 0) {
+        reason = "isql failed: " + output;
         return false;
     }
-    const std::string scriptFile = path + ".sql";
-    {
-        std::ofstream script(scriptFile);
-        script << "SET SQL DIALECT 3;\nCREATE DATABASE '" << path << "' DEFAULT CHARACTER SET UNICODE_FSS;\n"
-               << "CREATE TABLE MOVIES (\"mid\" INTEGER, \"num\" INTEGER, \"title\" VARCHAR(60));\n"
-               << "CREATE TABLE images (\"pixref\" INTEGER NOT NULL PRIMARY KEY, \"mid\" INTEGER, \"imgtype\" INTEGER,\n"
-               << "  \"imgformat\" VARCHAR(10), \"imgpath\" VARCHAR(250));\n"
-               << "CREATE TABLE thumbnails (\"pixref\" INTEGER NOT NULL PRIMARY KEY, \"imgformat\" VARCHAR(10),\n"
-               << "  \"imgpath\" VARCHAR(250));\n"
-               << "CREATE TABLE options (\"oid\" INTEGER NOT NULL PRIMARY KEY, \"doimgfolders\" INTEGER,\n"
-               << "  \"posterfolder_rel\" VARCHAR(250), \"posterfolder_full\" VARCHAR(250),\n"
-               << "  \"screensfolder_rel\" VARCHAR(250), \"screensfolder_full\" VARCHAR(250),\n"
-               << "  \"coversfolder_rel\" VARCHAR(250), \"coversfolder_full\" VARCHAR(250),\n"
-               << "  \"thumbsfolder_rel\" VARCHAR(250), \"thumbsfolder_full\" VARCHAR(250));\n"
-               << "CREATE GENERATOR gen_pixref;\nINSERT INTO options (\"oid\", \"doimgfolders\") VALUES (1, 1);\n"
-               << "SET TERM ^ ;\nEXECUTE BLOCK AS DECLARE i INTEGER = 1; BEGIN WHILE (i <= " << records
-               << ") DO BEGIN INSERT INTO MOVIES (\"mid\", \"num\", \"title\") VALUES (2 * :i + 1, :i, 'Title ' || :i);"
-               << " i = i + 1; END END^\nSET TERM ; ^\nCOMMIT;\n";
-    }
-    const int status = std::system((isql + " -q -b -i " + scriptFile + " >" + path + ".log 2>&1").c_str());
-    fs::remove(scriptFile);
-    if (status != 0) {
-        reason = "isql failed, see " + path + ".log";
-        return false;
-    }
-    fs::remove(path + ".log");
     return true;
 }
 

@@ -1,6 +1,7 @@
 #include "importtestsupport.h"
 
 #include "db/fbcomponents.h"
+#include "tests/support/catalogue.h"
 #include "tests/support/gifreference.h"
 #include "tests/support/jpegreference.h"
 
@@ -14,6 +15,7 @@
 #include <tiffio.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -283,53 +285,10 @@ std::optional<TJpegFacts> ReadJpeg(const std::string& path)
     return facts;
 }
 
-namespace {
-
-std::string SqlText(const std::string& text)
-{
-    std::string quoted;
-    for (const char c : text)
-        quoted += c == '\'' ? std::string("''") : std::string(1, c);
-    return quoted;
-}
-
-std::string IsqlProgram()
-{
-    for (const char* candidate : { "/usr/bin/isql-fb", "/usr/bin/isql", "/opt/firebird/bin/isql" })
-        if (::access(candidate, X_OK) == 0)
-            return candidate;
-    return {};
-}
-
-int RunScript(const std::string& script, std::string& output)
-{
-    char scriptPath[] = "/tmp/ibi-app-sql-XXXXXX";
-    const int handle = mkstemp(scriptPath);
-    if (handle < 0)
-        return -1;
-    ::close(handle);
-    WriteBytes(scriptPath, script);
-    const std::string command = IsqlProgram() + " -q -b -i " + scriptPath + " 2>&1";
-    output.clear();
-    FILE* pipe = ::popen(command.c_str(), "r");
-    if (!pipe) {
-        ::unlink(scriptPath);
-        return -1;
-    }
-    char buffer[512];
-    while (std::size_t count = std::fread(buffer, 1, sizeof buffer, pipe))
-        output.append(buffer, count);
-    const int status = ::pclose(pipe);
-    ::unlink(scriptPath);
-    return status;
-}
-
-} // namespace
-
 bool CreateCatalogue(const std::string& path, const std::vector<TMovie>& movies, std::string& reason,
     bool withThumbnailsTable, std::int64_t pixrefStart)
 {
-    if (IsqlProgram().empty()) {
+    if (testsupport::IsqlProgram().empty()) {
         reason = "no isql program";
         return false;
     }
@@ -339,27 +298,19 @@ bool CreateCatalogue(const std::string& path, const std::vector<TMovie>& movies,
         reason = "no libfbclient.so.2";
         return false;
     }
-    std::string script = "SET SQL DIALECT 3;\nCREATE DATABASE '" + SqlText(path) + "' DEFAULT CHARACTER SET UNICODE_FSS;\n"
-        "CREATE TABLE MOVIES (\"mid\" INTEGER, \"num\" INTEGER, \"title\" VARCHAR(60));\n"
-        "CREATE TABLE images (\"pixref\" INTEGER NOT NULL PRIMARY KEY, \"mid\" INTEGER, \"imgtype\" INTEGER,\n"
-        "  \"imgformat\" VARCHAR(10), \"imgpath\" VARCHAR(250));\n"
-        "CREATE TABLE options (\"oid\" INTEGER NOT NULL PRIMARY KEY, \"doimgfolders\" INTEGER,\n"
-        "  \"posterfolder_rel\" VARCHAR(250), \"posterfolder_full\" VARCHAR(250),\n"
-        "  \"screensfolder_rel\" VARCHAR(250), \"screensfolder_full\" VARCHAR(250),\n"
-        "  \"coversfolder_rel\" VARCHAR(250), \"coversfolder_full\" VARCHAR(250),\n"
-        "  \"thumbsfolder_rel\" VARCHAR(250), \"thumbsfolder_full\" VARCHAR(250));\n"
-        "CREATE GENERATOR gen_pixref;\n"
-        "SET GENERATOR gen_pixref TO " + std::to_string(pixrefStart) + ";\n";
-    if (withThumbnailsTable)
-        script += "CREATE TABLE thumbnails (\"pixref\" INTEGER NOT NULL PRIMARY KEY, \"imgformat\" VARCHAR(10),\n"
-                  "  \"imgpath\" VARCHAR(250));\n";
-    script += "INSERT INTO options (\"oid\", \"doimgfolders\") VALUES (1, 1);\n";
+    std::string script = testsupport::CreateCatalogueScript(path);
+    if (!withThumbnailsTable)
+        script += "DROP TABLE thumbnails;\n";
+    // A record without a key needs a key column that allows null.
+    if (std::any_of(movies.begin(), movies.end(), [](const TMovie& movie) { return !movie.Mid; }))
+        script += "ALTER TABLE MOVIES DROP CONSTRAINT MOVIES_KEY;\nALTER TABLE MOVIES ALTER \"mid\" DROP NOT NULL;\n";
+    script += "SET GENERATOR gen_pixref TO " + std::to_string(pixrefStart) + ";\n";
     for (const TMovie& movie : movies)
         script += "INSERT INTO MOVIES (\"mid\", \"num\") VALUES (" + (movie.Mid ? std::to_string(*movie.Mid) : "NULL")
             + ", " + std::to_string(movie.Num) + ");\n";
     script += "COMMIT;\n";
     std::string output;
-    if (RunScript(script, output) != 0) {
+    if (testsupport::RunIsqlScript(script, output) != 0) {
         reason = "isql failed: " + output;
         return false;
     }
@@ -369,7 +320,7 @@ bool CreateCatalogue(const std::string& path, const std::vector<TMovie>& movies,
 void RunIsql(const std::string& database, const std::string& script)
 {
     std::string output;
-    if (RunScript("CONNECT '" + SqlText(database) + "';\n" + script + "\nCOMMIT;\n", output) != 0)
+    if (testsupport::RunIsqlScript("CONNECT " + testsupport::SqlQuoted(database) + ";\n" + script + "\nCOMMIT;\n", output) != 0)
         throw std::runtime_error("isql failed: " + output);
 }
 

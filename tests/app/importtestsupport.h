@@ -52,8 +52,10 @@ struct TMovie {
     std::int32_t Num;
 };
 
-// Creates a catalogue database: MOVIES, images, thumbnails, options with row 1 and
-// gen_pixref starting at pixrefStart. False (with a reason) when the engine is missing.
+// Creates a catalogue database from scripts/catalogue.sql (MOVIES, images, thumbnails,
+// options with row 1, gen_pixref) with the records given and gen_pixref at pixrefStart;
+// without the thumbnails table if asked, and with a key column that allows null when a
+// record has no key. False (with a reason) when the engine is missing.
 bool CreateCatalogue(const std::string& path, const std::vector<TMovie>& movies, std::string& reason,
     bool withThumbnailsTable = true, std::int64_t pixrefStart = 5000);
 // Runs statements through isql.
