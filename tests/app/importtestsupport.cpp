@@ -4,11 +4,12 @@
 #include "tests/support/catalogue.h"
 #include "tests/support/gifreference.h"
 #include "tests/support/jpegreference.h"
+#include "tests/support/pngreference.h"
+#include "tests/support/tiffreference.h"
 
 #include <gtest/gtest.h>
 
 #include <dlfcn.h>
-#include <png.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -110,14 +111,13 @@ void PutU32(std::string& bytes, std::uint32_t value)
 
 void WritePng(const std::string& path, int width, int height, const TPixelFunction& pixel)
 {
-    const std::vector<std::uint8_t> rows = RgbRows(width, height, pixel);
-    png_image image {};
-    image.version = PNG_IMAGE_VERSION;
-    image.width = width;
-    image.height = height;
-    image.format = PNG_FORMAT_RGB;
-    if (!png_image_write_to_file(&image, path.c_str(), 0, rows.data(), 0, nullptr))
-        throw std::runtime_error("png_image_write_to_file failed: " + path);
+    const std::vector<std::uint8_t> rgb = RgbRows(width, height, pixel);
+    pngref::TPngImage image;
+    image.Width = width;
+    image.Height = height;
+    for (int y = 0; y < height; ++y)
+        image.Rows.emplace_back(rgb.begin() + std::ptrdiff_t(y) * width * 3, rgb.begin() + std::ptrdiff_t(y + 1) * width * 3);
+    testsupport::WriteFile(path, pngref::Encode(image));
 }
 
 void WriteJpeg(const std::string& path, int width, int height, const TPixelFunction& pixel, int quality)
@@ -181,53 +181,48 @@ void WriteGif(const std::string& path, int width, int height)
 namespace {
 
 // An 8-bit RGB TIFF written with libtiff, in strips of rowsPerStrip rows.
-void WriteRgbTiff(const std::string& path, int width, int height, const TPixelFunction& pixel,
-    std::uint16_t compression, int rowsPerStrip)
+std::vector<std::uint8_t> RgbTiff(int width, int height, const TPixelFunction& pixel, std::uint16_t compression,
+    std::uint32_t rowsPerStrip)
 {
-    TIFF* tiff = TIFFOpen(path.c_str(), "w");
-    if (!tiff)
-        throw std::runtime_error("TIFFOpen failed: " + path);
-    TIFFSetField(tiff, TIFFTAG_IMAGEWIDTH, width);
-    TIFFSetField(tiff, TIFFTAG_IMAGELENGTH, height);
-    TIFFSetField(tiff, TIFFTAG_SAMPLESPERPIXEL, 3);
-    TIFFSetField(tiff, TIFFTAG_BITSPERSAMPLE, 8);
-    TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
-    TIFFSetField(tiff, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
-    TIFFSetField(tiff, TIFFTAG_COMPRESSION, compression);
-    if (compression == COMPRESSION_JPEG)
-        TIFFSetField(tiff, TIFFTAG_JPEGQUALITY, 90);
-    TIFFSetField(tiff, TIFFTAG_ROWSPERSTRIP, rowsPerStrip);
-    std::vector<std::uint8_t> rows = RgbRows(width, height, pixel);
-    for (int y = 0; y < height; ++y)
-        TIFFWriteScanline(tiff, &rows[std::size_t(y) * width * 3], y, 0);
-    TIFFClose(tiff);
+    tifftest::TTiffPlan plan;
+    plan.Width = width;
+    plan.Height = height;
+    plan.SamplesPerPixel = 3;
+    plan.Photometric = PHOTOMETRIC_RGB;
+    plan.Compression = compression;
+    plan.RowsPerStrip = rowsPerStrip;
+    plan.Samples = RgbRows(width, height, pixel);
+    std::vector<std::uint8_t> bytes = tifftest::WriteTiff(plan);
+    if (bytes.empty())
+        throw std::runtime_error("libtiff cannot write a test TIFF");
+    return bytes;
 }
 
 } // namespace
 
 void WriteTiff(const std::string& path, int width, int height, const TPixelFunction& pixel)
 {
-    WriteRgbTiff(path, width, height, pixel, COMPRESSION_NONE, 16);
+    testsupport::WriteFile(path, RgbTiff(width, height, pixel, COMPRESSION_NONE, 16));
 }
 
 void WriteDamagedJpegTiff(const std::string& path, int width, int height)
 {
-    WriteRgbTiff(path, width, height, Gradient, COMPRESSION_JPEG, height);
-
-    TIFF* tiff = TIFFOpen(path.c_str(), "r");
-    if (!tiff)
-        throw std::runtime_error("TIFFOpen failed: " + path);
-    toff_t* offsets = nullptr;
-    toff_t* counts = nullptr;
-    const bool found = TIFFGetField(tiff, TIFFTAG_STRIPOFFSETS, &offsets) && TIFFGetField(tiff, TIFFTAG_STRIPBYTECOUNTS, &counts);
-    const std::size_t at = found ? static_cast<std::size_t>(offsets[0] + counts[0] / 2) : 0;
-    TIFFClose(tiff);
-    std::string bytes = ReadBytes(path);
-    if (!found || at + 2 > bytes.size())
-        throw std::runtime_error("no strip in " + path);
-    bytes[at] = '\xFF';
-    bytes[at + 1] = '\xD9';
-    WriteBytes(path, bytes);
+    std::vector<std::uint8_t> bytes = RgbTiff(width, height, Gradient, COMPRESSION_JPEG, height);
+    std::size_t at = 0;
+    {
+        const tifftest::TTiffInMemory file(bytes);
+        toff_t* offsets = nullptr;
+        toff_t* counts = nullptr;
+        if (!file.Tiff() || !TIFFGetField(file.Tiff(), TIFFTAG_STRIPOFFSETS, &offsets)
+            || !TIFFGetField(file.Tiff(), TIFFTAG_STRIPBYTECOUNTS, &counts))
+            throw std::runtime_error("no strip in the JPEG TIFF for " + path);
+        at = static_cast<std::size_t>(offsets[0] + counts[0] / 2);
+    }
+    if (at + 2 > bytes.size())
+        throw std::runtime_error("no strip in the JPEG TIFF for " + path);
+    bytes[at] = 0xFF; // an end-of-image marker halfway
+    bytes[at + 1] = 0xD9;
+    testsupport::WriteFile(path, bytes);
 }
 
 void MakeSocket(const std::string& path)
