@@ -152,19 +152,9 @@ void WriteGif(const std::string& path, int width, int height, int seed)
 
 void WriteTiff(const std::string& path, int width, int height, int seed, bool predictor)
 {
-    tifftest::TTiffPlan plan;
-    plan.Width = width;
-    plan.Height = height;
-    plan.SamplesPerPixel = 3;
-    plan.Photometric = PHOTOMETRIC_RGB;
-    plan.Compression = COMPRESSION_LZW;
-    plan.Predictor = predictor ? PREDICTOR_HORIZONTAL : 0;
-    plan.RowsPerStrip = std::max(1, 8192 / (width * 3)); // libtiff's default: strips of about 8 KiB
-    plan.Samples = Paint(TCoverPainter(width, height, seed), width, height, 3);
-    const std::vector<std::uint8_t> bytes = tifftest::WriteTiff(plan);
-    if (bytes.empty())
-        throw std::runtime_error("libtiff cannot write " + path);
-    testsupport::WriteFile(path, bytes);
+    const std::uint32_t rowsPerStrip = std::max(1, 8192 / (width * 3)); // libtiff's default: strips of about 8 KiB
+    testsupport::WriteFile(path, tifftest::WriteRgbTiff(width, height, Paint(TCoverPainter(width, height, seed), width, height, 3),
+        COMPRESSION_LZW, rowsPerStrip, predictor ? PREDICTOR_HORIZONTAL : 0));
 }
 
 // Catalogue number k gets the front cover k_1 or, for every third, the CD cover k_2.

@@ -178,36 +178,14 @@ void WriteGif(const std::string& path, int width, int height)
     testsupport::WriteFile(path, gifref::Encode(image));
 }
 
-namespace {
-
-// An 8-bit RGB TIFF written with libtiff, in strips of rowsPerStrip rows.
-std::vector<std::uint8_t> RgbTiff(int width, int height, const TPixelFunction& pixel, std::uint16_t compression,
-    std::uint32_t rowsPerStrip)
-{
-    tifftest::TTiffPlan plan;
-    plan.Width = width;
-    plan.Height = height;
-    plan.SamplesPerPixel = 3;
-    plan.Photometric = PHOTOMETRIC_RGB;
-    plan.Compression = compression;
-    plan.RowsPerStrip = rowsPerStrip;
-    plan.Samples = RgbRows(width, height, pixel);
-    std::vector<std::uint8_t> bytes = tifftest::WriteTiff(plan);
-    if (bytes.empty())
-        throw std::runtime_error("libtiff cannot write a test TIFF");
-    return bytes;
-}
-
-} // namespace
-
 void WriteTiff(const std::string& path, int width, int height, const TPixelFunction& pixel)
 {
-    testsupport::WriteFile(path, RgbTiff(width, height, pixel, COMPRESSION_NONE, 16));
+    testsupport::WriteFile(path, tifftest::WriteRgbTiff(width, height, RgbRows(width, height, pixel), COMPRESSION_NONE, 16));
 }
 
 void WriteDamagedJpegTiff(const std::string& path, int width, int height)
 {
-    std::vector<std::uint8_t> bytes = RgbTiff(width, height, Gradient, COMPRESSION_JPEG, height);
+    std::vector<std::uint8_t> bytes = tifftest::WriteRgbTiff(width, height, RgbRows(width, height, Gradient), COMPRESSION_JPEG, height);
     std::size_t at = 0;
     {
         const tifftest::TTiffInMemory file(bytes);

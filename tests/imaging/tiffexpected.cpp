@@ -15,45 +15,22 @@ std::optional<TDecoded> ReadWithLibTiff(const TBytes& bytes)
     if (!tif)
         return std::nullopt;
     TDecoded d;
-    TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &d.Width);
-    TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &d.Height);
-    TIFFGetFieldDefaulted(tif, TIFFTAG_BITSPERSAMPLE, &d.BitsPerSample);
-    TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLESPERPIXEL, &d.SamplesPerPixel);
-    TIFFGetFieldDefaulted(tif, TIFFTAG_PLANARCONFIG, &d.Planar);
-    TIFFGetFieldDefaulted(tif, TIFFTAG_PREDICTOR, &d.Predictor);
-    TIFFGetFieldDefaulted(tif, TIFFTAG_FILLORDER, &d.FillOrder);
+    static_cast<TTiffPlan&>(d) = ReadPlan(tif);
+    std::uint16_t compression = 0, photometric = 0;
+    d.HasCompressionTag = TIFFGetField(tif, TIFFTAG_COMPRESSION, &compression) == 1;
+    if (TIFFGetField(tif, TIFFTAG_PHOTOMETRIC, &photometric) != 1)
+        d.Photometric = 0;
+    if (d.LumaWeights.empty())
+        d.LumaWeights = { 0.299f, 0.587f, 0.114f };
     TIFFGetFieldDefaulted(tif, TIFFTAG_INKSET, &d.InkSet);
     TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLEFORMAT, &d.SampleFormat);
-    d.HasCompressionTag = TIFFGetField(tif, TIFFTAG_COMPRESSION, &d.Compression) == 1;
-    if (!d.HasCompressionTag)
-        TIFFGetFieldDefaulted(tif, TIFFTAG_COMPRESSION, &d.Compression);
-    if (TIFFGetField(tif, TIFFTAG_PHOTOMETRIC, &d.Photometric) != 1)
-        d.Photometric = 0;
-    TIFFGetField(tif, TIFFTAG_GROUP3OPTIONS, &d.Group3Options);
-    d.Tiled = TIFFIsTiled(tif);
-    std::uint16_t extraCount = 0;
-    std::uint16_t* extra = nullptr;
-    if (TIFFGetField(tif, TIFFTAG_EXTRASAMPLES, &extraCount, &extra) == 1 && extraCount > 0)
-        d.HasAlpha = std::all_of(extra, extra + extraCount, [](std::uint16_t v) { return v <= 2; });
-    if (d.Photometric == PHOTOMETRIC_YCBCR) {
-        TIFFGetFieldDefaulted(tif, TIFFTAG_YCBCRSUBSAMPLING, &d.SubsamplingH, &d.SubsamplingV);
-        float* weights = nullptr;
-        if (TIFFGetField(tif, TIFFTAG_YCBCRCOEFFICIENTS, &weights) == 1 && weights)
-            d.LumaWeights.assign(weights, weights + 3);
-    }
-    std::uint16_t *red = nullptr, *green = nullptr, *blue = nullptr;
-    if (d.Photometric == PHOTOMETRIC_PALETTE && d.BitsPerSample <= 16
-        && TIFFGetField(tif, TIFFTAG_COLORMAP, &red, &green, &blue) == 1) {
-        const std::size_t n = std::size_t(1) << d.BitsPerSample;
-        d.Red.assign(red, red + n);
-        d.Green.assign(green, green + n);
-        d.Blue.assign(blue, blue + n);
-    }
+    d.HasAlpha = !d.ExtraSamples.empty()
+        && std::all_of(d.ExtraSamples.begin(), d.ExtraSamples.end(), [](std::uint16_t v) { return v <= 2; });
     if (d.Compression == COMPRESSION_JPEG && d.Photometric == PHOTOMETRIC_YCBCR)
         TIFFSetField(tif, TIFFTAG_JPEGCOLORMODE, JPEGCOLORMODE_RGB);
-    d.RowBytes = (std::size_t(d.Width) * d.BitsPerSample * d.SamplesPerPixel + 7) / 8;
-    const bool sane = !d.Tiled && d.Width > 0 && d.Height > 0 && std::uint64_t(d.Width) * d.Height <= (1u << 24)
-        && (d.Planar == PLANARCONFIG_CONTIG || d.BitsPerSample == 8 || d.BitsPerSample == 16) && d.BitsPerSample <= 16;
+    d.SampleRowBytes = RowBytes(d);
+    const bool sane = d.TileWidth == 0 && d.Width > 0 && d.Height > 0 && std::uint64_t(d.Width) * d.Height <= (1u << 24)
+        && (d.PlanarConfig == PLANARCONFIG_CONTIG || d.BitsPerSample == 8 || d.BitsPerSample == 16) && d.BitsPerSample <= 16;
     if (!sane)
         return d;
     std::uint32_t rowsPerStrip = d.Height;
@@ -68,7 +45,7 @@ std::optional<TDecoded> ReadWithLibTiff(const TBytes& bytes)
         const std::size_t want = std::min(rowsPerStrip, d.Height - row) * rowBytes;
         ok = TIFFReadEncodedStrip(tif, strip, samples.data() + row * rowBytes, tmsize_t(want)) == tmsize_t(want);
     }
-    if (ok && d.Planar == PLANARCONFIG_SEPARATE && d.SamplesPerPixel > 1) {
+    if (ok && d.PlanarConfig == PLANARCONFIG_SEPARATE && d.SamplesPerPixel > 1) {
         // The first plane is in place; the others follow, then everything is interleaved.
         const std::size_t sampleBytes = d.BitsPerSample / 8;
         const std::size_t planeBytes = rowBytes * d.Height;
@@ -91,7 +68,7 @@ std::optional<TDecoded> ReadWithLibTiff(const TBytes& bytes)
     }
     if (ok) {
         d.Samples = std::move(samples);
-        d.RowBytes = rowBytes;
+        d.SampleRowBytes = rowBytes;
     }
     return d;
 }
@@ -102,7 +79,7 @@ std::uint8_t Clamp255(long long v) { return std::uint8_t(std::clamp<long long>(v
 
 std::uint32_t Sample(const TDecoded& d, std::uint32_t x, std::uint32_t y, unsigned s)
 {
-    const std::uint8_t* row = d.Samples.data() + std::size_t(y) * d.RowBytes;
+    const std::uint8_t* row = d.Samples.data() + std::size_t(y) * d.SampleRowBytes;
     const unsigned bits = d.BitsPerSample;
     const std::size_t index = std::size_t(x) * d.SamplesPerPixel + s;
     if (bits == 8)
@@ -167,7 +144,9 @@ std::vector<std::optional<TBGRA>> ExpectedColors(const TDecoded& d, const TPinne
             }
             case PHOTOMETRIC_PALETTE: {
                 const std::uint32_t i = s(0);
-                c = i < d.Red.size() ? TBGRA { Reduce16(d.Blue[i]), Reduce16(d.Green[i]), Reduce16(d.Red[i]), 0 } : TBGRA {};
+                const std::size_t n = d.ColorMap.size() / 3; // red, green and blue planes
+                c = i < n ? TBGRA { Reduce16(d.ColorMap[2 * n + i]), Reduce16(d.ColorMap[n + i]), Reduce16(d.ColorMap[i]), 0 }
+                          : TBGRA {};
                 break;
             }
             case PHOTOMETRIC_RGB:

@@ -13,18 +13,13 @@
 
 namespace tifftest {
 
-// A file read back with libtiff: its first directory and all its rows as raw samples.
-struct TDecoded {
-    std::uint32_t Width = 0, Height = 0;
-    std::uint16_t BitsPerSample = 1, SamplesPerPixel = 1, Photometric = 0, Compression = 1, Planar = 1;
-    std::uint16_t Predictor = 1, FillOrder = 1, InkSet = 1, SampleFormat = 1;
-    std::uint32_t Group3Options = 0;
-    bool Tiled = false, HasCompressionTag = false, HasAlpha = false;
-    std::uint16_t SubsamplingH = 1, SubsamplingV = 1;
-    std::vector<std::uint16_t> Red, Green, Blue;
-    std::vector<float> LumaWeights { 0.299f, 0.587f, 0.114f };
-    TBytes Samples; // rows of RowBytes, 16-bit samples in machine order
-    std::size_t RowBytes = 0;
+// A file read back with libtiff: the tags of its first directory, and all its rows as raw
+// samples (Samples, rows of SampleRowBytes; 16-bit samples in machine order). Photometric is
+// 0 without the tag; LumaWeights are the default ones without the tag.
+struct TDecoded : TTiffPlan {
+    std::uint16_t InkSet = 1, SampleFormat = 1;
+    bool HasCompressionTag = false, HasAlpha = false;
+    std::size_t SampleRowBytes = 0;
 };
 
 // Reads the first directory and its strips. Samples stays empty when libtiff cannot decode

@@ -513,7 +513,7 @@ INSTANTIATE_TEST_SUITE_P(Written, TTIFFGraphicMatchesLibTiff, testing::ValuesIn(
 
 bool Supported(const TDecoded& d)
 {
-    if (d.Tiled || d.Samples.empty() || d.SamplesPerPixel > 4 || d.SampleFormat == SAMPLEFORMAT_IEEEFP)
+    if (d.TileWidth != 0 || d.Samples.empty() || d.SamplesPerPixel > 4 || d.SampleFormat == SAMPLEFORMAT_IEEEFP)
         return false;
     if (d.Predictor != 1 && !(d.Predictor == 2 && (d.BitsPerSample == 8 || d.BitsPerSample == 16)))
         return false;
@@ -526,7 +526,7 @@ bool Supported(const TDecoded& d)
             return false;
         break;
     case COMPRESSION_JPEG:
-        return (d.Planar == 1 || d.Photometric == PHOTOMETRIC_RGB) && d.BitsPerSample == 8 && (d.SamplesPerPixel == 1 || d.SamplesPerPixel == 3)
+        return (d.PlanarConfig == 1 || d.Photometric == PHOTOMETRIC_RGB) && d.BitsPerSample == 8 && (d.SamplesPerPixel == 1 || d.SamplesPerPixel == 3)
             && d.Photometric != PHOTOMETRIC_SEPARATED;
     default:
         return false;
@@ -537,7 +537,7 @@ bool Supported(const TDecoded& d)
         return (bits == 1 || bits == 2 || bits == 4 || bits == 8 || bits == 16)
             && (d.SamplesPerPixel == 1 || (d.SamplesPerPixel == 2 && d.HasAlpha && bits >= 8));
     case PHOTOMETRIC_PALETTE:
-        return d.SamplesPerPixel == 1 && bits <= 8 && bits != 3 && bits != 5 && bits != 6 && bits != 7 && !d.Red.empty();
+        return d.SamplesPerPixel == 1 && bits <= 8 && bits != 3 && bits != 5 && bits != 6 && bits != 7 && !d.ColorMap.empty();
     case PHOTOMETRIC_RGB:
         return (bits == 8 || bits == 16) && d.SamplesPerPixel >= 3;
     case PHOTOMETRIC_SEPARATED:

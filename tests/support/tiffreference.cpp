@@ -183,6 +183,49 @@ bool WriteStrips(TIFF* tif, const TTiffPlan& plan)
     return ok;
 }
 
+} // namespace
+
+TTiffPlan ReadPlan(TIFF* tif)
+{
+    TTiffPlan plan;
+    TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &plan.Width);
+    TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &plan.Height);
+    TIFFGetFieldDefaulted(tif, TIFFTAG_ROWSPERSTRIP, &plan.RowsPerStrip);
+    TIFFGetFieldDefaulted(tif, TIFFTAG_BITSPERSAMPLE, &plan.BitsPerSample);
+    TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLESPERPIXEL, &plan.SamplesPerPixel);
+    TIFFGetField(tif, TIFFTAG_PHOTOMETRIC, &plan.Photometric);
+    TIFFGetFieldDefaulted(tif, TIFFTAG_COMPRESSION, &plan.Compression);
+    TIFFGetFieldDefaulted(tif, TIFFTAG_PREDICTOR, &plan.Predictor);
+    TIFFGetFieldDefaulted(tif, TIFFTAG_FILLORDER, &plan.FillOrder);
+    TIFFGetFieldDefaulted(tif, TIFFTAG_PLANARCONFIG, &plan.PlanarConfig);
+    TIFFGetField(tif, TIFFTAG_GROUP3OPTIONS, &plan.Group3Options);
+    if (plan.Photometric == PHOTOMETRIC_YCBCR) {
+        TIFFGetFieldDefaulted(tif, TIFFTAG_YCBCRSUBSAMPLING, &plan.SubsamplingH, &plan.SubsamplingV);
+        float* weights = nullptr;
+        if (TIFFGetField(tif, TIFFTAG_YCBCRCOEFFICIENTS, &weights) == 1 && weights)
+            plan.LumaWeights.assign(weights, weights + 3);
+    }
+    if (TIFFIsTiled(tif)) {
+        TIFFGetField(tif, TIFFTAG_TILEWIDTH, &plan.TileWidth);
+        TIFFGetField(tif, TIFFTAG_TILELENGTH, &plan.TileLength);
+    }
+    std::uint16_t *red = nullptr, *green = nullptr, *blue = nullptr;
+    if (plan.Photometric == PHOTOMETRIC_PALETTE && plan.BitsPerSample <= 16
+        && TIFFGetField(tif, TIFFTAG_COLORMAP, &red, &green, &blue) == 1) {
+        const std::size_t n = std::size_t(1) << plan.BitsPerSample;
+        for (const std::uint16_t* plane : { red, green, blue })
+            plan.ColorMap.insert(plan.ColorMap.end(), plane, plane + n);
+    }
+    std::uint16_t extraCount = 0;
+    std::uint16_t* extra = nullptr;
+    if (TIFFGetField(tif, TIFFTAG_EXTRASAMPLES, &extraCount, &extra) == 1)
+        plan.ExtraSamples.assign(extra, extra + extraCount);
+    plan.BigEndian = TIFFIsBigEndian(tif);
+    return plan;
+}
+
+namespace {
+
 TTiffStrips ReadStrips(const TBytes& bytes)
 {
     TTiffInMemory file(bytes);
@@ -227,6 +270,24 @@ TBytes WriteTiff(const TTiffPlan& plan)
     const bool ok = (plan.TileWidth ? WriteTiles(tif, plan) : WriteStrips(tif, plan)) && TIFFWriteDirectory(tif);
     TBytes bytes = file.Close();
     return ok ? bytes : TBytes();
+}
+
+TBytes WriteRgbTiff(std::uint32_t width, std::uint32_t height, TBytes rgb, std::uint16_t compression,
+    std::uint32_t rowsPerStrip, std::uint16_t predictor)
+{
+    TTiffPlan plan;
+    plan.Width = width;
+    plan.Height = height;
+    plan.SamplesPerPixel = 3;
+    plan.Photometric = PHOTOMETRIC_RGB;
+    plan.Compression = compression;
+    plan.Predictor = predictor;
+    plan.RowsPerStrip = rowsPerStrip;
+    plan.Samples = std::move(rgb);
+    TBytes bytes = WriteTiff(plan);
+    if (bytes.empty())
+        throw std::runtime_error("libtiff refused to write an RGB file");
+    return bytes;
 }
 
 TTiffStrips TiffRoundTrip(const TTiffPlan& plan, const TBytes& pixels)

@@ -41,6 +41,11 @@ TBytes Pattern(const TTiffPlan& plan, std::uint32_t seed = 1);
 // The file libtiff writes for the plan; empty when libtiff refuses.
 TBytes WriteTiff(const TTiffPlan& plan);
 
+// An 8-bit RGB file of the packed rows given, in strips of rowsPerStrip rows (0: one strip);
+// throws std::runtime_error when libtiff refuses.
+TBytes WriteRgbTiff(std::uint32_t width, std::uint32_t height, TBytes rgb, std::uint16_t compression,
+    std::uint32_t rowsPerStrip, std::uint16_t predictor = 0);
+
 // The strips of a file as stored and as libtiff decodes them (JPEG YCbCr as RGB).
 struct TTiffStrips {
     std::vector<TBytes> Raw;
@@ -53,6 +58,10 @@ struct TTiffStrips {
 TTiffStrips TiffRoundTrip(const TTiffPlan& plan, const TBytes& pixels);
 // The same with ready-made compressed strips (TIFFWriteRawStrip).
 TTiffStrips TiffRawRoundTrip(const TTiffPlan& plan, const std::vector<TBytes>& strips);
+
+// The tags of the current directory as a plan would write them (no samples). Without the
+// Photometric tag, Photometric stays 1; without luma weights, LumaWeights stays empty.
+TTiffPlan ReadPlan(TIFF* tif);
 
 // Silences libtiff's warnings and errors on the standard error stream.
 void QuietLibTiff();

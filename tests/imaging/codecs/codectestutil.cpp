@@ -82,35 +82,18 @@ std::size_t ForEachCorpusStrip(bool (*wanted)(std::uint16_t compression),
             continue;
         TCorpusStrip strip;
         strip.File = path.string();
+        strip.Layout = tifftest::ReadPlan(tiff);
         TTiffPlan& layout = strip.Layout;
-        std::uint16_t value16 = 0;
-        std::uint32_t value32 = 0;
-        TIFFGetFieldDefaulted(tiff, TIFFTAG_COMPRESSION, &layout.Compression);
-        TIFFGetField(tiff, TIFFTAG_IMAGEWIDTH, &layout.Width);
-        TIFFGetField(tiff, TIFFTAG_IMAGELENGTH, &layout.Height);
-        TIFFGetFieldDefaulted(tiff, TIFFTAG_ROWSPERSTRIP, &layout.RowsPerStrip);
-        TIFFGetFieldDefaulted(tiff, TIFFTAG_SAMPLESPERPIXEL, &layout.SamplesPerPixel);
-        TIFFGetFieldDefaulted(tiff, TIFFTAG_BITSPERSAMPLE, &layout.BitsPerSample);
-        TIFFGetFieldDefaulted(tiff, TIFFTAG_PLANARCONFIG, &layout.PlanarConfig);
-        TIFFGetFieldDefaulted(tiff, TIFFTAG_FILLORDER, &layout.FillOrder);
-        TIFFGetFieldDefaulted(tiff, TIFFTAG_PREDICTOR, &layout.Predictor);
-        if (TIFFGetField(tiff, TIFFTAG_PHOTOMETRIC, &value16))
-            layout.Photometric = value16;
-        if (TIFFGetField(tiff, TIFFTAG_GROUP3OPTIONS, &value32))
-            layout.Group3Options = value32;
         strip.ByteSwapped = TIFFIsByteSwapped(tiff);
         if (TIFFIsTiled(tiff) || !wanted(layout.Compression)) {
             TIFFClose(tiff);
             continue;
         }
         if (layout.Compression == COMPRESSION_JPEG) {
-            std::uint16_t horizontal = 1, vertical = 1;
-            if (layout.Photometric == PHOTOMETRIC_YCBCR) {
-                TIFFGetFieldDefaulted(tiff, TIFFTAG_YCBCRSUBSAMPLING, &horizontal, &vertical);
+            if (layout.Photometric == PHOTOMETRIC_YCBCR)
                 TIFFSetField(tiff, TIFFTAG_JPEGCOLORMODE, JPEGCOLORMODE_RGB);
-            }
-            layout.SubsamplingH = horizontal;
-            layout.SubsamplingV = vertical;
+            else
+                layout.SubsamplingH = layout.SubsamplingV = 1; // what the codec is given then
             std::uint32_t tablesLength = 0;
             void* tables = nullptr;
             if (TIFFGetField(tiff, TIFFTAG_JPEGTABLES, &tablesLength, &tables) && tables)
