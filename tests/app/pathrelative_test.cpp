@@ -1,4 +1,5 @@
 #include "app/pathrelative.h"
+#include "tests/support/paramname.h"
 
 #include <gtest/gtest.h>
 
@@ -40,6 +41,9 @@ INSTANTIATE_TEST_SUITE_P(Paths, TPathRelativeTo, testing::Values(
     TRelativeCase { "db/cat.fdb", "images/", "../images/" },
     // One absolute, one relative: no common root.
     TRelativeCase { "cat.fdb", "/pics/", "/pics/" },
-    TRelativeCase { "/data/cat.fdb", "pics/", "pics/" }));
+    TRelativeCase { "/data/cat.fdb", "pics/", "pics/" }),
+    [](const auto& info) {
+        return testsupport::ParamName(info.param.Target) + "_From_" + testsupport::ParamName(info.param.Base);
+    });
 
 } // namespace

@@ -1,6 +1,7 @@
 #include "app/widepath.h"
 
 #include "base/exception.h"
+#include "tests/support/paramname.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -42,7 +43,8 @@ INSTANTIATE_TEST_SUITE_P(Paths, TPathSplitting, testing::Values(
     TPathCase { "/pics/", "", "/pics/", "", "/pics/.jpg" },
     TPathCase { ".hidden", ".hidden", "", ".hidden", ".jpg" },
     TPathCase { "", "", "", "", ".jpg" },
-    TPathCase { "/", "", "/", "", "/.jpg" }));
+    TPathCase { "/", "", "/", "", "/.jpg" }),
+    [](const auto& info) { return testsupport::ParamName(info.param.Path); });
 
 TEST(TPathHelpers, ChangeExtensionToNothingDropsIt)
 {

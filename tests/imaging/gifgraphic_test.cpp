@@ -308,7 +308,12 @@ std::vector<TGiflibCase> GiflibCases()
     return cases;
 }
 
-INSTANTIATE_TEST_SUITE_P(CodeSizesInterlaceAndTables, TGIFGraphicMatchesGiflib, testing::ValuesIn(GiflibCases()));
+INSTANTIATE_TEST_SUITE_P(CodeSizesInterlaceAndTables, TGIFGraphicMatchesGiflib, testing::ValuesIn(GiflibCases()),
+    [](const auto& info) {
+        const TGiflibCase& c = info.param;
+        return std::to_string(c.Width) + "x" + std::to_string(c.Height) + "_" + std::to_string(c.Bits) + "Bits"
+            + (c.Interlaced ? "Interlaced" : "") + (c.LocalTable ? "LocalTable" : "");
+    });
 
 // Code size 1 (two colours) is never written by giflib; giflib reads it.
 TEST(TGIFGraphic, DecodesCodeSizeOneLikeGiflib)
@@ -462,7 +467,8 @@ INSTANTIATE_TEST_SUITE_P(Table, TGIFGraphicShortData,
              auto bytes = ShortDataGif(1000);
              bytes[13 + 24 + 10] = 12;
              return bytes;
-         }(), 0 }));
+         }(), 0 }),
+    [](const auto& info) { return std::string(info.param.Name); });
 
 // ---------------------------------------------------------------------------------------------
 // Headers.

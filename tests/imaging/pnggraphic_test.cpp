@@ -366,7 +366,20 @@ std::vector<TWriteCase> WriteCases()
     return cases;
 }
 
-INSTANTIATE_TEST_SUITE_P(AllFormatsAndFilters, TPNGGraphicMatchesLibpng, testing::ValuesIn(WriteCases()));
+INSTANTIATE_TEST_SUITE_P(AllFormatsAndFilters, TPNGGraphicMatchesLibpng, testing::ValuesIn(WriteCases()),
+    [](const auto& info) {
+        const TWriteCase& c = info.param;
+        const std::string filter = c.Filters == PNG_FILTER_NONE ? "None"
+            : c.Filters == PNG_FILTER_SUB                       ? "Sub"
+            : c.Filters == PNG_FILTER_UP                        ? "Up"
+            : c.Filters == PNG_FILTER_AVG                       ? "Average"
+            : c.Filters == PNG_FILTER_PAETH                     ? "Paeth"
+                                                                : "All";
+        return "ColorType" + std::to_string(c.ColorType) + "Depth" + std::to_string(c.Depth) + "_" + std::to_string(c.Width)
+            + "x" + std::to_string(c.Height) + (c.Interlaced ? "Adam7" : "") + "_" + filter
+            + (c.PaletteSize ? "_Palette" + std::to_string(c.PaletteSize) : "")
+            + (c.Gamma ? "_Gamma" + std::to_string(c.Gamma) : "");
+    });
 
 TEST(TPNGGraphic, ImageDataSplitOverManyChunksIncludingEmptyOnes)
 {
@@ -526,7 +539,10 @@ INSTANTIATE_TEST_SUITE_P(Table, TPNGGraphicLayout,
         TLayoutCase { 2, 16, TPixelLayout::pl24Bit, 0 }, TLayoutCase { 3, 1, TPixelLayout::pl1Bit, 2 },
         TLayoutCase { 3, 2, TPixelLayout::pl4Bit, 16 }, TLayoutCase { 3, 8, TPixelLayout::pl8Bit, 256 },
         TLayoutCase { 4, 8, TPixelLayout::pl8Bit, 256 }, TLayoutCase { 4, 16, TPixelLayout::pl8Bit, 256 },
-        TLayoutCase { 6, 8, TPixelLayout::pl32Bit, 0 }, TLayoutCase { 6, 16, TPixelLayout::pl32Bit, 0 }));
+        TLayoutCase { 6, 8, TPixelLayout::pl32Bit, 0 }, TLayoutCase { 6, 16, TPixelLayout::pl32Bit, 0 }),
+    [](const auto& info) {
+        return "ColorType" + std::to_string(info.param.ColorType) + "Depth" + std::to_string(info.param.Depth);
+    });
 
 TEST(TPNGGraphic, GreyDepthTwoUsesSixteenGreys)
 {
@@ -651,7 +667,10 @@ INSTANTIATE_TEST_SUITE_P(Table, TPNGGraphicBackground,
         TBackgroundCase { 0, 2, { 0, 2 }, 170, 170, 170 },
         TBackgroundCase { 0, 4, { 0, 15 }, 255, 255, 255 },
         TBackgroundCase { 3, 8, { 1 }, 40, 50, 60 },
-        TBackgroundCase { 2, 8, {}, 255, 255, 255 })); // too short: white stays
+        TBackgroundCase { 2, 8, {}, 255, 255, 255 }),
+    [](const auto& info) {
+        return "ColorType" + std::to_string(info.param.ColorType) + "Depth" + std::to_string(info.param.Depth);
+    }); // too short: white stays
 
 // ---------------------------------------------------------------------------------------------
 // Refusals, each with its fixed message.

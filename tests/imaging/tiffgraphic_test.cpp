@@ -795,7 +795,11 @@ TEST_P(TTIFFGraphicSubsampledYCbCr, SpreadsTheBlocks)
 
 INSTANTIATE_TEST_SUITE_P(Samplings, TTIFFGraphicSubsampledYCbCr,
     testing::Values(std::tuple(2, 2, false), std::tuple(2, 1, true), std::tuple(4, 2, false), std::tuple(4, 4, true),
-        std::tuple(1, 1, false)));
+        std::tuple(1, 1, false)),
+    ([](const auto& info) {
+        const auto [h, v, bigEndian] = info.param;
+        return std::to_string(h) + "x" + std::to_string(v) + (bigEndian ? "BigEndian" : "LittleEndian");
+    }));
 
 TEST(TTIFFGraphic, MinIsWhiteBilevelHasWhiteFirstEntry)
 {

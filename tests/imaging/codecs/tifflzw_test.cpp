@@ -108,7 +108,8 @@ TEST_P(TIFFLZWWidth, GrowsOneCodeEarly)
     EXPECT_EQ(Decode(codes.Bytes(), expected.size() + 1, 0), [&] { auto e = expected; e.push_back(0); return e; }());
 }
 
-INSTANTIATE_TEST_SUITE_P(Thresholds, TIFFLZWWidth, testing::Values(511u, 1023u, 2047u));
+INSTANTIATE_TEST_SUITE_P(Thresholds, TIFFLZWWidth, testing::Values(511u, 1023u, 2047u),
+    [](const auto& info) { return "At" + std::to_string(info.param); });
 
 TEST(TIFFLZW, FullTableTakesNoMoreEntriesAndStaysAtTwelveBits)
 {
