@@ -243,6 +243,21 @@ TEST_P(FaxCodecsOnBadData, NoCodesLeaveTheOutputWhite)
     }
 }
 
+// Once undefined: clearing "nothing" at a null output.
+TEST_P(FaxCodecsOnBadData, NothingWantedTouchesNoOutputAtAll)
+{
+    std::mt19937 random(9);
+    TBytes input = NoisePixels(50, random);
+    std::uint8_t* source = input.data();
+    std::uint8_t* dest = nullptr;
+    if (GetParam().Compression == COMPRESSION_CCITTFAX3)
+        EXPECT_NO_THROW(TCCITTFax3Decoder(0, 16, false, false).DecodeData(source, dest, input.size(), 0));
+    else
+        EXPECT_NO_THROW(TCCITTMHDecoder(0, 16, GetParam().WordAligned, false).DecodeData(source, dest, input.size(), 0));
+    EXPECT_EQ(source, input.data());
+    EXPECT_EQ(dest, nullptr);
+}
+
 TEST_P(FaxCodecsOnBadData, NoiseNeverReachesPastTheOutput)
 {
     std::mt19937 random(4);
