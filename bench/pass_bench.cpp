@@ -392,29 +392,25 @@ bool DecodePng(const TKeptBuffer& bytes, TPicture& picture)
 bool DecodeGif(const TKeptBuffer& bytes, TPicture& picture)
 {
     const gifref::TGifReader reader(std::span<const std::uint8_t>(bytes.Data(), bytes.Size()));
-    GifFileType* gif = reader.File();
-    if (!gif)
+    const SavedImage* image = reader.FirstImage();
+    if (!image)
         return false;
-    bool ok = DGifSlurp(gif) == GIF_OK && gif->ImageCount > 0;
-    if (ok) {
-        const SavedImage& image = gif->SavedImages[0];
-        const ColorMapObject* map = image.ImageDesc.ColorMap ? image.ImageDesc.ColorMap : gif->SColorMap;
-        picture.Width = gif->SWidth;
-        picture.Height = gif->SHeight;
-        picture.Pixels.Reserve(std::size_t(picture.Width) * picture.Height * 4);
-        const GifImageDesc& desc = image.ImageDesc;
-        if (desc.Left != 0 || desc.Top != 0 || desc.Width < picture.Width || desc.Height < picture.Height)
-            std::memset(picture.Pixels.Data(), 0, picture.Pixels.Size()); // the frame leaves a border
-        for (int y = 0; y < desc.Height && y + desc.Top < picture.Height; ++y)
-            for (int x = 0; x < desc.Width && x + desc.Left < picture.Width; ++x) {
-                const GifColorType& colour = map->Colors[image.RasterBits[std::size_t(y) * desc.Width + x] % map->ColorCount];
-                std::uint8_t* out = picture.Pixels.Data() + (std::size_t(y + desc.Top) * picture.Width + x + desc.Left) * 4;
-                out[0] = colour.Blue;
-                out[1] = colour.Green;
-                out[2] = colour.Red;
-            }
-    }
-    return ok;
+    const ColorMapObject* map = reader.FirstImageColors();
+    picture.Width = reader.File()->SWidth;
+    picture.Height = reader.File()->SHeight;
+    picture.Pixels.Reserve(std::size_t(picture.Width) * picture.Height * 4);
+    const GifImageDesc& desc = image->ImageDesc;
+    if (desc.Left != 0 || desc.Top != 0 || desc.Width < picture.Width || desc.Height < picture.Height)
+        std::memset(picture.Pixels.Data(), 0, picture.Pixels.Size()); // the frame leaves a border
+    for (int y = 0; y < desc.Height && y + desc.Top < picture.Height; ++y)
+        for (int x = 0; x < desc.Width && x + desc.Left < picture.Width; ++x) {
+            const GifColorType& colour = map->Colors[image->RasterBits[std::size_t(y) * desc.Width + x] % map->ColorCount];
+            std::uint8_t* out = picture.Pixels.Data() + (std::size_t(y + desc.Top) * picture.Width + x + desc.Left) * 4;
+            out[0] = colour.Blue;
+            out[1] = colour.Green;
+            out[2] = colour.Red;
+        }
+    return true;
 }
 
 // 8-bit RGB strips (the corpus's TIFFs) read with TIFFReadEncodedStrip, the fastest way

@@ -143,21 +143,16 @@ struct TGifReference {
 bool GiflibDecode(const TBytes& bytes, TGifReference& reference)
 {
     const gifref::TGifReader reader(bytes);
-    GifFileType* file = reader.File();
-    if (!file)
+    const SavedImage* image = reader.FirstImage();
+    if (!image)
         return false;
-    bool ok = DGifSlurp(file) == GIF_OK && file->ImageCount > 0;
-    if (ok) {
-        const SavedImage& image = file->SavedImages[0];
-        reference.Width = image.ImageDesc.Width;
-        reference.Height = image.ImageDesc.Height;
-        reference.Interlaced = image.ImageDesc.Interlace;
-        reference.Indices.assign(image.RasterBits, image.RasterBits + std::size_t(reference.Width) * reference.Height);
-        const ColorMapObject* map = image.ImageDesc.ColorMap ? image.ImageDesc.ColorMap : file->SColorMap;
-        if (map)
-            reference.Colors.assign(map->Colors, map->Colors + map->ColorCount);
-    }
-    return ok;
+    reference.Width = image->ImageDesc.Width;
+    reference.Height = image->ImageDesc.Height;
+    reference.Interlaced = image->ImageDesc.Interlace;
+    reference.Indices.assign(image->RasterBits, image->RasterBits + std::size_t(reference.Width) * reference.Height);
+    if (const ColorMapObject* map = reader.FirstImageColors())
+        reference.Colors.assign(map->Colors, map->Colors + map->ColorCount);
+    return true;
 }
 
 struct TGiflibCase {

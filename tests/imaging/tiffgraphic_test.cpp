@@ -754,13 +754,17 @@ TEST_P(TTIFFGraphicSubsampledYCbCr, SpreadsTheBlocks)
     std::vector<std::uint8_t> blocks(blocksPerRow * blockRows * blockBytes);
     for (std::size_t i = 0; i < blocks.size(); ++i)
         blocks[i] = std::uint8_t(40 + (i * 37) % 180);
-    TRawTiff raw(bigEndian);
-    const std::uint32_t offset = raw.AddData(blocks);
-    raw.Add(256, tShort, { width }).Add(257, tShort, { height }).Add(258, tShort, { 8, 8, 8 }).Add(259, tShort, { 1 });
-    raw.Add(262, tShort, { 6 }).Add(273, tLong, { offset }).Add(277, tShort, { 3 }).Add(278, tShort, { height });
-    raw.Add(279, tLong, { std::uint32_t(blocks.size()) }).Add(284, tShort, { 1 });
-    raw.Add(530, tShort, { std::uint32_t(h), std::uint32_t(v) });
-    const std::vector<std::uint8_t> bytes = raw.Bytes();
+    // One strip of YCbCr samples, chroma subsampled horizontal x vertical.
+    const auto file = [&](const std::vector<std::uint8_t>& samples, std::uint32_t horizontal, std::uint32_t vertical) {
+        TRawTiff raw(bigEndian);
+        const std::uint32_t offset = raw.AddData(samples);
+        raw.Add(256, tShort, { width }).Add(257, tShort, { height }).Add(258, tShort, { 8, 8, 8 }).Add(259, tShort, { 1 });
+        raw.Add(262, tShort, { 6 }).Add(273, tLong, { offset }).Add(277, tShort, { 3 }).Add(278, tShort, { height });
+        raw.Add(279, tLong, { std::uint32_t(samples.size()) }).Add(284, tShort, { 1 });
+        raw.Add(530, tShort, { horizontal, vertical });
+        return raw.Bytes();
+    };
+    const std::vector<std::uint8_t> bytes = file(blocks, h, v);
     TTIFFGraphic tiff;
     Load(tiff, bytes);
 
@@ -772,21 +776,16 @@ TEST_P(TTIFFGraphicSubsampledYCbCr, SpreadsTheBlocks)
             const std::uint8_t* block = blocks.data() + ((y / v) * blocksPerRow + x / h) * blockBytes;
             pixels.insert(pixels.end(), { block[(y % v) * h + x % h], block[h * v], block[h * v + 1] });
         }
-    TRawTiff full(bigEndian);
-    const std::uint32_t fullOffset = full.AddData(pixels);
-    full.Add(256, tShort, { width }).Add(257, tShort, { height }).Add(258, tShort, { 8, 8, 8 }).Add(259, tShort, { 1 });
-    full.Add(262, tShort, { 6 }).Add(273, tLong, { fullOffset }).Add(277, tShort, { 3 }).Add(278, tShort, { height });
-    full.Add(279, tLong, { std::uint32_t(pixels.size()) }).Add(530, tShort, { 1, 1 });
     TTIFFGraphic unsampled;
-    Load(unsampled, full.Bytes());
+    Load(unsampled, file(pixels, 1, 1));
     const std::vector<TBGRA> colors = Colors(tiff);
     EXPECT_EQ(colors, Colors(unsampled));
 
     // libtiff's own YCbCr conversion agrees up to its rounding.
-    const TTiffInMemory file(bytes);
-    ASSERT_NE(file.Tiff(), nullptr);
+    const TTiffInMemory libtiff(bytes);
+    ASSERT_NE(libtiff.Tiff(), nullptr);
     std::vector<std::uint32_t> rgba(width * height);
-    ASSERT_EQ(TIFFReadRGBAImageOriented(file.Tiff(), width, height, rgba.data(), ORIENTATION_TOPLEFT, 0), 1);
+    ASSERT_EQ(TIFFReadRGBAImageOriented(libtiff.Tiff(), width, height, rgba.data(), ORIENTATION_TOPLEFT, 0), 1);
     std::vector<TBGRA> reference;
     for (std::uint32_t p : rgba)
         reference.push_back({ std::uint8_t(TIFFGetB(p)), std::uint8_t(TIFFGetG(p)), std::uint8_t(TIFFGetR(p)), 0 });

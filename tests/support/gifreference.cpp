@@ -62,6 +62,19 @@ TGifReader::TGifReader(std::span<const std::uint8_t> bytes) : FBytes(bytes)
     }, &error);
 }
 
+const SavedImage* TGifReader::FirstImage() const
+{
+    return FFile && DGifSlurp(FFile) == GIF_OK && FFile->ImageCount > 0 ? &FFile->SavedImages[0] : nullptr;
+}
+
+const ColorMapObject* TGifReader::FirstImageColors() const
+{
+    if (!FFile || FFile->ImageCount == 0)
+        return nullptr;
+    const ColorMapObject* own = FFile->SavedImages[0].ImageDesc.ColorMap;
+    return own ? own : FFile->SColorMap;
+}
+
 TGifReader::~TGifReader()
 {
     int error = 0;

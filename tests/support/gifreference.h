@@ -37,6 +37,10 @@ public:
     TGifReader(const TGifReader&) = delete;
     TGifReader& operator=(const TGifReader&) = delete;
     GifFileType* File() const { return FFile; }
+    // Reads the whole file (DGifSlurp); its first image, or null when there is none.
+    const SavedImage* FirstImage() const;
+    // The first image's colours: its own table, else the screen's (null when neither).
+    const ColorMapObject* FirstImageColors() const;
 
 private:
     std::span<const std::uint8_t> FBytes;
