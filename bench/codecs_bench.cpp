@@ -3,6 +3,7 @@
 #include "imaging/codecs/giflzw.h"
 #include "imaging/codecs/packbits.h"
 #include "imaging/codecs/tifflzw.h"
+#include "tests/support/gifreference.h"
 
 #include <benchmark/benchmark.h>
 #include <gif_lib.h>
@@ -133,7 +134,6 @@ struct TGifFile {
     TBytes Indices;
     TBytes Data; // the image's sub-block data gathered into one block
     int CodeSize = 0;
-    std::size_t Position = 0; // read position for giflib
 };
 
 TGifFile MakeGif()
@@ -143,26 +143,15 @@ TGifFile MakeGif()
     gif.Indices.resize(std::size_t(Width) * Height);
     for (std::size_t index = 0; index < gif.Indices.size(); ++index)
         gif.Indices[index] = static_cast<std::uint8_t>(picture[index * 3] / 4 + picture[index * 3 + 1] % 4 * 64);
-    int error = 0;
-    GifFileType* out = EGifOpen(&gif.File, [](GifFileType* file, const GifByteType* bytes, int length) {
-        auto* target = static_cast<TBytes*>(file->UserData);
-        target->insert(target->end(), bytes, bytes + length);
-        return length;
-    }, &error);
-    std::vector<GifColorType> colors(256);
-    ColorMapObject* map = GifMakeMapObject(256, colors.data());
-    EGifPutScreenDesc(out, Width, Height, 8, 0, map);
-    EGifPutImageDesc(out, 0, 0, Width, Height, false, nullptr);
+    gifref::TGifImage image;
+    image.Width = Width;
+    image.Height = Height;
+    image.Version89 = false;
+    image.Colors.resize(256);
     for (std::uint32_t y = 0; y < Height; ++y)
-        EGifPutLine(out, gif.Indices.data() + std::size_t(y) * Width, Width);
-    EGifCloseFile(out, &error);
-    GifFreeMapObject(map);
-    std::size_t position = 13 + 3 * 256 + 10;
-    gif.CodeSize = gif.File[position++];
-    while (const std::uint8_t length = gif.File[position++]) {
-        gif.Data.insert(gif.Data.end(), gif.File.begin() + position, gif.File.begin() + position + length);
-        position += length;
-    }
+        image.Rows.emplace_back(gif.Indices.begin() + std::ptrdiff_t(y) * Width, gif.Indices.begin() + std::ptrdiff_t(y + 1) * Width);
+    gif.File = gifref::Encode(image);
+    gif.Data = gifref::FirstImageData(gif.File, image.Colors.size(), gif.CodeSize);
     return gif;
 }
 
@@ -188,22 +177,14 @@ void GIFLZW_Giflib(benchmark::State& state)
     TGifFile gif = MakeGif();
     TBytes output(gif.Indices.size());
     for (auto _ : state) {
-        gif.Position = 0;
-        int error = 0;
-        GifFileType* in = DGifOpen(&gif, [](GifFileType* file, GifByteType* bytes, int length) {
-            auto* source = static_cast<TGifFile*>(file->UserData);
-            const int count = std::min<int>(length, int(source->File.size() - source->Position));
-            std::memcpy(bytes, source->File.data() + source->Position, count);
-            source->Position += count;
-            return count;
-        }, &error);
+        const gifref::TGifReader reader(gif.File);
+        GifFileType* in = reader.File();
         GifRecordType record;
         while (DGifGetRecordType(in, &record) == GIF_OK && record != IMAGE_DESC_RECORD_TYPE) {
         }
         DGifGetImageDesc(in);
         for (std::uint32_t y = 0; y < Height; ++y)
             DGifGetLine(in, output.data() + std::size_t(y) * Width, Width);
-        DGifCloseFile(in, &error);
         benchmark::DoNotOptimize(output.data());
     }
     if (output != gif.Indices)

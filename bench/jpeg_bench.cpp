@@ -4,12 +4,12 @@
 #include "bench/keptbuffer.h"
 #include "raster/bitmap.h"
 #include "raster/jpegimage.h"
+#include "tests/support/jpegreference.h"
 
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
 #include <cmath>
-#include <csetjmp>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -18,19 +18,10 @@
 #include <memory>
 #include <vector>
 
-#include <jpeglib.h>
-
 namespace {
 
-struct TErrorJump {
-    jpeg_error_mgr Pub;
-    std::jmp_buf Jump;
-};
-
-void ErrorExit(j_common_ptr info)
-{
-    std::longjmp(reinterpret_cast<TErrorJump*>(info->err)->Jump, 1);
-}
+using jpegref::ErrorExit;
+using jpegref::TErrorJump;
 
 // Photograph-like content: soft gradients, a few hard edges and sensor-like noise, so that
 // the entropy decoder has as much to do as on a real picture.
@@ -51,37 +42,17 @@ std::vector<std::uint8_t> PhotoPixels(int width, int height)
     return rgb;
 }
 
+// libjpeg-turbo's default compression of 3-component rows lying step bytes apart.
 std::vector<std::uint8_t> Compress(const std::uint8_t* rows, std::ptrdiff_t step, int width, int height,
     J_COLOR_SPACE space, int quality)
 {
-    jpeg_compress_struct info {};
-    TErrorJump error;
-    info.err = jpeg_std_error(&error.Pub);
-    error.Pub.error_exit = ErrorExit;
-    unsigned char* buffer = nullptr;
-    unsigned long size = 0;
-    if (setjmp(error.Jump) != 0) {
-        jpeg_destroy_compress(&info);
-        std::free(buffer);
+    jpegref::TMakeSettings settings;
+    settings.Width = width;
+    settings.Height = height;
+    settings.Quality = quality;
+    std::vector<std::uint8_t> bytes = jpegref::EncodeRows(rows, step, settings, space);
+    if (bytes.empty())
         std::abort();
-    }
-    jpeg_create_compress(&info);
-    jpeg_mem_dest(&info, &buffer, &size);
-    info.image_width = static_cast<JDIMENSION>(width);
-    info.image_height = static_cast<JDIMENSION>(height);
-    info.input_components = 3;
-    info.in_color_space = space;
-    jpeg_set_defaults(&info);
-    jpeg_set_quality(&info, quality, TRUE);
-    jpeg_start_compress(&info, TRUE);
-    while (info.next_scanline < info.image_height) {
-        JSAMPROW row = const_cast<JSAMPROW>(rows + step * info.next_scanline);
-        jpeg_write_scanlines(&info, &row, 1);
-    }
-    jpeg_finish_compress(&info);
-    jpeg_destroy_compress(&info);
-    std::vector<std::uint8_t> bytes(buffer, buffer + size);
-    std::free(buffer);
     return bytes;
 }
 

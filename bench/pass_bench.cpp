@@ -26,6 +26,10 @@
 #include "bench/passcorpus.h"
 #include "raster/canvas.h"
 #include "raster/jpegimage.h"
+#include "tests/support/gifreference.h"
+#include "tests/support/tiffreference.h"
+#include "tests/support/catalogue.h"
+#include "tests/support/files.h"
 
 #include <benchmark/benchmark.h>
 #include <gif_lib.h>
@@ -53,67 +57,21 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// A temporary folder, removed with its content.
-class TTempFolder {
-public:
-    TTempFolder()
-    {
-        char pattern[] = "/tmp/ibi-bench-XXXXXX";
-        if (!mkdtemp(pattern))
-            throw std::runtime_error("mkdtemp failed");
-        FPath = std::string(pattern) + '/';
-    }
-    ~TTempFolder()
-    {
-        std::error_code ignored;
-        fs::remove_all(FPath, ignored);
-    }
-    TTempFolder(const TTempFolder&) = delete;
-    TTempFolder& operator=(const TTempFolder&) = delete;
-    std::string operator/(const std::string& name) const { return FPath + name; }
+using testsupport::TTempFolder;
 
-private:
-    std::string FPath;
-};
-
-// Creates the catalogue through isql: the tables the pass uses, number n stored under the
-// record key 2n + 1, no index on "num".
+// Creates the catalogue through isql: the schema of scripts/catalogue.sql, number n stored
+// under the record key 2n + 1, no index on "num".
 bool CreateCatalogue(const std::string& path, int records, std::string& reason)
 {
-    std::string isql;
-    for (const char* candidate : { "/usr/bin/isql-fb", "/usr/bin/isql", "/opt/firebird/bin/isql" })
-        if (isql.empty() && access(candidate, X_OK) == 0)
-            isql = candidate;
-    if (isql.empty()) {
-        reason = "no isql program";
+    const std::string script = testsupport::CreateCatalogueScript(path)
+        + "SET TERM ^ ;\nEXECUTE BLOCK AS DECLARE i INTEGER = 1; BEGIN WHILE (i <= " + std::to_string(records)
+        + ") DO BEGIN INSERT INTO MOVIES (\"mid\", \"num\", \"title\") VALUES (2 * :i + 1, :i, 'Title ' || :i);"
+        + " i = i + 1; END END^\nSET TERM ; ^\nCOMMIT;\n";
+    std::string output;
+    if (testsupport::RunIsqlScript(script, output) != 0) {
+        reason = "isql failed: " + output;
         return false;
     }
-    const std::string scriptFile = path + ".sql";
-    {
-        std::ofstream script(scriptFile);
-        script << "SET SQL DIALECT 3;\nCREATE DATABASE '" << path << "' DEFAULT CHARACTER SET UNICODE_FSS;\n"
-               << "CREATE TABLE MOVIES (\"mid\" INTEGER, \"num\" INTEGER, \"title\" VARCHAR(60));\n"
-               << "CREATE TABLE images (\"pixref\" INTEGER NOT NULL PRIMARY KEY, \"mid\" INTEGER, \"imgtype\" INTEGER,\n"
-               << "  \"imgformat\" VARCHAR(10), \"imgpath\" VARCHAR(250));\n"
-               << "CREATE TABLE thumbnails (\"pixref\" INTEGER NOT NULL PRIMARY KEY, \"imgformat\" VARCHAR(10),\n"
-               << "  \"imgpath\" VARCHAR(250));\n"
-               << "CREATE TABLE options (\"oid\" INTEGER NOT NULL PRIMARY KEY, \"doimgfolders\" INTEGER,\n"
-               << "  \"posterfolder_rel\" VARCHAR(250), \"posterfolder_full\" VARCHAR(250),\n"
-               << "  \"screensfolder_rel\" VARCHAR(250), \"screensfolder_full\" VARCHAR(250),\n"
-               << "  \"coversfolder_rel\" VARCHAR(250), \"coversfolder_full\" VARCHAR(250),\n"
-               << "  \"thumbsfolder_rel\" VARCHAR(250), \"thumbsfolder_full\" VARCHAR(250));\n"
-               << "CREATE GENERATOR gen_pixref;\nINSERT INTO options (\"oid\", \"doimgfolders\") VALUES (1, 1);\n"
-               << "SET TERM ^ ;\nEXECUTE BLOCK AS DECLARE i INTEGER = 1; BEGIN WHILE (i <= " << records
-               << ") DO BEGIN INSERT INTO MOVIES (\"mid\", \"num\", \"title\") VALUES (2 * :i + 1, :i, 'Title ' || :i);"
-               << " i = i + 1; END END^\nSET TERM ; ^\nCOMMIT;\n";
-    }
-    const int status = std::system((isql + " -q -b -i " + scriptFile + " >" + path + ".log 2>&1").c_str());
-    fs::remove(scriptFile);
-    if (status != 0) {
-        reason = "isql failed, see " + path + ".log";
-        return false;
-    }
-    fs::remove(path + ".log");
     return true;
 }
 
@@ -431,75 +389,36 @@ bool DecodePng(const TKeptBuffer& bytes, TPicture& picture)
     return png_image_finish_read(&image, nullptr, picture.Pixels.Data(), 0, nullptr) != 0;
 }
 
-struct TMemoryReader {
-    const TKeptBuffer* Bytes;
-    std::size_t Position = 0;
-};
-
-int GifRead(GifFileType* gif, GifByteType* out, int count)
-{
-    auto* reader = static_cast<TMemoryReader*>(gif->UserData);
-    const std::size_t take = std::min<std::size_t>(count, reader->Bytes->Size() - reader->Position);
-    std::memcpy(out, reader->Bytes->Data() + reader->Position, take);
-    reader->Position += take;
-    return static_cast<int>(take);
-}
-
 bool DecodeGif(const TKeptBuffer& bytes, TPicture& picture)
 {
-    TMemoryReader reader { &bytes };
-    int error = 0;
-    GifFileType* gif = DGifOpen(&reader, GifRead, &error);
-    if (!gif)
+    const gifref::TGifReader reader(std::span<const std::uint8_t>(bytes.Data(), bytes.Size()));
+    const SavedImage* image = reader.FirstImage();
+    if (!image)
         return false;
-    bool ok = DGifSlurp(gif) == GIF_OK && gif->ImageCount > 0;
-    if (ok) {
-        const SavedImage& image = gif->SavedImages[0];
-        const ColorMapObject* map = image.ImageDesc.ColorMap ? image.ImageDesc.ColorMap : gif->SColorMap;
-        picture.Width = gif->SWidth;
-        picture.Height = gif->SHeight;
-        picture.Pixels.Reserve(std::size_t(picture.Width) * picture.Height * 4);
-        const GifImageDesc& desc = image.ImageDesc;
-        if (desc.Left != 0 || desc.Top != 0 || desc.Width < picture.Width || desc.Height < picture.Height)
-            std::memset(picture.Pixels.Data(), 0, picture.Pixels.Size()); // the frame leaves a border
-        for (int y = 0; y < desc.Height && y + desc.Top < picture.Height; ++y)
-            for (int x = 0; x < desc.Width && x + desc.Left < picture.Width; ++x) {
-                const GifColorType& colour = map->Colors[image.RasterBits[std::size_t(y) * desc.Width + x] % map->ColorCount];
-                std::uint8_t* out = picture.Pixels.Data() + (std::size_t(y + desc.Top) * picture.Width + x + desc.Left) * 4;
-                out[0] = colour.Blue;
-                out[1] = colour.Green;
-                out[2] = colour.Red;
-            }
-    }
-    DGifCloseFile(gif, &error);
-    return ok;
+    const ColorMapObject* map = reader.FirstImageColors();
+    picture.Width = reader.File()->SWidth;
+    picture.Height = reader.File()->SHeight;
+    picture.Pixels.Reserve(std::size_t(picture.Width) * picture.Height * 4);
+    const GifImageDesc& desc = image->ImageDesc;
+    if (desc.Left != 0 || desc.Top != 0 || desc.Width < picture.Width || desc.Height < picture.Height)
+        std::memset(picture.Pixels.Data(), 0, picture.Pixels.Size()); // the frame leaves a border
+    for (int y = 0; y < desc.Height && y + desc.Top < picture.Height; ++y)
+        for (int x = 0; x < desc.Width && x + desc.Left < picture.Width; ++x) {
+            const GifColorType& colour = map->Colors[image->RasterBits[std::size_t(y) * desc.Width + x] % map->ColorCount];
+            std::uint8_t* out = picture.Pixels.Data() + (std::size_t(y + desc.Top) * picture.Width + x + desc.Left) * 4;
+            out[0] = colour.Blue;
+            out[1] = colour.Green;
+            out[2] = colour.Red;
+        }
+    return true;
 }
-
-tsize_t TiffRead(thandle_t handle, tdata_t out, tsize_t count)
-{
-    auto* reader = static_cast<TMemoryReader*>(handle);
-    const std::size_t take = std::min<std::size_t>(count, reader->Bytes->Size() - std::min(reader->Position, reader->Bytes->Size()));
-    std::memcpy(out, reader->Bytes->Data() + reader->Position, take);
-    reader->Position += take;
-    return static_cast<tsize_t>(take);
-}
-tsize_t TiffWrite(thandle_t, tdata_t, tsize_t) { return -1; }
-toff_t TiffSeek(thandle_t handle, toff_t offset, int whence)
-{
-    auto* reader = static_cast<TMemoryReader*>(handle);
-    const toff_t base = whence == SEEK_SET ? 0 : whence == SEEK_CUR ? reader->Position : reader->Bytes->Size();
-    reader->Position = static_cast<std::size_t>(base + offset);
-    return reader->Position;
-}
-int TiffClose(thandle_t) { return 0; }
-toff_t TiffSize(thandle_t handle) { return static_cast<TMemoryReader*>(handle)->Bytes->Size(); }
 
 // 8-bit RGB strips (the corpus's TIFFs) read with TIFFReadEncodedStrip, the fastest way
 // libtiff offers; anything else through its generic RGBA reader.
 bool DecodeTiff(const TKeptBuffer& bytes, TPicture& picture, TKeptBuffer& strip)
 {
-    TMemoryReader reader { &bytes };
-    TIFF* tiff = TIFFClientOpen("memory", "rm", &reader, TiffRead, TiffWrite, TiffSeek, TiffClose, TiffSize, nullptr, nullptr);
+    const tifftest::TTiffInMemory file(std::span<const std::uint8_t>(bytes.Data(), bytes.Size()));
+    TIFF* tiff = file.Tiff();
     if (!tiff)
         return false;
     std::uint32_t width = 0, height = 0, rowsPerStrip = 0;
@@ -536,7 +455,6 @@ bool DecodeTiff(const TKeptBuffer& bytes, TPicture& picture, TKeptBuffer& strip)
         ok = TIFFReadRGBAImageOriented(tiff, width, height, reinterpret_cast<std::uint32_t*>(picture.Pixels.Data()),
                  ORIENTATION_TOPLEFT, 0) == 1;
     }
-    TIFFClose(tiff);
     return ok;
 }
 

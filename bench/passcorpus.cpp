@@ -1,17 +1,18 @@
 #include "bench/passcorpus.h"
 
-#include <gif_lib.h>
-#include <jpeglib.h>
-#include <png.h>
+#include "tests/support/files.h"
+#include "tests/support/gifreference.h"
+#include "tests/support/jpegreference.h"
+#include "tests/support/pngreference.h"
+#include "tests/support/tiffreference.h"
+
 #include <tiffio.h>
 
 #include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstdint>
-#include <cstdio>
 #include <filesystem>
-#include <memory>
 #include <stdexcept>
 
 namespace benchcorpus {
@@ -91,125 +92,69 @@ private:
     std::array<TShape, 5> FShapes;
 };
 
-struct TFileCloser {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-};
-using TFile = std::unique_ptr<std::FILE, TFileCloser>;
-
-TFile Create(const std::string& path)
+// The painter's rows of the whole picture, channels bytes a pixel.
+std::vector<std::uint8_t> Paint(const TCoverPainter& painter, int width, int height, int channels)
 {
-    TFile file(std::fopen(path.c_str(), "wb"));
-    if (!file)
-        throw std::runtime_error("cannot create " + path);
-    return file;
+    std::vector<std::uint8_t> pixels(std::size_t(width) * height * channels);
+    for (int y = 0; y < height; ++y)
+        painter.Row(y, channels, pixels.data() + std::size_t(y) * width * channels);
+    return pixels;
 }
 
 void WriteJpeg(const std::string& path, int width, int height, int seed)
 {
-    const TCoverPainter painter(width, height, seed);
-    const TFile file = Create(path);
-    jpeg_compress_struct info {};
-    jpeg_error_mgr errors {};
-    info.err = jpeg_std_error(&errors);
-    jpeg_create_compress(&info);
-    jpeg_stdio_dest(&info, file.get());
-    info.image_width = width;
-    info.image_height = height;
-    info.input_components = 3;
-    info.in_color_space = JCS_RGB;
-    jpeg_set_defaults(&info);
-    jpeg_set_quality(&info, 85, TRUE);
-    jpeg_start_compress(&info, TRUE);
-    std::vector<std::uint8_t> row(std::size_t(width) * 3);
-    while (info.next_scanline < info.image_height) {
-        painter.Row(static_cast<int>(info.next_scanline), 3, row.data());
-        JSAMPROW rows[1] = { row.data() };
-        jpeg_write_scanlines(&info, rows, 1);
-    }
-    jpeg_finish_compress(&info);
-    jpeg_destroy_compress(&info);
+    jpegref::TMakeSettings settings;
+    settings.Width = width;
+    settings.Height = height;
+    settings.Quality = 85;
+    const std::vector<std::uint8_t> bytes = jpegref::Encode(Paint(TCoverPainter(width, height, seed), width, height, 3), settings);
+    if (bytes.empty())
+        throw std::runtime_error("libjpeg cannot write " + path);
+    testsupport::WriteFile(path, bytes);
 }
 
 void WritePng(const std::string& path, int width, int height, int seed, bool alpha)
 {
     const TCoverPainter painter(width, height, seed);
-    const TFile file = Create(path);
-    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-    png_infop info = png_create_info_struct(png);
-    if (setjmp(png_jmpbuf(png))) {
-        png_destroy_write_struct(&png, &info);
-        throw std::runtime_error("libpng cannot write " + path);
-    }
-    png_init_io(png, file.get());
-    png_set_IHDR(png, info, width, height, 8, alpha ? PNG_COLOR_TYPE_RGB_ALPHA : PNG_COLOR_TYPE_RGB,
-        PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-    png_write_info(png, info);
+    pngref::TPngImage image;
+    image.Width = width;
+    image.Height = height;
+    image.ColorType = alpha ? PNG_COLOR_TYPE_RGB_ALPHA : PNG_COLOR_TYPE_RGB;
     const int channels = alpha ? 4 : 3;
-    std::vector<std::uint8_t> row(std::size_t(width) * channels);
-    for (int y = 0; y < height; ++y) {
-        painter.Row(y, channels, row.data());
-        png_write_row(png, row.data());
-    }
-    png_write_end(png, info);
-    png_destroy_write_struct(&png, &info);
+    image.Rows.assign(height, std::vector<std::uint8_t>(std::size_t(width) * channels));
+    for (int y = 0; y < height; ++y)
+        painter.Row(y, channels, image.Rows[y].data());
+    testsupport::WriteFile(path, pngref::Encode(image));
 }
 
 void WriteGif(const std::string& path, int width, int height, int seed)
 {
     const TCoverPainter painter(width, height, seed);
+    gifref::TGifImage image;
+    image.Width = width;
+    image.Height = height;
     // A 6 x 7 x 6 colour cube; the painter's grain dithers between its steps.
-    std::array<GifColorType, 256> colours {};
+    image.Colors.resize(256);
     for (int i = 0; i < 252; ++i)
-        colours[i] = { static_cast<GifByteType>(i / 42 * 51), static_cast<GifByteType>(i / 6 % 7 * 42),
+        image.Colors[i] = { static_cast<GifByteType>(i / 42 * 51), static_cast<GifByteType>(i / 6 % 7 * 42),
             static_cast<GifByteType>(i % 6 * 51) };
-    int error = 0;
-    GifFileType* gif = EGifOpenFileName(path.c_str(), false, &error);
-    if (!gif)
-        throw std::runtime_error("giflib cannot create " + path);
-    ColorMapObject* map = GifMakeMapObject(256, colours.data());
-    EGifSetGifVersion(gif, true);
-    bool ok = EGifPutScreenDesc(gif, width, height, 8, 0, map) == GIF_OK
-        && EGifPutImageDesc(gif, 0, 0, width, height, false, nullptr) == GIF_OK;
     std::vector<std::uint8_t> rgb(std::size_t(width) * 3);
-    std::vector<GifPixelType> line(width);
-    for (int y = 0; ok && y < height; ++y) {
+    image.Rows.assign(height, std::vector<std::uint8_t>(width));
+    for (int y = 0; y < height; ++y) {
         painter.Row(y, 3, rgb.data());
         for (int x = 0; x < width; ++x) {
             const std::uint8_t* p = &rgb[std::size_t(x) * 3];
-            line[x] = static_cast<GifPixelType>((p[0] + 25) / 51 * 42 + (p[1] + 21) / 42 * 6 + (p[2] + 25) / 51);
+            image.Rows[y][x] = static_cast<std::uint8_t>((p[0] + 25) / 51 * 42 + (p[1] + 21) / 42 * 6 + (p[2] + 25) / 51);
         }
-        ok = EGifPutLine(gif, line.data(), width) == GIF_OK;
     }
-    GifFreeMapObject(map);
-    if (EGifCloseFile(gif, &error) != GIF_OK || !ok)
-        throw std::runtime_error("giflib cannot write " + path);
+    testsupport::WriteFile(path, gifref::Encode(image));
 }
 
 void WriteTiff(const std::string& path, int width, int height, int seed, bool predictor)
 {
-    const TCoverPainter painter(width, height, seed);
-    TIFF* tiff = TIFFOpen(path.c_str(), "w");
-    if (!tiff)
-        throw std::runtime_error("libtiff cannot create " + path);
-    TIFFSetField(tiff, TIFFTAG_IMAGEWIDTH, width);
-    TIFFSetField(tiff, TIFFTAG_IMAGELENGTH, height);
-    TIFFSetField(tiff, TIFFTAG_SAMPLESPERPIXEL, 3);
-    TIFFSetField(tiff, TIFFTAG_BITSPERSAMPLE, 8);
-    TIFFSetField(tiff, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
-    TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
-    TIFFSetField(tiff, TIFFTAG_COMPRESSION, COMPRESSION_LZW);
-    if (predictor)
-        TIFFSetField(tiff, TIFFTAG_PREDICTOR, PREDICTOR_HORIZONTAL);
-    TIFFSetField(tiff, TIFFTAG_ROWSPERSTRIP, TIFFDefaultStripSize(tiff, 0));
-    std::vector<std::uint8_t> row(std::size_t(width) * 3);
-    bool ok = true;
-    for (int y = 0; ok && y < height; ++y) {
-        painter.Row(y, 3, row.data());
-        ok = TIFFWriteScanline(tiff, row.data(), y, 0) == 1;
-    }
-    TIFFClose(tiff);
-    if (!ok)
-        throw std::runtime_error("libtiff cannot write " + path);
+    const std::uint32_t rowsPerStrip = std::max(1, 8192 / (width * 3)); // libtiff's default: strips of about 8 KiB
+    testsupport::WriteFile(path, tifftest::WriteRgbTiff(width, height, Paint(TCoverPainter(width, height, seed), width, height, 3),
+        COMPRESSION_LZW, rowsPerStrip, predictor ? PREDICTOR_HORIZONTAL : 0));
 }
 
 // Catalogue number k gets the front cover k_1 or, for every third, the CD cover k_2.

@@ -4,6 +4,8 @@
 #include "bench/keptbuffer.h"
 #include "imaging/gifgraphic.h"
 #include "imaging/pnggraphic.h"
+#include "tests/support/gifreference.h"
+#include "tests/support/pngreference.h"
 
 #include <benchmark/benchmark.h>
 #include <gif_lib.h>
@@ -22,9 +24,6 @@ namespace {
 
 using TBytes = std::vector<std::uint8_t>;
 
-[[noreturn]] void ThrowPngError(png_structp, png_const_charp message) { throw std::runtime_error(message); }
-void IgnorePngWarning(png_structp, png_const_charp) {}
-
 // Photo-like content: smooth colour fields with fine noise, so that the encoder picks a mix of
 // filters and the deflate stream is neither trivial nor incompressible.
 std::uint8_t Sample(int x, int y, int channel, std::mt19937& random)
@@ -36,70 +35,37 @@ std::uint8_t Sample(int x, int y, int channel, std::mt19937& random)
 
 TBytes MakePng(int width, int height, bool alpha, bool interlaced)
 {
-    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, ThrowPngError, IgnorePngWarning);
-    png_infop info = png_create_info_struct(png);
-    TBytes out;
-    png_set_write_fn(
-        png, &out,
-        [](png_structp p, png_bytep data, png_size_t count) {
-            auto& target = *static_cast<TBytes*>(png_get_io_ptr(p));
-            target.insert(target.end(), data, data + count);
-        },
-        nullptr);
-    png_set_IHDR(png, info, width, height, 8, alpha ? PNG_COLOR_TYPE_RGBA : PNG_COLOR_TYPE_RGB,
-        interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-    png_set_compression_level(png, 6);
-    png_write_info(png, info);
+    pngref::TPngImage image;
+    image.Width = width;
+    image.Height = height;
+    image.ColorType = alpha ? PNG_COLOR_TYPE_RGBA : PNG_COLOR_TYPE_RGB;
+    image.Interlaced = interlaced;
+    image.CompressionLevel = 6;
     const int channels = alpha ? 4 : 3;
     std::mt19937 random(static_cast<unsigned>(width * 31 + height));
-    std::vector<TBytes> rows(height, TBytes(std::size_t(width) * channels));
+    image.Rows.assign(height, TBytes(std::size_t(width) * channels));
     for (int y = 0; y < height; ++y)
         for (int x = 0; x < width; ++x)
             for (int c = 0; c < channels; ++c)
-                rows[y][std::size_t(x) * channels + c] = c == 3 ? static_cast<std::uint8_t>(255 - (x + y) % 64) : Sample(x, y, c, random);
-    std::vector<png_bytep> pointers;
-    for (auto& row : rows)
-        pointers.push_back(row.data());
-    png_write_image(png, pointers.data());
-    png_write_end(png, info);
-    png_destroy_write_struct(&png, &info);
-    return out;
-}
-
-int WriteToMemory(GifFileType* file, const GifByteType* data, int count)
-{
-    auto& out = *static_cast<TBytes*>(file->UserData);
-    out.insert(out.end(), data, data + count);
-    return count;
+                image.Rows[y][std::size_t(x) * channels + c] =
+                    c == 3 ? static_cast<std::uint8_t>(255 - (x + y) % 64) : Sample(x, y, c, random);
+    return pngref::Encode(image);
 }
 
 TBytes MakeGif(int width, int height, bool interlaced)
 {
-    TBytes out;
-    int error = 0;
-    GifFileType* file = EGifOpen(&out, WriteToMemory, &error);
-    std::vector<GifColorType> colors(256);
+    gifref::TGifImage image;
+    image.Width = width;
+    image.Height = height;
+    image.Interlaced = interlaced;
     for (int i = 0; i < 256; ++i)
-        colors[i] = { GifByteType(i), GifByteType(255 - i), GifByteType(i * 7) };
-    ColorMapObject* map = GifMakeMapObject(256, colors.data());
-    EGifSetGifVersion(file, true);
-    EGifPutScreenDesc(file, width, height, 8, 0, map);
-    EGifPutImageDesc(file, 0, 0, width, height, interlaced, nullptr);
+        image.Colors.push_back({ GifByteType(i), GifByteType(255 - i), GifByteType(i * 7) });
     std::mt19937 random(static_cast<unsigned>(width + height));
-    std::vector<TBytes> rows(height, TBytes(width));
+    image.Rows.assign(height, TBytes(width));
     for (int y = 0; y < height; ++y)
         for (int x = 0; x < width; ++x)
-            rows[y][x] = static_cast<std::uint8_t>(Sample(x, y, 0, random) / 4 * 4 + (Sample(x, y, 1, random) >> 6));
-    std::vector<int> order;
-    const int starts[] = { 0, 4, 2, 1 }, steps[] = { 8, 8, 4, 2 };
-    for (int pass = 0; pass < (interlaced ? 4 : 1); ++pass)
-        for (int y = interlaced ? starts[pass] : 0; y < height; y += interlaced ? steps[pass] : 1)
-            order.push_back(y);
-    for (const int y : order)
-        EGifPutLine(file, rows[y].data(), width);
-    EGifCloseFile(file, &error);
-    GifFreeMapObject(map);
-    return out;
+            image.Rows[y][x] = static_cast<std::uint8_t>(Sample(x, y, 0, random) / 4 * 4 + (Sample(x, y, 1, random) >> 6));
+    return gifref::Encode(image);
 }
 
 struct TSize {
@@ -160,11 +126,6 @@ void BM_PngOurs(benchmark::State& state)
     SetLabel(state, file, state.range(1) ? " RGBA" : " RGB");
 }
 
-struct TPngSource {
-    const TBytes* Bytes;
-    std::size_t Position;
-};
-
 // The reference side's output, kept for the whole program.
 std::uint8_t* KeptBuffer(std::size_t bytes)
 {
@@ -175,16 +136,9 @@ std::uint8_t* KeptBuffer(std::size_t bytes)
 // libpng reading to 8-bit blue-green-red(-alpha) rows, 4-byte aligned as a bitmap keeps them.
 [[gnu::noinline]] std::uint8_t* DecodeWithLibpng(const TBytes& file)
 {
-    png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, ThrowPngError, IgnorePngWarning);
-    png_infop info = png_create_info_struct(png);
-    TPngSource source { &file, 0 };
-    png_set_read_fn(png, &source, [](png_structp p, png_bytep out, png_size_t count) {
-        auto& src = *static_cast<TPngSource*>(png_get_io_ptr(p));
-        if (count > src.Bytes->size() - src.Position)
-            png_error(p, "end of data");
-        std::memcpy(out, src.Bytes->data() + src.Position, count);
-        src.Position += count;
-    });
+    const pngref::TPngReader read(file);
+    png_structp png = read.Png();
+    png_infop info = read.Info();
     png_read_info(png, info);
     png_set_bgr(png);
     png_set_interlace_handling(png);
@@ -199,7 +153,6 @@ std::uint8_t* KeptBuffer(std::size_t bytes)
         rows[y] = pixels + y * stride;
     png_read_image(png, rows.data());
     png_read_end(png, nullptr);
-    png_destroy_read_struct(&png, &info, nullptr);
     return pixels;
 }
 
@@ -220,26 +173,11 @@ void BM_GifOurs(benchmark::State& state)
     SetLabel(state, file, " indexed");
 }
 
-struct TGifSource {
-    const TBytes* Bytes;
-    std::size_t Position;
-};
-
-int ReadFromMemory(GifFileType* file, GifByteType* out, int count)
-{
-    auto& source = *static_cast<TGifSource*>(file->UserData);
-    const auto n = std::min<std::size_t>(static_cast<std::size_t>(count), source.Bytes->size() - source.Position);
-    std::memcpy(out, source.Bytes->data() + source.Position, n);
-    source.Position += n;
-    return static_cast<int>(n);
-}
-
 // giflib's line interface: the first image's rows straight into a 4-byte aligned buffer.
 [[gnu::noinline]] std::uint8_t* DecodeWithGiflib(const TBytes& file)
 {
-    TGifSource source { &file, 0 };
-    int error = 0;
-    GifFileType* gif = DGifOpen(&source, ReadFromMemory, &error);
+    const gifref::TGifReader reader(file);
+    GifFileType* gif = reader.File();
     GifRecordType record;
     do
         DGifGetRecordType(gif, &record);
@@ -253,7 +191,6 @@ int ReadFromMemory(GifFileType* file, GifByteType* out, int count)
     for (int pass = 0; pass < (interlaced ? 4 : 1); ++pass)
         for (int y = interlaced ? starts[pass] : 0; y < height; y += interlaced ? steps[pass] : 1)
             DGifGetLine(gif, pixels + y * stride, width);
-    DGifCloseFile(gif, &error);
     return pixels;
 }
 

@@ -5,9 +5,10 @@
 #include "base/stream.h"
 #include "bench/keptbuffer.h"
 #include "imaging/tiffgraphic.h"
-#include "tests/imaging/tifftestutil.h"
+#include "tests/support/tiffreference.h"
 
 #include <benchmark/benchmark.h>
+#include <tiffio.h>
 
 #include <cstdint>
 #include <map>
@@ -76,12 +77,10 @@ void LibTiff(benchmark::State& state, std::uint16_t compression, bool zlibOnly =
 {
     const auto& file = File(compression, int(state.range(0)));
     QuietLibTiff();
-    TMemFile memory { file, 0 }; // read only: one copy serves every round, as on our side
     static TKeptBuffer kept; // for the whole program, as the store pool keeps its blocks
     for (auto _ : state) {
-        memory.Pos = 0;
-        TIFF* tif = TIFFClientOpen("mem", "rm", &memory, TMemFile::Read, TMemFile::Write, TMemFile::Seek,
-            TMemFile::Close, TMemFile::Size, TMemFile::Map, TMemFile::Unmap);
+        const TTiffInMemory memory(file); // read in place: one copy serves every round, as on our side
+        TIFF* tif = memory.Tiff();
         if (zlibOnly) // libtiff decodes whole Deflate strips with libdeflate unless told otherwise
             TIFFSetField(tif, TIFFTAG_DEFLATE_SUBCODEC, DEFLATE_SUBCODEC_ZLIB);
         std::uint32_t width = 0, height = 0, rowsPerStrip = 0;
@@ -107,7 +106,6 @@ void LibTiff(benchmark::State& state, std::uint16_t compression, bool zlibOnly =
                 }
             }
         }
-        TIFFClose(tif);
         benchmark::DoNotOptimize(bitmap);
     }
     state.SetLabel(std::to_string(Sizes[state.range(0)].Width * Sizes[state.range(0)].Height / 1000000) + " MP");

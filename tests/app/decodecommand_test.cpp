@@ -4,7 +4,8 @@
 #include "base/stream.h"
 #include "raster/bitmap.h"
 #include "tests/app/importtestsupport.h"
-#include "tests/raster/jpegreference.h"
+#include "tests/support/files.h"
+#include "tests/support/jpegreference.h"
 
 #include <gtest/gtest.h>
 
@@ -17,7 +18,7 @@ namespace {
 
 std::vector<std::uint8_t> FileBytes(const std::string& path)
 {
-    return jpegref::ReadFile(path);
+    return testsupport::ReadFile(path);
 }
 
 TEST(DecodeCommand, UsageErrorsExitWith2)
@@ -53,8 +54,8 @@ TEST(DecodeCommand, JpegOutputEqualsDjpeg)
     if (!jpegref::HaveDjpeg())
         GTEST_SKIP() << "no djpeg";
     TTempFolder folder;
-    jpegref::WriteFile(folder / "colour.jpg", jpegref::Make({ 67, 45, 3, 88, true }));
-    jpegref::WriteFile(folder / "grey.jpg", jpegref::Make({ 31, 17, 1 }));
+    testsupport::WriteFile(folder / "colour.jpg", jpegref::Make({ 67, 45, 3, 88, true }));
+    testsupport::WriteFile(folder / "grey.jpg", jpegref::Make({ 31, 17, 1 }));
     ASSERT_EQ(RunDecodeCommand({ folder / "colour.jpg", folder / "colour.ppm" }), 0);
     ASSERT_EQ(std::system(("djpeg -pnm -outfile '" + folder / "djpeg.ppm" + "' '" + folder / "colour.jpg" + "'").c_str()), 0);
     EXPECT_EQ(FileBytes(folder / "colour.ppm"), FileBytes(folder / "djpeg.ppm"));

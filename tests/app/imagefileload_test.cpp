@@ -4,7 +4,8 @@
 #include "raster/bitmap.h"
 #include "raster/jpegimage.h"
 #include "tests/app/importtestsupport.h"
-#include "tests/raster/jpegreference.h"
+#include "tests/support/files.h"
+#include "tests/support/jpegreference.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -36,7 +37,7 @@ TEST_P(TLoadImageFileByName, ChoosesTheJpegObjectByExtension)
         return;
     }
     EXPECT_EQ(bitmap.PixelLayout(), TPixelLayout::pl24Bit);
-    const auto reference = jpegref::Decode(jpegref::ReadFile(path));
+    const auto reference = jpegref::Decode(testsupport::ReadFile(path));
     ASSERT_TRUE(reference.Ok);
     ASSERT_EQ(bitmap.Width(), 40);
     ASSERT_EQ(bitmap.Height(), 30);

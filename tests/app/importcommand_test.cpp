@@ -1,6 +1,7 @@
 #include "app/importcommand.h"
 
 #include "importtestsupport.h"
+#include "tests/support/paramname.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -50,7 +51,13 @@ INSTANTIATE_TEST_SUITE_P(Arguments, TImportCommandUsage, testing::Values(
     TUsageCase { { "--db", "a", "--images", "b", "--kind", "posters" }, "unknown kind \"posters\"" },
     TUsageCase { { "--db", "a", "--images", "b", "--verbose" }, "unknown argument \"--verbose\"" },
     TUsageCase { { "--db", "a", "--images", "b", "--set-folder=yes" }, "takes no value" },
-    TUsageCase { { "--db", "a", "--images", "b", "extra" }, "unknown argument \"extra\"" }));
+    TUsageCase { { "--db", "a", "--images", "b", "extra" }, "unknown argument \"extra\"" }),
+    [](const auto& info) {
+        std::string words;
+        for (const std::string& argument : info.param.Args)
+            words += (words.empty() ? "" : " ") + argument;
+        return testsupport::ParamName(words);
+    });
 
 class TImportCommand : public testing::Test {
 protected:

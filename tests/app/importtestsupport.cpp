@@ -1,20 +1,22 @@
 #include "importtestsupport.h"
 
 #include "db/fbcomponents.h"
+#include "tests/support/catalogue.h"
+#include "tests/support/gifreference.h"
+#include "tests/support/jpegreference.h"
+#include "tests/support/pngreference.h"
+#include "tests/support/tiffreference.h"
 
 #include <gtest/gtest.h>
 
 #include <dlfcn.h>
-#include <gif_lib.h>
-#include <jpeglib.h>
-#include <png.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <tiffio.h>
 #include <unistd.h>
 
-#include <csetjmp>
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -47,20 +49,6 @@ public:
 const auto* const ClientLibraryPin = testing::AddGlobalTestEnvironment(new TClientLibraryPin);
 
 } // namespace
-
-TTempFolder::TTempFolder()
-{
-    char pattern[] = "/tmp/ibi-app-XXXXXX";
-    if (!mkdtemp(pattern))
-        throw std::runtime_error("mkdtemp failed");
-    FPath = std::string(pattern) + '/';
-}
-
-TTempFolder::~TTempFolder()
-{
-    std::error_code ignored;
-    std::filesystem::remove_all(FPath, ignored);
-}
 
 TRgb Gradient(int x, int y)
 {
@@ -119,55 +107,29 @@ void PutU32(std::string& bytes, std::uint32_t value)
     PutU16(bytes, value >> 16);
 }
 
-struct TJpegError {
-    jpeg_error_mgr Manager;
-    std::jmp_buf Jump;
-};
-
-void JpegErrorExit(j_common_ptr info)
-{
-    std::longjmp(reinterpret_cast<TJpegError*>(info->err)->Jump, 1);
-}
-
 } // namespace
 
 void WritePng(const std::string& path, int width, int height, const TPixelFunction& pixel)
 {
-    const std::vector<std::uint8_t> rows = RgbRows(width, height, pixel);
-    png_image image {};
-    image.version = PNG_IMAGE_VERSION;
-    image.width = width;
-    image.height = height;
-    image.format = PNG_FORMAT_RGB;
-    if (!png_image_write_to_file(&image, path.c_str(), 0, rows.data(), 0, nullptr))
-        throw std::runtime_error("png_image_write_to_file failed: " + path);
+    const std::vector<std::uint8_t> rgb = RgbRows(width, height, pixel);
+    pngref::TPngImage image;
+    image.Width = width;
+    image.Height = height;
+    for (int y = 0; y < height; ++y)
+        image.Rows.emplace_back(rgb.begin() + std::ptrdiff_t(y) * width * 3, rgb.begin() + std::ptrdiff_t(y + 1) * width * 3);
+    testsupport::WriteFile(path, pngref::Encode(image));
 }
 
 void WriteJpeg(const std::string& path, int width, int height, const TPixelFunction& pixel, int quality)
 {
-    const std::vector<std::uint8_t> rows = RgbRows(width, height, pixel);
-    FILE* file = std::fopen(path.c_str(), "wb");
-    if (!file)
-        throw std::runtime_error("cannot create " + path);
-    jpeg_compress_struct info {};
-    jpeg_error_mgr errors {};
-    info.err = jpeg_std_error(&errors);
-    jpeg_create_compress(&info);
-    jpeg_stdio_dest(&info, file);
-    info.image_width = width;
-    info.image_height = height;
-    info.input_components = 3;
-    info.in_color_space = JCS_RGB;
-    jpeg_set_defaults(&info);
-    jpeg_set_quality(&info, quality, TRUE);
-    jpeg_start_compress(&info, TRUE);
-    while (info.next_scanline < info.image_height) {
-        JSAMPROW row = const_cast<std::uint8_t*>(&rows[std::size_t(info.next_scanline) * width * 3]);
-        jpeg_write_scanlines(&info, &row, 1);
-    }
-    jpeg_finish_compress(&info);
-    jpeg_destroy_compress(&info);
-    std::fclose(file);
+    jpegref::TMakeSettings settings;
+    settings.Width = width;
+    settings.Height = height;
+    settings.Quality = quality;
+    const std::vector<std::uint8_t> bytes = jpegref::Encode(RgbRows(width, height, pixel), settings);
+    if (bytes.empty())
+        throw std::runtime_error("libjpeg cannot write " + path);
+    testsupport::WriteFile(path, bytes);
 }
 
 void WriteBmp(const std::string& path, int width, int height, const TPixelFunction& pixel)
@@ -204,74 +166,41 @@ void WriteBmp(const std::string& path, int width, int height, const TPixelFuncti
 
 void WriteGif(const std::string& path, int width, int height)
 {
-    int error = 0;
-    GifFileType* gif = EGifOpenFileName(path.c_str(), false, &error);
-    if (!gif)
-        throw std::runtime_error("EGifOpenFileName failed: " + path);
-    GifColorType colors[4] = { { 255, 0, 0 }, { 0, 255, 0 }, { 0, 0, 255 }, { 255, 255, 255 } };
-    ColorMapObject* map = GifMakeMapObject(4, colors);
-    EGifPutScreenDesc(gif, width, height, 2, 0, map);
-    EGifPutImageDesc(gif, 0, 0, width, height, false, nullptr);
-    std::vector<GifPixelType> line(width);
-    for (int y = 0; y < height; ++y) {
-        for (int x = 0; x < width; ++x)
-            line[x] = GifPixelType((x / 8 + y / 8) % 4);
-        EGifPutLine(gif, line.data(), width);
-    }
-    GifFreeMapObject(map);
-    EGifCloseFile(gif, &error);
-}
-
-namespace {
-
-// An 8-bit RGB TIFF written with libtiff, in strips of rowsPerStrip rows.
-void WriteRgbTiff(const std::string& path, int width, int height, const TPixelFunction& pixel,
-    std::uint16_t compression, int rowsPerStrip)
-{
-    TIFF* tiff = TIFFOpen(path.c_str(), "w");
-    if (!tiff)
-        throw std::runtime_error("TIFFOpen failed: " + path);
-    TIFFSetField(tiff, TIFFTAG_IMAGEWIDTH, width);
-    TIFFSetField(tiff, TIFFTAG_IMAGELENGTH, height);
-    TIFFSetField(tiff, TIFFTAG_SAMPLESPERPIXEL, 3);
-    TIFFSetField(tiff, TIFFTAG_BITSPERSAMPLE, 8);
-    TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
-    TIFFSetField(tiff, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
-    TIFFSetField(tiff, TIFFTAG_COMPRESSION, compression);
-    if (compression == COMPRESSION_JPEG)
-        TIFFSetField(tiff, TIFFTAG_JPEGQUALITY, 90);
-    TIFFSetField(tiff, TIFFTAG_ROWSPERSTRIP, rowsPerStrip);
-    std::vector<std::uint8_t> rows = RgbRows(width, height, pixel);
+    gifref::TGifImage image;
+    image.Width = width;
+    image.Height = height;
+    image.Version89 = false;
+    image.Colors = { { 255, 0, 0 }, { 0, 255, 0 }, { 0, 0, 255 }, { 255, 255, 255 } };
+    image.Rows.assign(height, std::vector<std::uint8_t>(width));
     for (int y = 0; y < height; ++y)
-        TIFFWriteScanline(tiff, &rows[std::size_t(y) * width * 3], y, 0);
-    TIFFClose(tiff);
+        for (int x = 0; x < width; ++x)
+            image.Rows[y][x] = std::uint8_t((x / 8 + y / 8) % 4);
+    testsupport::WriteFile(path, gifref::Encode(image));
 }
-
-} // namespace
 
 void WriteTiff(const std::string& path, int width, int height, const TPixelFunction& pixel)
 {
-    WriteRgbTiff(path, width, height, pixel, COMPRESSION_NONE, 16);
+    testsupport::WriteFile(path, tifftest::WriteRgbTiff(width, height, RgbRows(width, height, pixel), COMPRESSION_NONE, 16));
 }
 
 void WriteDamagedJpegTiff(const std::string& path, int width, int height)
 {
-    WriteRgbTiff(path, width, height, Gradient, COMPRESSION_JPEG, height);
-
-    TIFF* tiff = TIFFOpen(path.c_str(), "r");
-    if (!tiff)
-        throw std::runtime_error("TIFFOpen failed: " + path);
-    toff_t* offsets = nullptr;
-    toff_t* counts = nullptr;
-    const bool found = TIFFGetField(tiff, TIFFTAG_STRIPOFFSETS, &offsets) && TIFFGetField(tiff, TIFFTAG_STRIPBYTECOUNTS, &counts);
-    const std::size_t at = found ? static_cast<std::size_t>(offsets[0] + counts[0] / 2) : 0;
-    TIFFClose(tiff);
-    std::string bytes = ReadBytes(path);
-    if (!found || at + 2 > bytes.size())
-        throw std::runtime_error("no strip in " + path);
-    bytes[at] = '\xFF';
-    bytes[at + 1] = '\xD9';
-    WriteBytes(path, bytes);
+    std::vector<std::uint8_t> bytes = tifftest::WriteRgbTiff(width, height, RgbRows(width, height, Gradient), COMPRESSION_JPEG, height);
+    std::size_t at = 0;
+    {
+        const tifftest::TTiffInMemory file(bytes);
+        toff_t* offsets = nullptr;
+        toff_t* counts = nullptr;
+        if (!file.Tiff() || !TIFFGetField(file.Tiff(), TIFFTAG_STRIPOFFSETS, &offsets)
+            || !TIFFGetField(file.Tiff(), TIFFTAG_STRIPBYTECOUNTS, &counts))
+            throw std::runtime_error("no strip in the JPEG TIFF for " + path);
+        at = static_cast<std::size_t>(offsets[0] + counts[0] / 2);
+    }
+    if (at + 2 > bytes.size())
+        throw std::runtime_error("no strip in the JPEG TIFF for " + path);
+    bytes[at] = 0xFF; // an end-of-image marker halfway
+    bytes[at + 1] = 0xD9;
+    testsupport::WriteFile(path, bytes);
 }
 
 void MakeSocket(const std::string& path)
@@ -301,9 +230,9 @@ std::optional<TJpegFacts> ReadJpeg(const std::string& path)
         return std::nullopt;
     TJpegFacts facts;
     jpeg_decompress_struct info {};
-    TJpegError errors {};
-    info.err = jpeg_std_error(&errors.Manager);
-    errors.Manager.error_exit = JpegErrorExit;
+    jpegref::TErrorJump errors {};
+    info.err = jpeg_std_error(&errors.Pub);
+    errors.Pub.error_exit = jpegref::ErrorExit;
     jpeg_create_decompress(&info);
     if (setjmp(errors.Jump) != 0) {
         jpeg_destroy_decompress(&info);
@@ -329,53 +258,10 @@ std::optional<TJpegFacts> ReadJpeg(const std::string& path)
     return facts;
 }
 
-namespace {
-
-std::string SqlText(const std::string& text)
-{
-    std::string quoted;
-    for (const char c : text)
-        quoted += c == '\'' ? std::string("''") : std::string(1, c);
-    return quoted;
-}
-
-std::string IsqlProgram()
-{
-    for (const char* candidate : { "/usr/bin/isql-fb", "/usr/bin/isql", "/opt/firebird/bin/isql" })
-        if (::access(candidate, X_OK) == 0)
-            return candidate;
-    return {};
-}
-
-int RunScript(const std::string& script, std::string& output)
-{
-    char scriptPath[] = "/tmp/ibi-app-sql-XXXXXX";
-    const int handle = mkstemp(scriptPath);
-    if (handle < 0)
-        return -1;
-    ::close(handle);
-    WriteBytes(scriptPath, script);
-    const std::string command = IsqlProgram() + " -q -b -i " + scriptPath + " 2>&1";
-    output.clear();
-    FILE* pipe = ::popen(command.c_str(), "r");
-    if (!pipe) {
-        ::unlink(scriptPath);
-        return -1;
-    }
-    char buffer[512];
-    while (std::size_t count = std::fread(buffer, 1, sizeof buffer, pipe))
-        output.append(buffer, count);
-    const int status = ::pclose(pipe);
-    ::unlink(scriptPath);
-    return status;
-}
-
-} // namespace
-
 bool CreateCatalogue(const std::string& path, const std::vector<TMovie>& movies, std::string& reason,
     bool withThumbnailsTable, std::int64_t pixrefStart)
 {
-    if (IsqlProgram().empty()) {
+    if (testsupport::IsqlProgram().empty()) {
         reason = "no isql program";
         return false;
     }
@@ -385,27 +271,19 @@ bool CreateCatalogue(const std::string& path, const std::vector<TMovie>& movies,
         reason = "no libfbclient.so.2";
         return false;
     }
-    std::string script = "SET SQL DIALECT 3;\nCREATE DATABASE '" + SqlText(path) + "' DEFAULT CHARACTER SET UNICODE_FSS;\n"
-        "CREATE TABLE MOVIES (\"mid\" INTEGER, \"num\" INTEGER, \"title\" VARCHAR(60));\n"
-        "CREATE TABLE images (\"pixref\" INTEGER NOT NULL PRIMARY KEY, \"mid\" INTEGER, \"imgtype\" INTEGER,\n"
-        "  \"imgformat\" VARCHAR(10), \"imgpath\" VARCHAR(250));\n"
-        "CREATE TABLE options (\"oid\" INTEGER NOT NULL PRIMARY KEY, \"doimgfolders\" INTEGER,\n"
-        "  \"posterfolder_rel\" VARCHAR(250), \"posterfolder_full\" VARCHAR(250),\n"
-        "  \"screensfolder_rel\" VARCHAR(250), \"screensfolder_full\" VARCHAR(250),\n"
-        "  \"coversfolder_rel\" VARCHAR(250), \"coversfolder_full\" VARCHAR(250),\n"
-        "  \"thumbsfolder_rel\" VARCHAR(250), \"thumbsfolder_full\" VARCHAR(250));\n"
-        "CREATE GENERATOR gen_pixref;\n"
-        "SET GENERATOR gen_pixref TO " + std::to_string(pixrefStart) + ";\n";
-    if (withThumbnailsTable)
-        script += "CREATE TABLE thumbnails (\"pixref\" INTEGER NOT NULL PRIMARY KEY, \"imgformat\" VARCHAR(10),\n"
-                  "  \"imgpath\" VARCHAR(250));\n";
-    script += "INSERT INTO options (\"oid\", \"doimgfolders\") VALUES (1, 1);\n";
+    std::string script = testsupport::CreateCatalogueScript(path);
+    if (!withThumbnailsTable)
+        script += "DROP TABLE thumbnails;\n";
+    // A record without a key needs a key column that allows null.
+    if (std::any_of(movies.begin(), movies.end(), [](const TMovie& movie) { return !movie.Mid; }))
+        script += "ALTER TABLE MOVIES DROP CONSTRAINT MOVIES_KEY;\nALTER TABLE MOVIES ALTER \"mid\" DROP NOT NULL;\n";
+    script += "SET GENERATOR gen_pixref TO " + std::to_string(pixrefStart) + ";\n";
     for (const TMovie& movie : movies)
         script += "INSERT INTO MOVIES (\"mid\", \"num\") VALUES (" + (movie.Mid ? std::to_string(*movie.Mid) : "NULL")
             + ", " + std::to_string(movie.Num) + ");\n";
     script += "COMMIT;\n";
     std::string output;
-    if (RunScript(script, output) != 0) {
+    if (testsupport::RunIsqlScript(script, output) != 0) {
         reason = "isql failed: " + output;
         return false;
     }
@@ -415,7 +293,7 @@ bool CreateCatalogue(const std::string& path, const std::vector<TMovie>& movies,
 void RunIsql(const std::string& database, const std::string& script)
 {
     std::string output;
-    if (RunScript("CONNECT '" + SqlText(database) + "';\n" + script + "\nCOMMIT;\n", output) != 0)
+    if (testsupport::RunIsqlScript("CONNECT " + testsupport::SqlQuoted(database) + ";\n" + script + "\nCOMMIT;\n", output) != 0)
         throw std::runtime_error("isql failed: " + output);
 }
 

@@ -1,6 +1,8 @@
 #pragma once
 // Helpers of the import tool's tests: temporary folders, picture files written with the
 // reference libraries, and sample catalogue databases made with the embedded engine.
+#include "tests/support/files.h"
+
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -9,19 +11,7 @@
 
 namespace importtest {
 
-// A fresh folder under /tmp (ending in "/"), removed with everything in it.
-class TTempFolder {
-public:
-    TTempFolder();
-    ~TTempFolder();
-    TTempFolder(const TTempFolder&) = delete;
-    TTempFolder& operator=(const TTempFolder&) = delete;
-    const std::string& Path() const { return FPath; }
-    std::string operator/(const std::string& name) const { return FPath + name; }
-
-private:
-    std::string FPath;
-};
+using testsupport::TTempFolder;
 
 struct TRgb {
     std::uint8_t Red = 0, Green = 0, Blue = 0;
@@ -62,8 +52,10 @@ struct TMovie {
     std::int32_t Num;
 };
 
-// Creates a catalogue database: MOVIES, images, thumbnails, options with row 1 and
-// gen_pixref starting at pixrefStart. False (with a reason) when the engine is missing.
+// Creates a catalogue database from scripts/catalogue.sql (MOVIES, images, thumbnails,
+// options with row 1, gen_pixref) with the records given and gen_pixref at pixrefStart;
+// without the thumbnails table if asked, and with a key column that allows null when a
+// record has no key. False (with a reason) when the engine is missing.
 bool CreateCatalogue(const std::string& path, const std::vector<TMovie>& movies, std::string& reason,
     bool withThumbnailsTable = true, std::int64_t pixrefStart = 5000);
 // Runs statements through isql.

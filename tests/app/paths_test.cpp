@@ -2,6 +2,7 @@
 
 #include "base/exception.h"
 #include "importtestsupport.h"
+#include "tests/support/paramname.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -44,7 +45,8 @@ INSTANTIATE_TEST_SUITE_P(Paths, TPathSplitting, testing::Values(
     TPathCase { "/pics/", "", "/pics/", "", "/pics/.jpg" },
     TPathCase { ".hidden", ".hidden", "", ".hidden", ".jpg" },
     TPathCase { "", "", "", "", ".jpg" },
-    TPathCase { "/", "", "/", "", "/.jpg" }));
+    TPathCase { "/", "", "/", "", "/.jpg" }),
+    [](const auto& info) { return testsupport::ParamName(info.param.Path); });
 
 TEST(TPathHelpers, ChangeExtensionToNothingDropsIt)
 {
@@ -150,6 +152,9 @@ INSTANTIATE_TEST_SUITE_P(Paths, TPathRelativeTo, testing::Values(
     TRelativeCase { "db/cat.fdb", "images/", "../images/" },
     // One absolute, one relative: no common root.
     TRelativeCase { "cat.fdb", "/pics/", "/pics/" },
-    TRelativeCase { "/data/cat.fdb", "pics/", "pics/" }));
+    TRelativeCase { "/data/cat.fdb", "pics/", "pics/" }),
+    [](const auto& info) {
+        return testsupport::ParamName(info.param.Target) + "_From_" + testsupport::ParamName(info.param.Base);
+    });
 
 } // namespace

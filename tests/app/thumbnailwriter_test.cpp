@@ -38,7 +38,10 @@ INSTANTIATE_TEST_SUITE_P(Table, TThumbnailSizing, testing::Values(
     TSizeCase { 1000, 1, { 318, 1 } }, TSizeCase { 1, 1000, { 1, 238 } },
     // Products beyond 32 bits do not wrap.
     TSizeCase { 30000000, 8, { 318, 1 } }, TSizeCase { 8, 30000000, { 1, 238 } },
-    TSizeCase { 25000000, 10000000, { 318, 127 } }));
+    TSizeCase { 25000000, 10000000, { 318, 127 } }),
+    [](const auto& info) {
+        return std::to_string(info.param.Width) + "x" + std::to_string(info.param.Height);
+    });
 
 class TWriteThumbnailFile : public testing::Test {
 protected:

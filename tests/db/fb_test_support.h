@@ -2,6 +2,7 @@
 // Shared by the database tests and by tests of code that uses a database: temporary folders
 // and real embedded database files made through the client library.
 #include "db/fbcomponents.h"
+#include "tests/support/files.h"
 
 #include <gtest/gtest.h>
 
@@ -14,29 +15,7 @@ namespace fbtest {
 
 inline constexpr const char* FbClientLibrary = "libfbclient.so.2";
 
-// A fresh folder under the system's temporary folder, removed with everything in it.
-class TTempFolder {
-public:
-    TTempFolder()
-    {
-        std::string pattern = (std::filesystem::temp_directory_path() / "ibi-db-XXXXXX").string();
-        if (!mkdtemp(pattern.data()))
-            throw std::runtime_error("cannot create a temporary folder");
-        FPath = pattern;
-    }
-    ~TTempFolder()
-    {
-        std::error_code ignored;
-        std::filesystem::remove_all(FPath, ignored);
-    }
-    TTempFolder(const TTempFolder&) = delete;
-    TTempFolder& operator=(const TTempFolder&) = delete;
-    const std::string& Path() const noexcept { return FPath; }
-    std::string File(const std::string& name) const { return FPath + "/" + name; }
-
-private:
-    std::string FPath;
-};
+using testsupport::TTempFolder;
 
 // True when the client library with its embedded engine can be loaded.
 inline bool FbClientAvailable()

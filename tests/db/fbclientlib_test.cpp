@@ -205,12 +205,13 @@ INSTANTIATE_TEST_SUITE_P(Facilities, TFbLibraryFacility, testing::Values(
     TFacilityCase { 0x14120000 | 1, typeid(EFbGSecError) },      // 18
     TFacilityCase { 0x14130000 | 1, typeid(EFbLicenseError) },   // 19
     TFacilityCase { 0x14150000 | 1, typeid(EFbGStatError) },     // 21
-    TFacilityCase { 0x14170000 | 1, typeid(EFbError) }));        // any other
+    TFacilityCase { 0x14170000 | 1, typeid(EFbError) }),          // any other
+    [](const auto& info) { return "Facility" + std::to_string(info.param.Code >> 16 & 0xFF); });
 
 TEST_F(TFbLibraryCheck, AttachingAMissingFileFailsWithTheLibraryMessage)
 {
     TTempFolder folder;
-    const std::string path = folder.File("missing.fdb");
+    const std::string path = folder / "missing.fdb";
     TFbHandle db = 0;
     try {
         FLibrary.AttachDatabase(path, db, "sql_dialect=3\r\nlc_ctype=UNICODE_FSS\r\n", '\r');

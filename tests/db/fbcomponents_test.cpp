@@ -1,6 +1,6 @@
 #include "db/fbcomponents.h"
 
-#include "tests/db/catalogue_fixture.h"
+#include "tests/db/fb_test_support.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -66,7 +66,7 @@ protected:
         if (!FbClientAvailable())
             return;
         FFolder = new TTempFolder;
-        FPath = FFolder->File("test.fdb");
+        FPath = *FFolder / "test.fdb";
         CreateDatabase(FPath, {
             R"(CREATE TABLE items ("id" INTEGER NOT NULL PRIMARY KEY, "name" VARCHAR(40)))",
             R"(CREATE TABLE kinds ("id" INTEGER NOT NULL PRIMARY KEY, "small" SMALLINT, "int" INTEGER,
@@ -82,7 +82,7 @@ protected:
     static const std::string& Other()
     {
         if (FOther.empty()) {
-            FOther = FFolder->File("other.fdb");
+            FOther = *FFolder / "other.fdb";
             CreateDatabase(FOther, { R"(CREATE TABLE items ("id" INTEGER NOT NULL PRIMARY KEY, "name" VARCHAR(40)))" });
         }
         return FOther;
@@ -107,7 +107,6 @@ protected:
 using TFbDataBaseTest = TDbTest;
 using TFbTransactionTest = TDbTest;
 using TFbStatementTest = TDbTest;
-using TImportStatements = TDbTest;
 
 } // namespace
 
@@ -226,7 +225,7 @@ TEST_F(TFbDataBaseTest, ConnectsAndDisconnectsWithItsEvents)
 TEST_F(TFbDataBaseTest, MissingFileFailsWithTheLibraryMessageAndStaysDisconnected)
 {
     TFbDataBase connection;
-    ConfigureConnection(connection, FFolder->File("nothing-here.fdb"));
+    ConfigureConnection(connection, *FFolder / "nothing-here.fdb");
     try {
         connection.SetConnected(true);
         FAIL();
@@ -736,102 +735,4 @@ TEST_F(TFbStatementTest, ParametersOfEveryKindReachTheServer)
     EXPECT_EQ(row.GetAsString(7), "2023-03-15 06:00:00");
     EXPECT_EQ(row.GetAsString(8), "blob from text");
     session.Query.Close(etmStayIn);
-}
-
-// ---- the import tool's statements ----
-
-TEST_F(TImportStatements, RunAsTheImportPassIssuesThem)
-{
-    TCatalogueDatabase catalogue;
-    catalogue.AddMovie(10, 1234);
-    catalogue.AddMovie(11, 99);
-    catalogue.Execute(R"(INSERT INTO images ("pixref", "mid", "imgtype", "imgformat", "imgpath") VALUES (100, 11, 0, '.png', 'old.png'))");
-    {
-        // Wired as the pass wires them; freed connection first, as the pass frees them.
-        auto connection = std::make_unique<TFbDataBase>();
-        auto query = std::make_unique<TFbQuery>();
-        auto transaction = std::make_unique<TFbTransaction>();
-        connection->SetSQLDialect(3);
-        connection->SetCharacterSet(csUNICODE_FSS);
-        connection->SetLibraryName(FbClientLibrary);
-        transaction->SetDataBase(connection.get());
-        query->SetDataBase(connection.get());
-        query->SetTransaction(transaction.get());
-        query->SetFetchBlobs(true);
-        query->SetOnError(etmStayIn);
-        connection->SetDatabaseName(catalogue.Path());
-        connection->SetConnected(true);
-        const auto run = [&](const std::string& sql) {
-            transaction->StartTransaction();
-            query->SetSQL(sql);
-            try {
-                query->Execute();
-            } catch (...) {
-                transaction->Commit();
-                throw;
-            }
-            transaction->Commit();
-        };
-        run(R"(UPDATE options SET "doimgfolders" = 0 WHERE "oid" = 1)");
-        run("DELETE FROM images WHERE 1 = 1");
-        transaction->StartTransaction();
-        query->SetSQL("UPDATE options SET \"coversfolder_rel\" = 'pics/O''Neil/', \"coversfolder_full\" = "
-                      "'/home/u/Film\xC3\xA9s/pics/O''Neil/' WHERE \"oid\" = '1'");
-        query->Execute();
-        query->SetSQL("UPDATE options SET \"thumbsfolder_rel\" = '', \"thumbsfolder_full\" = "
-                      "'/home/u/\xE6\x97\xA5\xE6\x9C\xAC/' WHERE \"oid\" = '1'");
-        query->Execute();
-        transaction->Commit();
-
-        transaction->StartTransaction();
-        const auto lookUp = [&](int number) {
-            query->SetSQL("SELECT FIRST 1 \"mid\" FROM MOVIES WHERE \"num\" = " + std::to_string(number));
-            query->Open(true);
-            const int mid = query->Eof() ? -1 : query->Fields().AsInteger(0);
-            query->Close(etmStayIn);
-            return mid;
-        };
-        const auto newId = [&] {
-            query->SetSQL("SELECT gen_id(gen_pixref, 1) from rdb$database");
-            query->Open(true);
-            const int id = query->Fields().AsInteger(0);
-            query->Close(etmStayIn);
-            return id;
-        };
-        EXPECT_EQ(lookUp(5555), -1);
-        EXPECT_EQ(lookUp(1234), 10);
-        const int id = newId();
-        EXPECT_EQ(id, 1);
-        const std::string file = "1234_1 \xC3\xA9t\xC3\xA9 O''Hara.jpg";
-        query->SetSQL("INSERT INTO images (\"pixref\", \"mid\", \"imgtype\", \"imgformat\", \"imgpath\") VALUES('"
-            + std::to_string(id) + "', '10', '2', '.jpg', '" + file + "')");
-        query->Execute();
-        query->SetSQL("INSERT INTO thumbnails (\"pixref\", \"imgformat\", \"imgpath\") VALUES('" + std::to_string(id)
-            + "', '.jpg', '" + file + "')");
-        query->Execute();
-        transaction->Commit();
-        // A failing thumbnail row: the error reaches the caller, the transaction stays for its rollback.
-        EXPECT_EQ(lookUp(99), 11);
-        const int second = newId();
-        query->SetSQL("INSERT INTO images (\"pixref\", \"mid\", \"imgtype\", \"imgformat\", \"imgpath\") VALUES('"
-            + std::to_string(second) + "', '11', '3', '.png', '99_2.png')");
-        query->Execute();
-        query->SetSQL("INSERT INTO thumbnails (\"pixref\", \"imgformat\", \"imgpath\") VALUES('" + std::to_string(id)
-            + "', '.jpg', 'duplicate.jpg')");
-        EXPECT_THROW(query->Execute(), EFbError);
-        EXPECT_TRUE(transaction->InTransaction());
-        transaction->Rollback();
-        transaction->Commit();
-        connection->SetConnected(false);
-        connection.reset();
-        query.reset();
-        transaction.reset();
-    }
-    EXPECT_EQ(catalogue.Rows(R"(SELECT "doimgfolders", "coversfolder_rel", "coversfolder_full", "thumbsfolder_rel", "thumbsfolder_full" FROM options)"),
-        (TRows { { "0", "pics/O'Neil/", "/home/u/Film\xC3\xA9s/pics/O'Neil/", "", "/home/u/\xE6\x97\xA5\xE6\x9C\xAC/" } }));
-    EXPECT_EQ(catalogue.Rows(R"(SELECT "pixref", "mid", "imgtype", "imgformat", "imgpath" FROM images)"),
-        (TRows { { "1", "10", "2", ".jpg", "1234_1 \xC3\xA9t\xC3\xA9 O'Hara.jpg" } }));
-    EXPECT_EQ(catalogue.Rows(R"(SELECT "pixref", "imgformat", "imgpath" FROM thumbnails)"),
-        (TRows { { "1", ".jpg", "1234_1 \xC3\xA9t\xC3\xA9 O'Hara.jpg" } }));
-    EXPECT_EQ(catalogue.GeneratorValue(), 2); // generator values are not rolled back
 }

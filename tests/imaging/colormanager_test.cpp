@@ -152,7 +152,10 @@ INSTANTIATE_TEST_SUITE_P(Layouts, TColorManagerLayout,
         TLayoutCase { 8, 2, TPixelLayout::plCustom }, TLayoutCase { 5, 3, TPixelLayout::pl15Bit },
         TLayoutCase { 1, 3, TPixelLayout::pl15Bit }, TLayoutCase { 6, 3, TPixelLayout::pl24Bit },
         TLayoutCase { 16, 3, TPixelLayout::pl24Bit }, TLayoutCase { 8, 4, TPixelLayout::pl32Bit },
-        TLayoutCase { 16, 4, TPixelLayout::pl32Bit }, TLayoutCase { 4, 4, TPixelLayout::plCustom }));
+        TLayoutCase { 16, 4, TPixelLayout::pl32Bit }, TLayoutCase { 4, 4, TPixelLayout::plCustom }),
+    [](const auto& info) {
+        return std::to_string(info.param.Bits) + "Bits" + std::to_string(info.param.Samples) + "Samples";
+    });
 
 // --- Selection ----------------------------------------------------------------------------
 
@@ -363,7 +366,15 @@ std::vector<TCopyCase> CopyCases()
     return cases;
 }
 
-INSTANTIATE_TEST_SUITE_P(AllOrders, TColorManagerColorCopy, testing::ValuesIn(CopyCases()));
+INSTANTIATE_TEST_SUITE_P(AllOrders, TColorManagerColorCopy, testing::ValuesIn(CopyCases()),
+    [](const auto& info) {
+        const auto scheme = [](SampleScheme value) {
+            return value == schRGB ? "RGB" : value == schRGBA ? "RGBA" : value == schBGR ? "BGR" : "BGRA";
+        };
+        const TCopyCase& c = info.param;
+        return scheme(c.In) + std::to_string(c.InBits) + "To" + scheme(c.Out) + std::to_string(c.OutBits)
+            + (c.Planar ? "Planar" : "") + "Mask" + std::to_string(c.Mask);
+    });
 
 // --- Gray ---------------------------------------------------------------------------------
 

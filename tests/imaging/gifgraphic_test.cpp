@@ -1,6 +1,7 @@
 #include "imaging/gifgraphic.h"
 
 #include "base/stream.h"
+#include "tests/support/gifreference.h"
 
 #include <gif_lib.h>
 #include <gmock/gmock.h>
@@ -138,48 +139,20 @@ struct TGifReference {
     std::vector<GifColorType> Colors; // the image's own table, else the global one
 };
 
-struct TMemorySource {
-    const TBytes* Bytes;
-    std::size_t Position = 0;
-};
-
-int ReadFromMemory(GifFileType* file, GifByteType* out, int count)
-{
-    auto& source = *static_cast<TMemorySource*>(file->UserData);
-    const auto n = std::min<std::size_t>(static_cast<std::size_t>(count), source.Bytes->size() - source.Position);
-    std::memcpy(out, source.Bytes->data() + source.Position, n);
-    source.Position += n;
-    return static_cast<int>(n);
-}
-
 // False when giflib refuses the file.
 bool GiflibDecode(const TBytes& bytes, TGifReference& reference)
 {
-    TMemorySource source { &bytes };
-    int error = 0;
-    GifFileType* file = DGifOpen(&source, ReadFromMemory, &error);
-    if (!file)
+    const gifref::TGifReader reader(bytes);
+    const SavedImage* image = reader.FirstImage();
+    if (!image)
         return false;
-    bool ok = DGifSlurp(file) == GIF_OK && file->ImageCount > 0;
-    if (ok) {
-        const SavedImage& image = file->SavedImages[0];
-        reference.Width = image.ImageDesc.Width;
-        reference.Height = image.ImageDesc.Height;
-        reference.Interlaced = image.ImageDesc.Interlace;
-        reference.Indices.assign(image.RasterBits, image.RasterBits + std::size_t(reference.Width) * reference.Height);
-        const ColorMapObject* map = image.ImageDesc.ColorMap ? image.ImageDesc.ColorMap : file->SColorMap;
-        if (map)
-            reference.Colors.assign(map->Colors, map->Colors + map->ColorCount);
-    }
-    DGifCloseFile(file, &error);
-    return ok;
-}
-
-int WriteToMemory(GifFileType* file, const GifByteType* data, int count)
-{
-    auto& out = *static_cast<TBytes*>(file->UserData);
-    out.insert(out.end(), data, data + count);
-    return count;
+    reference.Width = image->ImageDesc.Width;
+    reference.Height = image->ImageDesc.Height;
+    reference.Interlaced = image->ImageDesc.Interlace;
+    reference.Indices.assign(image->RasterBits, image->RasterBits + std::size_t(reference.Width) * reference.Height);
+    if (const ColorMapObject* map = reader.FirstImageColors())
+        reference.Colors.assign(map->Colors, map->Colors + map->ColorCount);
+    return true;
 }
 
 struct TGiflibCase {
@@ -197,43 +170,27 @@ void PrintTo(const TGiflibCase& c, std::ostream* os)
 // A random image written by giflib: runs and noise, so that the LZW table fills and clears.
 TBytes GiflibEncode(const TGiflibCase& c)
 {
-    TBytes out;
-    int error = 0;
-    GifFileType* file = EGifOpen(&out, WriteToMemory, &error);
+    gifref::TGifImage image;
+    image.Width = c.Width;
+    image.Height = c.Height;
+    image.LocalTable = c.LocalTable;
+    image.Interlaced = c.Interlaced;
     std::mt19937 random(c.Seed);
     const int entries = 1 << c.Bits;
-    std::vector<GifColorType> colors(entries);
-    for (auto& color : colors)
+    image.Colors.resize(entries);
+    for (auto& color : image.Colors)
         color = { GifByteType(random()), GifByteType(random()), GifByteType(random()) };
-    ColorMapObject* globalMap = GifMakeMapObject(entries, colors.data());
-    std::reverse(colors.begin(), colors.end());
-    ColorMapObject* localMap = GifMakeMapObject(entries, colors.data());
-    EGifSetGifVersion(file, true);
-    EGifPutScreenDesc(file, c.Width, c.Height, c.Bits, 0, c.LocalTable ? nullptr : globalMap);
-    EGifPutImageDesc(file, 0, 0, c.Width, c.Height, c.Interlaced, c.LocalTable ? localMap : nullptr);
-    std::vector<TBytes> rows(c.Height, TBytes(c.Width));
+    if (c.LocalTable) // the local table holds the colours in reverse order
+        std::reverse(image.Colors.begin(), image.Colors.end());
+    image.Rows.assign(c.Height, TBytes(c.Width));
     int value = 0;
-    for (auto& row : rows)
+    for (auto& row : image.Rows)
         for (auto& index : row) {
             if (random() % 5 == 0)
                 value = static_cast<int>(random() % entries);
             index = static_cast<std::uint8_t>(value);
         }
-    std::vector<int> order;
-    if (c.Interlaced) {
-        for (const auto& [start, step] : { std::pair { 0, 8 }, { 4, 8 }, { 2, 4 }, { 1, 2 } })
-            for (int y = start; y < c.Height; y += step)
-                order.push_back(y);
-    } else {
-        for (int y = 0; y < c.Height; ++y)
-            order.push_back(y);
-    }
-    for (const int y : order)
-        EGifPutLine(file, rows[y].data(), c.Width);
-    EGifCloseFile(file, &error);
-    GifFreeMapObject(globalMap);
-    GifFreeMapObject(localMap);
-    return out;
+    return gifref::Encode(image);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -346,7 +303,12 @@ std::vector<TGiflibCase> GiflibCases()
     return cases;
 }
 
-INSTANTIATE_TEST_SUITE_P(CodeSizesInterlaceAndTables, TGIFGraphicMatchesGiflib, testing::ValuesIn(GiflibCases()));
+INSTANTIATE_TEST_SUITE_P(CodeSizesInterlaceAndTables, TGIFGraphicMatchesGiflib, testing::ValuesIn(GiflibCases()),
+    [](const auto& info) {
+        const TGiflibCase& c = info.param;
+        return std::to_string(c.Width) + "x" + std::to_string(c.Height) + "_" + std::to_string(c.Bits) + "Bits"
+            + (c.Interlaced ? "Interlaced" : "") + (c.LocalTable ? "LocalTable" : "");
+    });
 
 // Code size 1 (two colours) is never written by giflib; giflib reads it.
 TEST(TGIFGraphic, DecodesCodeSizeOneLikeGiflib)
@@ -500,7 +462,8 @@ INSTANTIATE_TEST_SUITE_P(Table, TGIFGraphicShortData,
              auto bytes = ShortDataGif(1000);
              bytes[13 + 24 + 10] = 12;
              return bytes;
-         }(), 0 }));
+         }(), 0 }),
+    [](const auto& info) { return std::string(info.param.Name); });
 
 // ---------------------------------------------------------------------------------------------
 // Headers.

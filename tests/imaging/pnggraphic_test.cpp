@@ -3,6 +3,7 @@
 #include "base/stream.h"
 #include "imaging/codecs/decoder.h"
 #include "imaging/colormanager.h"
+#include "tests/support/pngreference.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -97,35 +98,11 @@ TBytes Be16(std::uint16_t value) { return { std::uint8_t(value >> 8), std::uint8
 // (truncating 16-to-8 reduction, the gAMA tone table with display gamma 2.2, alpha ignored,
 // grey with alpha as grey, tRNS without effect on pixels).
 
-[[noreturn]] void ThrowPngError(png_structp, png_const_charp message) { throw std::runtime_error(message); }
-void IgnorePngWarning(png_structp, png_const_charp) {}
-
 struct TReference {
     int Width = 0, Height = 0;
     int ColorType = 0, Depth = 0;
     bool Interlaced = false;
     std::vector<TRGBQuad> Pixels; // top-down, blue-green-red
-};
-
-struct TPngSource {
-    const TBytes* Bytes;
-    std::size_t Position = 0;
-};
-
-class TPngReadStruct {
-public:
-    TPngReadStruct()
-    {
-        FPng = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, ThrowPngError, IgnorePngWarning);
-        FInfo = png_create_info_struct(FPng);
-    }
-    ~TPngReadStruct() { png_destroy_read_struct(&FPng, &FInfo, nullptr); }
-    png_structp Png() const { return FPng; }
-    png_infop Info() const { return FInfo; }
-
-private:
-    png_structp FPng = nullptr;
-    png_infop FInfo = nullptr;
 };
 
 std::array<std::uint8_t, 256> ToneTable(std::uint32_t gammaTimes100000)
@@ -140,17 +117,9 @@ std::array<std::uint8_t, 256> ToneTable(std::uint32_t gammaTimes100000)
 
 TReference ReferenceDecode(const TBytes& bytes)
 {
-    TPngReadStruct read;
+    const pngref::TPngReader read(bytes);
     png_structp png = read.Png();
     png_infop info = read.Info();
-    TPngSource source { &bytes };
-    png_set_read_fn(png, &source, [](png_structp p, png_bytep out, png_size_t count) {
-        auto& src = *static_cast<TPngSource*>(png_get_io_ptr(p));
-        if (count > src.Bytes->size() - src.Position)
-            png_error(p, "end of data");
-        std::memcpy(out, src.Bytes->data() + src.Position, count);
-        src.Position += count;
-    });
     png_read_info(png, info);
     png_uint_32 width = 0, height = 0;
     int depth = 0, colorType = 0, interlace = 0;
@@ -224,41 +193,25 @@ void PrintTo(const TWriteCase& c, std::ostream* os)
 
 TBytes WriteWithLibpng(const TWriteCase& c)
 {
-    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, ThrowPngError, IgnorePngWarning);
-    png_infop info = png_create_info_struct(png);
-    struct TCleanup {
-        png_structp& Png;
-        png_infop& Info;
-        ~TCleanup() { png_destroy_write_struct(&Png, &Info); }
-    } cleanup { png, info };
-    TBytes out;
-    png_set_write_fn(
-        png, &out,
-        [](png_structp p, png_bytep data, png_size_t count) {
-            auto& target = *static_cast<TBytes*>(png_get_io_ptr(p));
-            target.insert(target.end(), data, data + count);
-        },
-        nullptr);
-    png_set_IHDR(png, info, c.Width, c.Height, c.Depth, c.ColorType,
-        c.Interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
-        PNG_FILTER_TYPE_DEFAULT);
+    pngref::TPngImage image;
+    image.Width = c.Width;
+    image.Height = c.Height;
+    image.ColorType = c.ColorType;
+    image.Depth = c.Depth;
+    image.Interlaced = c.Interlaced;
+    image.Filters = c.Filters;
+    image.Gamma = c.Gamma;
     std::mt19937 random(c.Seed);
-    std::vector<png_color> palette;
     if (c.ColorType == 3) {
         const int entries = c.PaletteSize ? c.PaletteSize : 1 << c.Depth;
         for (int i = 0; i < entries; ++i)
-            palette.push_back({ std::uint8_t(random()), std::uint8_t(random()), std::uint8_t(random()) });
-        png_set_PLTE(png, info, palette.data(), entries);
+            image.Palette.push_back({ std::uint8_t(random()), std::uint8_t(random()), std::uint8_t(random()) });
     }
-    if (c.Gamma)
-        png_set_gAMA_fixed(png, info, static_cast<png_fixed_point>(c.Gamma));
-    png_set_filter(png, PNG_FILTER_TYPE_BASE, c.Filters);
-    png_write_info(png, info);
     const int samples = c.ColorType == 0 || c.ColorType == 3 ? 1 : c.ColorType == 2 ? 3 : c.ColorType == 4 ? 2 : 4;
     const std::size_t rowBytes = (std::size_t(c.Width) * samples * c.Depth + 7) / 8;
-    std::vector<TBytes> rows(c.Height, TBytes(rowBytes));
-    const int paletteEntries = static_cast<int>(palette.size());
-    for (auto& row : rows) {
+    image.Rows.assign(c.Height, TBytes(rowBytes));
+    const int paletteEntries = static_cast<int>(image.Palette.size());
+    for (auto& row : image.Rows) {
         // Smooth gradients with noise, so that every filter meets both small and large deltas.
         int value = static_cast<int>(random() & 0xFF);
         for (auto& byte : row) {
@@ -269,12 +222,7 @@ TBytes WriteWithLibpng(const TWriteCase& c)
             for (auto& byte : row)
                 byte = static_cast<std::uint8_t>(byte % paletteEntries);
     }
-    std::vector<png_bytep> pointers;
-    for (auto& row : rows)
-        pointers.push_back(row.data());
-    png_write_image(png, pointers.data());
-    png_write_end(png, info);
-    return out;
+    return pngref::Encode(image);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -418,7 +366,20 @@ std::vector<TWriteCase> WriteCases()
     return cases;
 }
 
-INSTANTIATE_TEST_SUITE_P(AllFormatsAndFilters, TPNGGraphicMatchesLibpng, testing::ValuesIn(WriteCases()));
+INSTANTIATE_TEST_SUITE_P(AllFormatsAndFilters, TPNGGraphicMatchesLibpng, testing::ValuesIn(WriteCases()),
+    [](const auto& info) {
+        const TWriteCase& c = info.param;
+        const std::string filter = c.Filters == PNG_FILTER_NONE ? "None"
+            : c.Filters == PNG_FILTER_SUB                       ? "Sub"
+            : c.Filters == PNG_FILTER_UP                        ? "Up"
+            : c.Filters == PNG_FILTER_AVG                       ? "Average"
+            : c.Filters == PNG_FILTER_PAETH                     ? "Paeth"
+                                                                : "All";
+        return "ColorType" + std::to_string(c.ColorType) + "Depth" + std::to_string(c.Depth) + "_" + std::to_string(c.Width)
+            + "x" + std::to_string(c.Height) + (c.Interlaced ? "Adam7" : "") + "_" + filter
+            + (c.PaletteSize ? "_Palette" + std::to_string(c.PaletteSize) : "")
+            + (c.Gamma ? "_Gamma" + std::to_string(c.Gamma) : "");
+    });
 
 TEST(TPNGGraphic, ImageDataSplitOverManyChunksIncludingEmptyOnes)
 {
@@ -578,7 +539,10 @@ INSTANTIATE_TEST_SUITE_P(Table, TPNGGraphicLayout,
         TLayoutCase { 2, 16, TPixelLayout::pl24Bit, 0 }, TLayoutCase { 3, 1, TPixelLayout::pl1Bit, 2 },
         TLayoutCase { 3, 2, TPixelLayout::pl4Bit, 16 }, TLayoutCase { 3, 8, TPixelLayout::pl8Bit, 256 },
         TLayoutCase { 4, 8, TPixelLayout::pl8Bit, 256 }, TLayoutCase { 4, 16, TPixelLayout::pl8Bit, 256 },
-        TLayoutCase { 6, 8, TPixelLayout::pl32Bit, 0 }, TLayoutCase { 6, 16, TPixelLayout::pl32Bit, 0 }));
+        TLayoutCase { 6, 8, TPixelLayout::pl32Bit, 0 }, TLayoutCase { 6, 16, TPixelLayout::pl32Bit, 0 }),
+    [](const auto& info) {
+        return "ColorType" + std::to_string(info.param.ColorType) + "Depth" + std::to_string(info.param.Depth);
+    });
 
 TEST(TPNGGraphic, GreyDepthTwoUsesSixteenGreys)
 {
@@ -703,7 +667,10 @@ INSTANTIATE_TEST_SUITE_P(Table, TPNGGraphicBackground,
         TBackgroundCase { 0, 2, { 0, 2 }, 170, 170, 170 },
         TBackgroundCase { 0, 4, { 0, 15 }, 255, 255, 255 },
         TBackgroundCase { 3, 8, { 1 }, 40, 50, 60 },
-        TBackgroundCase { 2, 8, {}, 255, 255, 255 })); // too short: white stays
+        TBackgroundCase { 2, 8, {}, 255, 255, 255 }),
+    [](const auto& info) {
+        return "ColorType" + std::to_string(info.param.ColorType) + "Depth" + std::to_string(info.param.Depth);
+    }); // too short: white stays
 
 // ---------------------------------------------------------------------------------------------
 // Refusals, each with its fixed message.

@@ -139,7 +139,8 @@ TEST_P(TBmpSuiteHostile, FailCleanlyOrDecode)
     RecordProperty("decoded", decoded);
 }
 
-INSTANTIATE_TEST_SUITE_P(Suite, TBmpSuiteHostile, testing::Values("b", "q"));
+INSTANTIATE_TEST_SUITE_P(Suite, TBmpSuiteHostile, testing::Values("b", "q"),
+    [](const auto& info) { return std::string(info.param) == "b" ? "Broken" : "Questionable"; });
 
 TEST(TBmpSuite, RefusesTheHugeFileBeforeAllocating)
 {

@@ -4,7 +4,8 @@
 #include "base/fmt.h"
 #include "base/stream.h"
 #include "raster/bitmap.h"
-#include "tests/raster/jpegreference.h"
+#include "tests/support/files.h"
+#include "tests/support/jpegreference.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -418,7 +419,7 @@ TEST(TJPEGImageCorpus, DecodesLikeTheLibraryAndDjpeg)
         if (!entry.is_regular_file() || (ext != ".jpg" && ext != ".jpeg"))
             continue;
         ++files;
-        const auto bytes = jpegref::ReadFile(entry.path());
+        const auto bytes = testsupport::ReadFile(entry.path());
         const std::string name = entry.path().string();
         TJPEGImage image;
         try {

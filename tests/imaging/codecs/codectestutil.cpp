@@ -1,162 +1,25 @@
 #include "codectestutil.h"
 
-#include <gif_lib.h>
+#include "tests/support/gifreference.h"
+
 #include <tiffio.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <stdexcept>
-#include <unistd.h>
-
-namespace {
-
-class TTempFile {
-public:
-    TTempFile()
-    {
-        char pattern[] = "/tmp/codectest-XXXXXX";
-        const int handle = mkstemp(pattern);
-        if (handle < 0)
-            throw std::runtime_error("mkstemp failed");
-        close(handle);
-        FPath = pattern;
-    }
-    ~TTempFile() { std::remove(FPath.c_str()); }
-    const char* Path() const { return FPath.c_str(); }
-
-private:
-    std::string FPath;
-};
-
-void SetLayout(TIFF* tiff, const TTiffLayout& layout)
-{
-    TIFFSetField(tiff, TIFFTAG_IMAGEWIDTH, layout.Width);
-    TIFFSetField(tiff, TIFFTAG_IMAGELENGTH, layout.Height);
-    TIFFSetField(tiff, TIFFTAG_SAMPLESPERPIXEL, layout.SamplesPerPixel);
-    TIFFSetField(tiff, TIFFTAG_BITSPERSAMPLE, layout.BitsPerSample);
-    TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, layout.Photometric);
-    TIFFSetField(tiff, TIFFTAG_PLANARCONFIG, layout.PlanarConfig);
-    TIFFSetField(tiff, TIFFTAG_FILLORDER, layout.FillOrder);
-    TIFFSetField(tiff, TIFFTAG_COMPRESSION, layout.Compression);
-    TIFFSetField(tiff, TIFFTAG_ROWSPERSTRIP, layout.RowsPerStrip);
-    if (layout.Predictor != 1)
-        TIFFSetField(tiff, TIFFTAG_PREDICTOR, layout.Predictor);
-    if (layout.Compression == COMPRESSION_CCITTFAX3)
-        TIFFSetField(tiff, TIFFTAG_GROUP3OPTIONS, layout.Group3Options);
-    if (layout.Compression == COMPRESSION_JPEG) {
-        TIFFSetField(tiff, TIFFTAG_JPEGQUALITY, layout.JPEGQuality);
-        if (layout.Photometric == PHOTOMETRIC_YCBCR) {
-            TIFFSetField(tiff, TIFFTAG_YCBCRSUBSAMPLING, layout.HorizontalSampling, layout.VerticalSampling);
-            TIFFSetField(tiff, TIFFTAG_JPEGCOLORMODE, JPEGCOLORMODE_RGB);
-        }
-    }
-}
-
-TTiffStrips ReadBack(const char* path, const TTiffLayout& layout)
-{
-    TIFF* tiff = TIFFOpen(path, "r");
-    if (!tiff)
-        throw std::runtime_error("libtiff cannot read its own file");
-    if (layout.Compression == COMPRESSION_JPEG && layout.Photometric == PHOTOMETRIC_YCBCR)
-        TIFFSetField(tiff, TIFFTAG_JPEGCOLORMODE, JPEGCOLORMODE_RGB);
-    TTiffStrips result;
-    result.StripSize = static_cast<std::size_t>(TIFFStripSize(tiff));
-    std::uint32_t tablesLength = 0;
-    void* tables = nullptr;
-    if (layout.Compression == COMPRESSION_JPEG && TIFFGetField(tiff, TIFFTAG_JPEGTABLES, &tablesLength, &tables) && tables)
-        result.JPEGTables.assign(static_cast<std::uint8_t*>(tables), static_cast<std::uint8_t*>(tables) + tablesLength);
-    const tstrip_t strips = TIFFNumberOfStrips(tiff);
-    for (tstrip_t strip = 0; strip < strips; ++strip) {
-        TBytes raw(static_cast<std::size_t>(TIFFRawStripSize(tiff, strip)));
-        if (TIFFReadRawStrip(tiff, strip, raw.data(), static_cast<tmsize_t>(raw.size())) < 0) {
-            TIFFClose(tiff);
-            throw std::runtime_error("TIFFReadRawStrip failed");
-        }
-        TBytes decoded(result.StripSize);
-        const tmsize_t length = TIFFReadEncodedStrip(tiff, strip, decoded.data(), static_cast<tmsize_t>(decoded.size()));
-        decoded.resize(length < 0 ? 0 : static_cast<std::size_t>(length)); // empty: libtiff failed
-        result.Raw.push_back(std::move(raw));
-        result.Decoded.push_back(std::move(decoded));
-    }
-    TIFFClose(tiff);
-    return result;
-}
-
-}
-
-TTiffStrips TiffRoundTrip(const TTiffLayout& layout, const TBytes& pixels)
-{
-    TTempFile file;
-    TIFF* tiff = TIFFOpen(file.Path(), "w");
-    if (!tiff)
-        throw std::runtime_error("TIFFOpen failed");
-    SetLayout(tiff, layout);
-    const std::size_t rowBytes = (std::size_t(layout.Width) * layout.SamplesPerPixel * layout.BitsPerSample + 7) / 8;
-    TBytes row(rowBytes);
-    for (std::uint32_t y = 0; y < layout.Height; ++y) {
-        std::memcpy(row.data(), pixels.data() + y * rowBytes, rowBytes); // libtiff may change it
-        if (TIFFWriteScanline(tiff, row.data(), y, 0) < 0) {
-            TIFFClose(tiff);
-            throw std::runtime_error("TIFFWriteScanline failed");
-        }
-    }
-    TIFFClose(tiff);
-    return ReadBack(file.Path(), layout);
-}
-
-TTiffStrips TiffRawRoundTrip(const TTiffLayout& layout, const std::vector<TBytes>& strips)
-{
-    TTempFile file;
-    TIFF* tiff = TIFFOpen(file.Path(), "w");
-    if (!tiff)
-        throw std::runtime_error("TIFFOpen failed");
-    SetLayout(tiff, layout);
-    for (std::size_t strip = 0; strip < strips.size(); ++strip) {
-        TBytes copy = strips[strip];
-        TIFFWriteRawStrip(tiff, static_cast<tstrip_t>(strip), copy.data(), static_cast<tmsize_t>(copy.size()));
-    }
-    TIFFClose(tiff);
-    return ReadBack(file.Path(), layout);
-}
 
 TBytes GifCompress(const TBytes& indices, int width, int height, int colorBits, int& codeSize)
 {
-    TBytes file;
-    int error = 0;
-    GifFileType* gif = EGifOpen(&file, [](GifFileType* target, const GifByteType* bytes, int length) {
-        auto* output = static_cast<TBytes*>(target->UserData);
-        output->insert(output->end(), bytes, bytes + length);
-        return length;
-    }, &error);
-    if (!gif)
-        throw std::runtime_error("EGifOpen failed");
-    const int colors = 1 << colorBits;
-    std::vector<GifColorType> palette(colors);
-    for (int index = 0; index < colors; ++index)
-        palette[index] = {static_cast<GifByteType>(index), static_cast<GifByteType>(index), 0};
-    ColorMapObject* map = GifMakeMapObject(colors, palette.data());
-    bool ok = EGifPutScreenDesc(gif, width, height, colorBits, 0, map) == GIF_OK
-        && EGifPutImageDesc(gif, 0, 0, width, height, false, nullptr) == GIF_OK;
-    TBytes line(width);
-    for (int y = 0; ok && y < height; ++y) {
-        std::memcpy(line.data(), indices.data() + std::size_t(y) * width, width);
-        ok = EGifPutLine(gif, line.data(), width) == GIF_OK;
-    }
-    EGifCloseFile(gif, &error);
-    GifFreeMapObject(map);
-    if (!ok)
-        throw std::runtime_error("giflib refused the image");
-    // Header, screen descriptor, global colour table, image descriptor, then the image data.
-    std::size_t position = 13 + 3 * std::size_t(colors) + 10;
-    codeSize = file.at(position++);
-    TBytes data;
-    while (const std::uint8_t length = file.at(position++)) {
-        data.insert(data.end(), file.begin() + position, file.begin() + position + length);
-        position += length;
-    }
-    return data;
+    gifref::TGifImage image;
+    image.Width = width;
+    image.Height = height;
+    image.Version89 = false;
+    for (int index = 0; index < 1 << colorBits; ++index)
+        image.Colors.push_back({ static_cast<GifByteType>(index), static_cast<GifByteType>(index), 0 });
+    for (int y = 0; y < height; ++y)
+        image.Rows.emplace_back(indices.begin() + std::ptrdiff_t(y) * width, indices.begin() + std::ptrdiff_t(y + 1) * width);
+    return gifref::FirstImageData(gifref::Encode(image), image.Colors.size(), codeSize);
 }
 
 TBytes NoisePixels(std::size_t count, std::mt19937& random, int maxValue)
@@ -219,35 +82,18 @@ std::size_t ForEachCorpusStrip(bool (*wanted)(std::uint16_t compression),
             continue;
         TCorpusStrip strip;
         strip.File = path.string();
-        TTiffLayout& layout = strip.Layout;
-        std::uint16_t value16 = 0;
-        std::uint32_t value32 = 0;
-        TIFFGetFieldDefaulted(tiff, TIFFTAG_COMPRESSION, &layout.Compression);
-        TIFFGetField(tiff, TIFFTAG_IMAGEWIDTH, &layout.Width);
-        TIFFGetField(tiff, TIFFTAG_IMAGELENGTH, &layout.Height);
-        TIFFGetFieldDefaulted(tiff, TIFFTAG_ROWSPERSTRIP, &layout.RowsPerStrip);
-        TIFFGetFieldDefaulted(tiff, TIFFTAG_SAMPLESPERPIXEL, &layout.SamplesPerPixel);
-        TIFFGetFieldDefaulted(tiff, TIFFTAG_BITSPERSAMPLE, &layout.BitsPerSample);
-        TIFFGetFieldDefaulted(tiff, TIFFTAG_PLANARCONFIG, &layout.PlanarConfig);
-        TIFFGetFieldDefaulted(tiff, TIFFTAG_FILLORDER, &layout.FillOrder);
-        TIFFGetFieldDefaulted(tiff, TIFFTAG_PREDICTOR, &layout.Predictor);
-        if (TIFFGetField(tiff, TIFFTAG_PHOTOMETRIC, &value16))
-            layout.Photometric = value16;
-        if (TIFFGetField(tiff, TIFFTAG_GROUP3OPTIONS, &value32))
-            layout.Group3Options = value32;
+        strip.Layout = tifftest::ReadPlan(tiff);
+        TTiffPlan& layout = strip.Layout;
         strip.ByteSwapped = TIFFIsByteSwapped(tiff);
         if (TIFFIsTiled(tiff) || !wanted(layout.Compression)) {
             TIFFClose(tiff);
             continue;
         }
         if (layout.Compression == COMPRESSION_JPEG) {
-            std::uint16_t horizontal = 1, vertical = 1;
-            if (layout.Photometric == PHOTOMETRIC_YCBCR) {
-                TIFFGetFieldDefaulted(tiff, TIFFTAG_YCBCRSUBSAMPLING, &horizontal, &vertical);
+            if (layout.Photometric == PHOTOMETRIC_YCBCR)
                 TIFFSetField(tiff, TIFFTAG_JPEGCOLORMODE, JPEGCOLORMODE_RGB);
-            }
-            layout.HorizontalSampling = horizontal;
-            layout.VerticalSampling = vertical;
+            else
+                layout.SubsamplingH = layout.SubsamplingV = 1; // what the codec is given then
             std::uint32_t tablesLength = 0;
             void* tables = nullptr;
             if (TIFFGetField(tiff, TIFFTAG_JPEGTABLES, &tablesLength, &tables) && tables)

@@ -1,5 +1,8 @@
 #pragma once
-// Reference data for the codec tests: images compressed by libtiff and giflib.
+// Reference data for the codec tests: images compressed by libtiff and giflib, strips of the
+// public TIFF corpus, pictures that compress in different ways.
+#include "tests/support/tiffreference.h"
+
 #include <cstdint>
 #include <functional>
 #include <random>
@@ -8,35 +11,10 @@
 
 using TBytes = std::vector<std::uint8_t>;
 
-struct TTiffLayout {
-    std::uint32_t Width = 0;
-    std::uint32_t Height = 0;
-    std::uint32_t RowsPerStrip = 0;
-    std::uint16_t SamplesPerPixel = 1;
-    std::uint16_t BitsPerSample = 8;
-    std::uint16_t Photometric = 1;
-    std::uint16_t Compression = 1;
-    std::uint16_t Predictor = 1;
-    std::uint16_t FillOrder = 1;
-    std::uint16_t PlanarConfig = 1;
-    std::uint32_t Group3Options = 0;
-    std::uint16_t HorizontalSampling = 2; // YCbCr only
-    std::uint16_t VerticalSampling = 2;
-    int JPEGQuality = 90;
-};
-
-struct TTiffStrips {
-    std::vector<TBytes> Raw;     // strip bytes as stored in the file
-    std::vector<TBytes> Decoded; // libtiff's decoding (JPEG: RGB colour mode); empty if it failed
-    TBytes JPEGTables;
-    std::size_t StripSize = 0;   // bytes of a full strip
-};
-
-// Writes pixels (contiguous rows of the layout) to a TIFF file with libtiff, reads it back
-// strip by strip. Throws std::runtime_error when libtiff refuses.
-TTiffStrips TiffRoundTrip(const TTiffLayout& layout, const TBytes& pixels);
-// Writes ready-made compressed strips (TIFFWriteRawStrip), then reads them back decoded.
-TTiffStrips TiffRawRoundTrip(const TTiffLayout& layout, const std::vector<TBytes>& strips);
+using tifftest::TiffRawRoundTrip;
+using tifftest::TiffRoundTrip;
+using tifftest::TTiffPlan;
+using tifftest::TTiffStrips;
 
 // Compresses indices with giflib (EGifPutLine); returns the image's LZW sub-block data
 // gathered into one block, and the minimum code size.
@@ -52,7 +30,7 @@ std::string CorpusDir(); // public corpora, empty when absent
 // One strip of a real TIFF file of the public corpus, as stored and as libtiff decodes it.
 struct TCorpusStrip {
     std::string File;
-    TTiffLayout Layout;    // Width, Height, RowsPerStrip, samples, bits, photometric, ...
+    TTiffPlan Layout;      // Width, Height, RowsPerStrip, samples, bits, photometric, ...
     std::uint32_t Strip = 0;
     std::uint32_t StripCount = 0;
     std::size_t StripSize = 0; // bytes of a full strip

@@ -77,7 +77,10 @@ TEST_P(LZ77Pieces, DecodesAcrossChunksAndRows)
 
 INSTANTIATE_TEST_SUITE_P(Sizes, LZ77Pieces, testing::Values(std::pair<std::size_t, std::size_t>{1, 1},
     std::pair<std::size_t, std::size_t>{7, 301}, std::pair<std::size_t, std::size_t>{8192, 5},
-    std::pair<std::size_t, std::size_t>{100000, 20000}));
+    std::pair<std::size_t, std::size_t>{100000, 20000}),
+    [](const auto& info) {
+        return "Chunks" + std::to_string(info.param.first) + "Rows" + std::to_string(info.param.second);
+    });
 
 TEST(LZ77, AutomaticResetStartsEveryCallOnANewStream)
 {
@@ -130,7 +133,7 @@ TEST(LZ77, EndWithoutBeginAndDecodeWithoutBeginAreHarmless)
 TEST(LZ77, TiffDeflateStripsDecodeAsLibtiffDoes)
 {
     for (std::uint16_t predictor : {1, 2}) {
-        TTiffLayout layout;
+        TTiffPlan layout;
         layout.Width = 300;
         layout.Height = 77;
         layout.RowsPerStrip = 16;
@@ -166,7 +169,7 @@ TEST(LZ77, CorpusStripsDecodeAsLibtiffDoes)
             return compression == COMPRESSION_ADOBE_DEFLATE || compression == COMPRESSION_DEFLATE;
         },
         [&](const TCorpusStrip& strip) {
-            const TTiffLayout& layout = strip.Layout;
+            const TTiffPlan& layout = strip.Layout;
             if (layout.FillOrder != 1 || layout.Predictor > 2
                 || (layout.Predictor == 2 && (layout.BitsPerSample != 8 || layout.PlanarConfig != 1))
                 || (strip.ByteSwapped && layout.BitsPerSample == 16))

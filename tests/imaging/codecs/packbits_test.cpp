@@ -53,7 +53,7 @@ TEST(PackBits, DecodesStripsAsLibtiffDoes)
 {
     std::mt19937 random(5);
     for (int picture = 0; picture < 3; ++picture) {
-        TTiffLayout layout;
+        TTiffPlan layout;
         layout.Width = 517;
         layout.Height = 93;
         layout.RowsPerStrip = 10;

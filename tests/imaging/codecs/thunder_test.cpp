@@ -92,7 +92,7 @@ TEST(Thunder, DecodesStripsAsLibtiffDoes)
 {
     std::mt19937 random(9);
     for (std::uint32_t width : {1u, 2u, 7u, 64u, 301u}) {
-        TTiffLayout layout;
+        TTiffPlan layout;
         layout.Width = width;
         layout.Height = 20;
         layout.RowsPerStrip = 20;

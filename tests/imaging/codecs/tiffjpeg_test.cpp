@@ -16,23 +16,23 @@ public:
     std::vector<std::string> Texts;
 };
 
-TTiffLayout JPEGLayout(std::uint16_t photometric, std::uint16_t horizontal, std::uint16_t vertical,
+TTiffPlan JPEGLayout(std::uint16_t photometric, std::uint16_t horizontal, std::uint16_t vertical,
     std::uint32_t width, std::uint32_t height, std::uint32_t rowsPerStrip)
 {
-    TTiffLayout layout;
+    TTiffPlan layout;
     layout.Width = width;
     layout.Height = height;
     layout.RowsPerStrip = rowsPerStrip;
     layout.SamplesPerPixel = photometric == PHOTOMETRIC_MINISBLACK ? 1 : 3;
     layout.Photometric = photometric;
     layout.Compression = COMPRESSION_JPEG;
-    layout.HorizontalSampling = horizontal;
-    layout.VerticalSampling = vertical;
+    layout.SubsamplingH = horizontal;
+    layout.SubsamplingV = vertical;
     return layout;
 }
 
 // What the TIFF reader hands the codec for this layout.
-TTIFFJPEGSettings SettingsFor(const TTiffLayout& layout, const TBytes& tables)
+TTIFFJPEGSettings SettingsFor(const TTiffPlan& layout, const TBytes& tables)
 {
     TTIFFJPEGSettings settings;
     settings.Width = layout.Width;
@@ -44,8 +44,8 @@ TTIFFJPEGSettings SettingsFor(const TTiffLayout& layout, const TBytes& tables)
     settings.PlanarConfig = layout.PlanarConfig;
     settings.YCbCr = layout.Photometric == PHOTOMETRIC_YCBCR;
     if (settings.YCbCr) {
-        settings.HorizontalSampling = static_cast<std::uint8_t>(layout.HorizontalSampling);
-        settings.VerticalSampling = static_cast<std::uint8_t>(layout.VerticalSampling);
+        settings.HorizontalSampling = static_cast<std::uint8_t>(layout.SubsamplingH);
+        settings.VerticalSampling = static_cast<std::uint8_t>(layout.SubsamplingV);
     }
     settings.JPEGTables = tables;
     return settings;
@@ -80,7 +80,7 @@ class TIFFJPEGAgainstLibtiff : public testing::TestWithParam<TJPEGCase> {};
 TEST_P(TIFFJPEGAgainstLibtiff, DecodesStripsAsLibtiffDoesInBlueGreenRedOrder)
 {
     const TJPEGCase& test = GetParam();
-    const TTiffLayout layout = JPEGLayout(test.Photometric, test.Horizontal, test.Vertical, test.Width,
+    const TTiffPlan layout = JPEGLayout(test.Photometric, test.Horizontal, test.Vertical, test.Width,
         test.Height, test.RowsPerStrip);
     const TTiffStrips strips = TiffRoundTrip(layout, SmoothPixels(test.Width, test.Height, layout.SamplesPerPixel));
     TWarningCollector warnings;
@@ -109,7 +109,7 @@ INSTANTIATE_TEST_SUITE_P(Kinds, TIFFJPEGAgainstLibtiff, testing::Values(
 
 // One strip of a 16-row image with its settings, for the checks below.
 struct TStripFixture {
-    TTiffLayout Layout = JPEGLayout(PHOTOMETRIC_YCBCR, 2, 2, 48, 16, 16);
+    TTiffPlan Layout = JPEGLayout(PHOTOMETRIC_YCBCR, 2, 2, 48, 16, 16);
     TTiffStrips Strips = TiffRoundTrip(Layout, SmoothPixels(48, 16, 3));
     TTIFFJPEGSettings Settings = SettingsFor(Layout, Strips.JPEGTables);
     std::size_t StripBytes() const { return std::size_t(Settings.BytesPerLine) * 16; }
@@ -130,7 +130,7 @@ void ExpectFailure(const TTIFFJPEGSettings& settings, const TBytes& strip, std::
 
 TEST(TIFFJPEG, StripOfSixteenRowsWhoseHeaderSaysEightFails)
 {
-    const TTiffLayout layout = JPEGLayout(PHOTOMETRIC_YCBCR, 2, 1, 48, 16, 8);
+    const TTiffPlan layout = JPEGLayout(PHOTOMETRIC_YCBCR, 2, 1, 48, 16, 8);
     const TTiffStrips strips = TiffRoundTrip(layout, SmoothPixels(48, 16, 3));
     TTIFFJPEGSettings settings = SettingsFor(layout, strips.JPEGTables);
     settings.RowsPerStrip = 16;
@@ -230,7 +230,7 @@ TEST(TIFFJPEG, TruncatedStripWarnsOnceAndEndsOnAnEndMarker)
 
 TEST(TIFFJPEG, StripPositionCanBeSetByTheCaller)
 {
-    const TTiffLayout layout = JPEGLayout(PHOTOMETRIC_RGB, 1, 1, 40, 20, 8);
+    const TTiffPlan layout = JPEGLayout(PHOTOMETRIC_RGB, 1, 1, 40, 20, 8);
     const TTiffStrips strips = TiffRoundTrip(layout, SmoothPixels(40, 20, 3));
     ASSERT_EQ(strips.Raw.size(), 3u);
     TTIFFJPEGDecoder decoder(SettingsFor(layout, strips.JPEGTables));
@@ -268,13 +268,13 @@ TEST(TIFFJPEG, CorpusStripsDecodeAsLibtiffDoes)
         GTEST_SKIP() << "corpus absent";
     ForEachCorpusStrip([](std::uint16_t compression) { return compression == COMPRESSION_JPEG; },
         [](const TCorpusStrip& strip) {
-            const TTiffLayout& layout = strip.Layout;
+            const TTiffPlan& layout = strip.Layout;
             if (layout.BitsPerSample != 8 || layout.PlanarConfig != 1
                 || (layout.SamplesPerPixel != 1 && layout.SamplesPerPixel != 3))
                 return;
             TTIFFJPEGSettings settings = SettingsFor(layout, strip.JPEGTables);
-            settings.HorizontalSampling = static_cast<std::uint8_t>(layout.HorizontalSampling);
-            settings.VerticalSampling = static_cast<std::uint8_t>(layout.VerticalSampling);
+            settings.HorizontalSampling = static_cast<std::uint8_t>(layout.SubsamplingH);
+            settings.VerticalSampling = static_cast<std::uint8_t>(layout.SubsamplingV);
             TTIFFJPEGDecoder decoder(settings);
             decoder.BeginDecoding();
             decoder.SetStripPosition(strip.Strip * layout.RowsPerStrip, strip.Strip, strip.StripCount);

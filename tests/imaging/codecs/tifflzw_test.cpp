@@ -108,7 +108,8 @@ TEST_P(TIFFLZWWidth, GrowsOneCodeEarly)
     EXPECT_EQ(Decode(codes.Bytes(), expected.size() + 1, 0), [&] { auto e = expected; e.push_back(0); return e; }());
 }
 
-INSTANTIATE_TEST_SUITE_P(Thresholds, TIFFLZWWidth, testing::Values(511u, 1023u, 2047u));
+INSTANTIATE_TEST_SUITE_P(Thresholds, TIFFLZWWidth, testing::Values(511u, 1023u, 2047u),
+    [](const auto& info) { return "At" + std::to_string(info.param); });
 
 TEST(TIFFLZW, FullTableTakesNoMoreEntriesAndStaysAtTwelveBits)
 {
@@ -151,7 +152,7 @@ TEST_P(TIFFLZWAgainstLibtiff, DecodesStripsAsLibtiffDoes)
     const std::size_t count = std::size_t(test.Width) * test.Height * test.Samples;
     const TBytes pixels = test.Picture == 0 ? NoisePixels(count, random)
         : test.Picture == 1 ? SmoothPixels(test.Width, test.Height, test.Samples) : BlockPixels(count, random);
-    TTiffLayout layout;
+    TTiffPlan layout;
     layout.Width = test.Width;
     layout.Height = test.Height;
     layout.RowsPerStrip = test.RowsPerStrip;
@@ -182,7 +183,7 @@ INSTANTIATE_TEST_SUITE_P(Pictures, TIFFLZWAgainstLibtiff, testing::Values(
 TEST(TIFFLZW, ShortOutputAndTruncatedInputGivePrefixesAndNothingMore)
 {
     std::mt19937 random(3);
-    TTiffLayout layout;
+    TTiffPlan layout;
     layout.Width = 256;
     layout.Height = 64;
     layout.RowsPerStrip = 64;
@@ -210,7 +211,7 @@ TEST(TIFFLZW, ShortOutputAndTruncatedInputGivePrefixesAndNothingMore)
 // every size around them: strings near the end are copied exactly, the others in blocks.
 TEST(TIFFLZW, FlatPictureDecodesAtEveryOutputSize)
 {
-    TTiffLayout layout;
+    TTiffPlan layout;
     layout.Width = 300;
     layout.Height = 20;
     layout.RowsPerStrip = 20;
@@ -254,7 +255,7 @@ TEST(TIFFLZW, CorpusStripsDecodeAsLibtiffDoes)
     const std::size_t visited = ForEachCorpusStrip(
         [](std::uint16_t compression) { return compression == COMPRESSION_LZW; },
         [](const TCorpusStrip& strip) {
-            const TTiffLayout& layout = strip.Layout;
+            const TTiffPlan& layout = strip.Layout;
             if (layout.FillOrder != 1 || layout.Predictor > 2
                 || (layout.Predictor == 2 && (layout.BitsPerSample != 8 || layout.PlanarConfig != 1))
                 || (strip.ByteSwapped && layout.BitsPerSample == 16))

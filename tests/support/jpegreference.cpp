@@ -1,58 +1,27 @@
-#pragma once
-// libjpeg-turbo called directly and through djpeg, for differential tests of the JPEG object;
-// and a maker of test JPEG files. Header-only: tests/raster and tests/app include it.
+#include "tests/support/jpegreference.h"
+
+#include "tests/support/files.h"
+
+#include <jerror.h>
+
 #include <algorithm>
 #include <cctype>
-#include <csetjmp>
-#include <cstdint>
-#include <cstdio>
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
-#include <optional>
-#include <span>
-#include <string>
-#include <vector>
-
-#include <jpeglib.h>
-#include <jerror.h>
 
 namespace jpegref {
 
-struct TErrorJump {
-    jpeg_error_mgr Pub;
-    std::jmp_buf Jump;
-};
-
-inline void ErrorExit(j_common_ptr info)
+void ErrorExit(j_common_ptr info)
 {
     std::longjmp(reinterpret_cast<TErrorJump*>(info->err)->Jump, 1);
 }
 
-inline void Silent(j_common_ptr, int) {}
+namespace {
 
-// What the library makes of a file: packed top-down rows of Components bytes, or the fatal
-// error's message code.
-struct TDecoded {
-    bool Ok = false;
-    int Code = 0;
-    int Width = 0, Height = 0, Components = 0;
-    std::vector<std::uint8_t> Pixels;
-    std::vector<std::vector<std::uint8_t>> ColorMap; // [entry][component] when quantised
-    bool Cmyk = false;
-};
+void Silent(j_common_ptr, int) {}
 
-struct TDecodeSettings {
-    bool Quantize236 = false;  // grey files are always quantised this way
-    bool ForceGray = false;
-    bool Fast = false;         // fast DCT, no fancy upsampling, ordered dither, one pass
-    unsigned ScaleDenom = 1;
-    bool BlockSmoothing = true;
-};
+} // namespace
 
-// Decodes as the JPEG object does with the given settings, RGB order for colour output.
-inline TDecoded Decode(std::span<const std::uint8_t> bytes, const TDecodeSettings& settings = {})
+TDecoded Decode(std::span<const std::uint8_t> bytes, const TDecodeSettings& settings)
 {
     TDecoded result;
     jpeg_decompress_struct info {};
@@ -110,18 +79,7 @@ inline TDecoded Decode(std::span<const std::uint8_t> bytes, const TDecodeSetting
     return result;
 }
 
-struct TMakeSettings {
-    int Width = 64, Height = 48;
-    int Components = 3;          // 1 grey, 3 colour, 4 CMYK (Adobe marker)
-    int Quality = 85;
-    bool Progressive = false;
-    unsigned RestartRows = 0;
-    bool Subsample = true;       // 4:2:0 for colour, else 4:4:4
-    unsigned Seed = 1;
-};
-
-// Smooth gradients with a little noise: enough detail that rounding differences show.
-inline std::vector<std::uint8_t> TestPixels(int width, int height, int components, unsigned seed)
+std::vector<std::uint8_t> TestPixels(int width, int height, int components, unsigned seed)
 {
     std::vector<std::uint8_t> pixels(std::size_t(width) * height * components);
     unsigned state = seed * 2654435761u + 12345u;
@@ -136,9 +94,8 @@ inline std::vector<std::uint8_t> TestPixels(int width, int height, int component
     return pixels;
 }
 
-// Compresses packed rows (RGB, grey or CMYK by components; or any in_color_space given).
-inline std::vector<std::uint8_t> Encode(const std::vector<std::uint8_t>& pixels, const TMakeSettings& settings,
-    J_COLOR_SPACE inSpace = JCS_UNKNOWN)
+std::vector<std::uint8_t> EncodeRows(const std::uint8_t* firstRow, std::ptrdiff_t step, const TMakeSettings& settings,
+    J_COLOR_SPACE inSpace)
 {
     jpeg_compress_struct info {};
     TErrorJump error;
@@ -167,9 +124,8 @@ inline std::vector<std::uint8_t> Encode(const std::vector<std::uint8_t>& pixels,
         jpeg_simple_progression(&info);
     info.restart_in_rows = static_cast<int>(settings.RestartRows);
     jpeg_start_compress(&info, TRUE);
-    const int rowBytes = settings.Width * settings.Components;
     while (info.next_scanline < info.image_height) {
-        JSAMPROW row = const_cast<JSAMPROW>(pixels.data() + std::size_t(info.next_scanline) * rowBytes);
+        JSAMPROW row = const_cast<JSAMPROW>(firstRow + step * info.next_scanline);
         jpeg_write_scanlines(&info, &row, 1);
     }
     jpeg_finish_compress(&info);
@@ -179,30 +135,18 @@ inline std::vector<std::uint8_t> Encode(const std::vector<std::uint8_t>& pixels,
     return bytes;
 }
 
-inline std::vector<std::uint8_t> Make(const TMakeSettings& settings)
+std::vector<std::uint8_t> Encode(const std::vector<std::uint8_t>& pixels, const TMakeSettings& settings,
+    J_COLOR_SPACE inSpace)
+{
+    return EncodeRows(pixels.data(), std::ptrdiff_t(settings.Width) * settings.Components, settings, inSpace);
+}
+
+std::vector<std::uint8_t> Make(const TMakeSettings& settings)
 {
     return Encode(TestPixels(settings.Width, settings.Height, settings.Components, settings.Seed), settings);
 }
 
-inline std::vector<std::uint8_t> ReadFile(const std::filesystem::path& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return { std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>() };
-}
-
-inline void WriteFile(const std::filesystem::path& path, std::span<const std::uint8_t> bytes)
-{
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-}
-
-// A binary PGM or PPM (maxval 255) as width, height, channels and packed rows.
-struct TPnm {
-    int Width = 0, Height = 0, Channels = 0;
-    std::vector<std::uint8_t> Pixels;
-};
-
-inline std::optional<TPnm> ParsePnm(const std::vector<std::uint8_t>& bytes)
+std::optional<TPnm> ParsePnm(const std::vector<std::uint8_t>& bytes)
 {
     std::size_t pos = 0;
     const auto token = [&]() -> std::string {
@@ -235,8 +179,7 @@ inline std::optional<TPnm> ParsePnm(const std::vector<std::uint8_t>& bytes)
     return pnm;
 }
 
-// djpeg's PNM output for the file, or nothing when djpeg is missing or writes nothing.
-inline std::optional<TPnm> Djpeg(const std::filesystem::path& input, const std::string& switches,
+std::optional<TPnm> Djpeg(const std::filesystem::path& input, const std::string& switches,
     const std::filesystem::path& folder)
 {
     const std::filesystem::path output = folder / "djpeg.pnm";
@@ -247,10 +190,10 @@ inline std::optional<TPnm> Djpeg(const std::filesystem::path& input, const std::
     (void)status; // warnings give exit status 2 with a complete picture
     if (!std::filesystem::exists(output))
         return std::nullopt;
-    return ParsePnm(ReadFile(output));
+    return ParsePnm(testsupport::ReadFile(output));
 }
 
-inline bool HaveDjpeg()
+bool HaveDjpeg()
 {
     return std::system("djpeg -version >/dev/null 2>&1") == 0;
 }

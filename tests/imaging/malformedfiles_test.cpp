@@ -1,0 +1,88 @@
+// Every file that once broke a reader, kept in tests/data/<format>/malformed/, loaded again
+// with the reader and the settings that broke it: each ends in its documented error or a
+// picture. Under the sanitizers a bad access on the way fails the run.
+#include "base/exception.h"
+#include "base/stream.h"
+#include "raster/bitmap.h"
+#include "raster/jpegimage.h"
+#include "tests/support/files.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <functional>
+#include <set>
+#include <string>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const fs::path DataFolder = fs::path(IBI_SOURCE_DIR) / "tests" / "data";
+
+struct TMalformedFile {
+    const char* Name;  // below tests/data
+    const char* Story; // what it once did
+    std::function<void(TStream&)> Load;
+    const char* Message; // the documented error; nullptr: a picture
+};
+
+// The JPEG object as the fuzz target ran it (settings from its first byte): loading, then
+// decoding the picture.
+std::function<void(TStream&)> JpegObject(bool progressiveShow)
+{
+    return [progressiveShow](TStream& stream) {
+        TJPEGImage image;
+        image.SetProgressiveShow(progressiveShow);
+        image.LoadStream(stream);
+        (void)image.DecodedBitmap();
+    };
+}
+
+const TMalformedFile MalformedFiles[] = {
+    { "jpeg/malformed/progressive-show-two-pass.jpg",
+        "grey file shown scan by scan: the last pass wrote into the rows of a store already freed "
+        "(found by fuzzing)",
+        JpegObject(true), nullptr },
+};
+
+class TMalformedFiles : public testing::TestWithParam<TMalformedFile> {};
+
+TEST_P(TMalformedFiles, EndInTheirErrorOrAPicture)
+{
+    const TMalformedFile& file = GetParam();
+    SCOPED_TRACE(file.Story);
+    const std::vector<std::uint8_t> bytes = testsupport::ReadFile((DataFolder / file.Name).string());
+    ASSERT_FALSE(bytes.empty()) << "missing " << file.Name;
+    TMemoryStream stream(bytes);
+    if (!file.Message) {
+        EXPECT_NO_THROW(file.Load(stream));
+        return;
+    }
+    try {
+        file.Load(stream);
+        ADD_FAILURE() << "loaded";
+    } catch (const Exception& error) {
+        EXPECT_STREQ(error.what(), file.Message);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Kept, TMalformedFiles, testing::ValuesIn(MalformedFiles), [](const auto& info) {
+    std::string name = fs::path(info.param.Name).stem().string();
+    std::erase(name, '-');
+    return name;
+});
+
+// A file put into a malformed folder is replayed only once it has its row in the table.
+TEST(TMalformedFiles, EveryKeptFileIsInTheTable)
+{
+    std::set<std::string> listed;
+    for (const TMalformedFile& file : MalformedFiles)
+        listed.insert(file.Name);
+    for (const auto& entry : fs::recursive_directory_iterator(DataFolder))
+        if (entry.is_regular_file() && entry.path().parent_path().filename() == "malformed") {
+            EXPECT_TRUE(listed.contains(fs::relative(entry.path(), DataFolder).string())) << entry.path();
+        }
+}
+
+} // namespace
