@@ -13,6 +13,7 @@ using testing::ElementsAre;
 using testing::EndsWith;
 using testing::HasSubstr;
 using testing::MatchesRegex;
+using testing::Not;
 using testing::StrEq;
 using testing::ThrowsMessage;
 
@@ -232,7 +233,8 @@ TEST_F(TFbDataBaseTest, MissingFileFailsWithTheLibraryMessageAndStaysDisconnecte
         FAIL();
     } catch (const EFbError& error) {
         EXPECT_THAT(error.what(), HasSubstr("nothing-here.fdb"));
-        EXPECT_THAT(error.what(), EndsWith("\r\nError Code: " + std::to_string(error.ErrorCode())));
+        EXPECT_THAT(error.what(), EndsWith("\nError Code: " + std::to_string(error.ErrorCode())));
+        EXPECT_THAT(error.what(), Not(HasSubstr("\r"))) << "lines end in plain line feeds";
         EXPECT_NE(error.ErrorCode(), 0);
     }
     EXPECT_FALSE(connection.Connected());
@@ -503,6 +505,40 @@ TEST_F(TFbStatementTest, ClimbsAndStepsDownTheStates)
     query.Close(etmCommit);
     EXPECT_EQ(query.State(), ssNone);
     EXPECT_FALSE(session.Transaction.InTransaction());
+}
+
+TEST_F(TFbStatementTest, PreparedExecutionTellsTheRowsItChanged)
+{
+    TSession session(FPath);
+    session.Run(R"(INSERT INTO items ("id") SELECT 1 FROM rdb$database UNION SELECT 2 FROM rdb$database
+        UNION SELECT 3 FROM rdb$database)");
+    const std::pair<const char*, int> cases[] = { { R"(UPDATE items SET "name" = 'x' WHERE "id" < 3)", 2 },
+        { R"(UPDATE items SET "name" = 'y' WHERE "id" = 9)", 0 }, { R"(INSERT INTO items ("id") VALUES (4))", 1 },
+        { "DELETE FROM items", 4 } };
+    for (const auto& [sql, rows] : cases) {
+        session.Query.SetSQL(sql);
+        session.Query.Prepare();
+        session.Query.Execute();
+        EXPECT_EQ(session.Query.RowsAffected(), rows) << sql;
+    }
+    session.Run("DELETE FROM items"); // execute-immediate: nothing to ask
+    EXPECT_THROW(session.Query.RowsAffected(), Exception);
+}
+
+TEST_F(TFbDataBaseTest, TellsWhetherWritesAreForced)
+{
+    TSession session(FPath);
+    EXPECT_THROW(session.Connection.ForcedWrites(), Exception);
+    for (const bool forced : { true, false }) { // the suite's database is left as made: not forced
+        TFbLibrary library;
+        library.Load(FbClientLibrary);
+        TFbHandle db = 0;
+        library.AttachDatabaseDPB(FPath, db, std::string { 1, 24, 1, static_cast<char>(forced) }); // isc_dpb_force_write
+        library.DetachDatabase(db);
+        session.Connection.SetConnected(true);
+        EXPECT_EQ(session.Connection.ForcedWrites(), forced);
+        session.Connection.SetConnected(false);
+    }
 }
 
 TEST_F(TFbStatementTest, BlankTextStartsTheTransactionAndSendsNothing)
