@@ -1,18 +1,93 @@
 #include "app/importcommand.h"
 
+#include "app/imagefileload.h"
+#include "app/importpass.h"
+#include "base/exception.h"
+#include "base/filestream.h"
+#include "base/fmt.h"
 #include "importtestsupport.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <png.h>
 
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
 #include <sstream>
 
 using namespace importtest;
 using testing::HasSubstr;
+using testing::Not;
 
 namespace {
+
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool UnderAddressSanitizer = true;
+#elif defined(__has_feature)
+constexpr bool UnderAddressSanitizer = __has_feature(address_sanitizer);
+#else
+constexpr bool UnderAddressSanitizer = false;
+#endif
+
+// An RGB PNG of one colour, whatever its size, written row by row.
+void WriteBlackPng(const std::string& path, int width, int height)
+{
+    std::FILE* file = std::fopen(path.c_str(), "wb");
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png_create_info_struct(png);
+    png_init_io(png, file);
+    png_set_IHDR(png, info, width, height, 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
+        PNG_FILTER_TYPE_DEFAULT);
+    png_set_compression_level(png, 1);
+    png_write_info(png, info);
+    const std::vector<png_byte> row(std::size_t(width) * 3, 0);
+    for (int y = 0; y < height; ++y)
+        png_write_row(png, row.data());
+    png_write_end(png, nullptr);
+    png_destroy_write_struct(&png, &info);
+    std::fclose(file);
+}
+
+// An address space limit that leaves room for bytes more than the process now maps.
+rlimit AddressSpaceLeft(std::size_t bytes)
+{
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    std::size_t kilobytes = 0;
+    while (std::getline(status, line))
+        if (line.starts_with("VmSize:"))
+            kilobytes = std::stoul(line.substr(7));
+    const rlim_t size = kilobytes * 1024 + bytes;
+    return { size, size };
+}
+
+// A 64 KB file system over folder, seen by this process only (a mount namespace of its own,
+// in a user namespace of its own where mounting is not allowed otherwise).
+bool MountSmallFileSystem(const std::string& folder)
+{
+    if (::unshare(CLONE_NEWNS) != 0) {
+        const std::string uid = std::to_string(geteuid()), gid = std::to_string(getegid());
+        if (::unshare(CLONE_NEWUSER | CLONE_NEWNS) != 0)
+            return false;
+        try {
+            WriteBytes("/proc/self/setgroups", "deny");
+            WriteBytes("/proc/self/uid_map", uid + " " + uid + " 1");
+            WriteBytes("/proc/self/gid_map", gid + " " + gid + " 1");
+        } catch (const std::exception&) {
+            return false;
+        }
+    }
+    return ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0
+        && ::mount("tmpfs", folder.c_str(), "tmpfs", 0, "size=64k") == 0;
+}
 
 struct TCommandRun {
     int ExitCode;
@@ -103,6 +178,10 @@ TEST_F(TImportCommand, SaysWhatTheDialogLeavesUnsaid)
     run = Import({ "--db", Folder / "cat.fdb", "--images", Folder / "nowhere" });
     EXPECT_EQ(run.ExitCode, ExitOk);
     EXPECT_THAT(run.Err, HasSubstr("does not exist or cannot be read"));
+
+    run = Import({ "--db", Folder / "cat.fdb", "--images", Folder / "nowhere", "--remove-existing" });
+    EXPECT_EQ(run.ExitCode, ExitFailed);
+    EXPECT_EQ(run.Err, Fmt(SImageFolderUnreadable, Folder / "nowhere", SysErrorMessage(ENOENT)) + "\n");
     EXPECT_EQ(run.Out, "0 entries seen, 0 pictures imported, 0 thumbnails written, 0 entries passed over\n");
 
     run = Import({ "--db", Folder / "cat.fdb", "--images", Folder / "images", "--kind", "front" });
@@ -110,13 +189,85 @@ TEST_F(TImportCommand, SaysWhatTheDialogLeavesUnsaid)
     EXPECT_THAT(run.Err, HasSubstr("Thumbnails folder must be set!"));
 }
 
-TEST_F(TImportCommand, EndsWithExitCode1AndTheMessageOnError)
+TEST_F(TImportCommand, FailureToAttachShowsOnlyTheRealError)
 {
     WriteBytes(Folder / "broken.fdb", "not a database");
-    const TCommandRun run = Import({ "--db", Folder / "broken.fdb", "--images", Folder / "images" });
-    EXPECT_EQ(run.ExitCode, ExitFailed);
-    EXPECT_FALSE(run.Err.empty());
-    EXPECT_THAT(run.Out, HasSubstr("0 pictures imported"));
+    std::vector<std::string> databases { Folder / "broken.fdb" };
+    if (geteuid() != 0) { // root writes whatever the file's mode says
+        ASSERT_EQ(chmod((Folder / "cat.fdb").c_str(), 0444), 0);
+        databases.push_back(Folder / "cat.fdb");
+    }
+    for (const std::string& database : databases) {
+        const TCommandRun run = Import({ "--db", database, "--images", Folder / "nowhere", "--set-folder" });
+        EXPECT_EQ(run.ExitCode, ExitFailed) << database;
+        EXPECT_THAT(run.Err, HasSubstr("Error Code: ")) << database;
+        EXPECT_THAT(run.Err, Not(HasSubstr("image folder"))) << database;
+        EXPECT_THAT(run.Err, Not(HasSubstr("\r"))) << database;
+        EXPECT_THAT(run.Out, HasSubstr("0 pictures imported"));
+    }
+}
+
+TEST_F(TImportCommand, ReportsPicturesTooLargeForTheMemoryLeft)
+{
+    if (UnderAddressSanitizer)
+        GTEST_SKIP() << "AddressSanitizer ends the process at the first allocation it cannot make";
+    // 8000 x 8000 black pixels, in a small file: the picture needs 192 MB of memory.
+    WriteBlackPng(Folder / "images/1_1.png", 8000, 8000);
+    WriteJpeg(Folder / "images/2_1.jpg", 40, 30);
+    const std::optional<int> status = RunInChild([&] {
+        const rlimit limit = AddressSpaceLeft(160 << 20);
+        if (::setrlimit(RLIMIT_AS, &limit) != 0)
+            return 77;
+        std::ostringstream out, err;
+        const int code = RunImportCommand({ "--db", Folder / "cat.fdb", "--images", Folder / "images", "--thumbs",
+                                              Folder / "thumbs", "--kind", "both" }, out, err, false);
+        WriteBytes(Folder / "out.txt", out.str());
+        WriteBytes(Folder / "err.txt", err.str());
+        return code;
+    });
+    if (!status || *status == 77)
+        GTEST_SKIP() << "no child process with an address space limit";
+    EXPECT_EQ(*status, ExitFailed);
+    EXPECT_EQ(ReadBytes(Folder / "err.txt"), Fmt(SNotEnoughMemoryToLoad, Folder / "images/1_1.png") + "\n");
+    EXPECT_EQ(ReadBytes(Folder / "out.txt"),
+        "4 entries seen, 2 pictures imported, 1 thumbnails written, 2 entries passed over\n");
+    EXPECT_TRUE(ReadJpeg(Folder / "thumbs/2_1.jpg"));
+}
+
+// A thumbnails folder on a full disk (a small file system mounted in the child's own mount
+// namespace): the pass ends naming the file and the cause, and the thumbnail there before is
+// neither truncated nor replaced.
+TEST_F(TImportCommand, FullDiskEndsThePassAndKeepsTheOldThumbnail)
+{
+    WriteJpeg(Folder / "images/1_1.jpg", 400, 300, [](int x, int y) { // noise: a large thumbnail
+        const unsigned hash = (x * 73856093u) ^ (y * 19349663u);
+        return TRgb { std::uint8_t(hash), std::uint8_t(hash >> 8), std::uint8_t(hash >> 16) };
+    });
+    const std::string thumbs = Folder / "thumbs/";
+    MakeFolder(thumbs);
+    WriteJpeg(Folder / "old.jpg", 8, 8);
+    const std::string old = ReadBytes(Folder / "old.jpg");
+    const std::optional<int> status = RunInChild([&] {
+        if (!MountSmallFileSystem(thumbs))
+            return 77;
+        WriteBytes(thumbs + "1_1.jpg", old);
+        WriteBytes(thumbs + "filler", std::string(52 << 10, 'x')); // 8 KB left
+        std::ostringstream out, err;
+        const int code = RunImportCommand({ "--db", Folder / "cat.fdb", "--images", Folder / "images", "--thumbs",
+                                              thumbs, "--kind", "both" }, out, err, false);
+        std::string files;
+        for (const auto& entry : std::filesystem::directory_iterator(thumbs))
+            files += entry.path().filename().string() + (ReadBytes(entry.path()) == old ? " (old)" : "") + "\n";
+        WriteBytes(Folder / "err.txt", err.str());
+        WriteBytes(Folder / "files.txt", files);
+        return code;
+    });
+    if (!status || *status == 77)
+        GTEST_SKIP() << "no small file system to fill";
+    EXPECT_EQ(*status, ExitFailed);
+    EXPECT_EQ(ReadBytes(Folder / "err.txt"), Fmt(SFCreateError, thumbs + "1_1.jpg", SysErrorMessage(ENOSPC)) + "\n");
+    EXPECT_THAT(ReadBytes(Folder / "files.txt"), testing::AnyOf("1_1.jpg (old)\nfiller\n", "filler\n1_1.jpg (old)\n"));
+    EXPECT_THAT(Query(Folder / "cat.fdb", "SELECT \"pixref\" FROM thumbnails"), testing::IsEmpty());
 }
 
 } // namespace
