@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <new>
 #include <optional>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -156,8 +157,13 @@ void WalkWithDecodeAhead(const TPassFolders& folders, TImportContext& pass)
     }
     FolderFindClose(entry);
     const std::size_t workers = std::min<std::size_t>(std::thread::hardware_concurrency(), TDecodeAhead::DefaultWindow);
-    TDecodeAhead ahead(paths, QualifiesForImport, LoadImageFile, TDecodeAhead::DefaultWindow, workers);
-    pass.DecodeAhead = &ahead;
+    std::optional<TDecodeAhead> ahead;
+    try {
+        ahead.emplace(paths, QualifiesForImport, LoadImageFile, TDecodeAhead::DefaultWindow, workers);
+    } catch (const std::system_error&) {
+        // No thread to be had (too little memory left): the pass decodes every picture itself.
+    }
+    pass.DecodeAhead = ahead ? &*ahead : nullptr;
     try {
         for (std::size_t i = 0; i < paths.size() && !pass.Stopped; ++i) {
             pass.EntryIndex = i;

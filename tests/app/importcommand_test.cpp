@@ -211,11 +211,12 @@ TEST_F(TImportCommand, ReportsPicturesTooLargeForTheMemoryLeft)
 {
     if (UnderAddressSanitizer)
         GTEST_SKIP() << "AddressSanitizer ends the process at the first allocation it cannot make";
-    // 8000 x 8000 black pixels, in a small file: the picture needs 192 MB of memory.
-    WriteBlackPng(Folder / "images/1_1.png", 8000, 8000);
+    // 16000 x 16000 black pixels, in a small file: the picture needs 768 MB of memory.
+    WriteBlackPng(Folder / "images/1_1.png", 16000, 16000);
     WriteJpeg(Folder / "images/2_1.jpg", 40, 30);
     const std::optional<int> status = RunInChild([&] {
-        const rlimit limit = AddressSpaceLeft(160 << 20);
+        const rlimit limit = AddressSpaceLeft(std::size_t(400) << 20); // the engine takes about 250 MB
+
         if (::setrlimit(RLIMIT_AS, &limit) != 0)
             return 77;
         std::ostringstream out, err;
