@@ -2,7 +2,6 @@
 
 #include "app/imagefileload.h"
 #include "app/importpass.h"
-#include "base/exception.h"
 #include "base/filestream.h"
 #include "base/fmt.h"
 #include "importtestsupport.h"
@@ -11,15 +10,12 @@
 #include <gtest/gtest.h>
 #include <png.h>
 
-#include <sched.h>
-#include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
-#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -67,26 +63,6 @@ rlimit AddressSpaceLeft(std::size_t bytes)
             kilobytes = std::stoul(line.substr(7));
     const rlim_t size = kilobytes * 1024 + bytes;
     return { size, size };
-}
-
-// A 64 KB file system over folder, seen by this process only (a mount namespace of its own,
-// in a user namespace of its own where mounting is not allowed otherwise).
-bool MountSmallFileSystem(const std::string& folder)
-{
-    if (::unshare(CLONE_NEWNS) != 0) {
-        const std::string uid = std::to_string(geteuid()), gid = std::to_string(getegid());
-        if (::unshare(CLONE_NEWUSER | CLONE_NEWNS) != 0)
-            return false;
-        try {
-            WriteBytes("/proc/self/setgroups", "deny");
-            WriteBytes("/proc/self/uid_map", uid + " " + uid + " 1");
-            WriteBytes("/proc/self/gid_map", gid + " " + gid + " 1");
-        } catch (const std::exception&) {
-            return false;
-        }
-    }
-    return ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0
-        && ::mount("tmpfs", folder.c_str(), "tmpfs", 0, "size=64k") == 0;
 }
 
 struct TCommandRun {
@@ -216,7 +192,6 @@ TEST_F(TImportCommand, ReportsPicturesTooLargeForTheMemoryLeft)
     WriteJpeg(Folder / "images/2_1.jpg", 40, 30);
     const std::optional<int> status = RunInChild([&] {
         const rlimit limit = AddressSpaceLeft(std::size_t(400) << 20); // the engine takes about 250 MB
-
         if (::setrlimit(RLIMIT_AS, &limit) != 0)
             return 77;
         std::ostringstream out, err;
@@ -233,42 +208,6 @@ TEST_F(TImportCommand, ReportsPicturesTooLargeForTheMemoryLeft)
     EXPECT_EQ(ReadBytes(Folder / "out.txt"),
         "4 entries seen, 2 pictures imported, 1 thumbnails written, 2 entries passed over\n");
     EXPECT_TRUE(ReadJpeg(Folder / "thumbs/2_1.jpg"));
-}
-
-// A thumbnails folder on a full disk (a small file system mounted in the child's own mount
-// namespace): the pass ends naming the file and the cause, and the thumbnail there before is
-// neither truncated nor replaced.
-TEST_F(TImportCommand, FullDiskEndsThePassAndKeepsTheOldThumbnail)
-{
-    WriteJpeg(Folder / "images/1_1.jpg", 400, 300, [](int x, int y) { // noise: a large thumbnail
-        const unsigned hash = (x * 73856093u) ^ (y * 19349663u);
-        return TRgb { std::uint8_t(hash), std::uint8_t(hash >> 8), std::uint8_t(hash >> 16) };
-    });
-    const std::string thumbs = Folder / "thumbs/";
-    MakeFolder(thumbs);
-    WriteJpeg(Folder / "old.jpg", 8, 8);
-    const std::string old = ReadBytes(Folder / "old.jpg");
-    const std::optional<int> status = RunInChild([&] {
-        if (!MountSmallFileSystem(thumbs))
-            return 77;
-        WriteBytes(thumbs + "1_1.jpg", old);
-        WriteBytes(thumbs + "filler", std::string(52 << 10, 'x')); // 8 KB left
-        std::ostringstream out, err;
-        const int code = RunImportCommand({ "--db", Folder / "cat.fdb", "--images", Folder / "images", "--thumbs",
-                                              thumbs, "--kind", "both" }, out, err, false);
-        std::string files;
-        for (const auto& entry : std::filesystem::directory_iterator(thumbs))
-            files += entry.path().filename().string() + (ReadBytes(entry.path()) == old ? " (old)" : "") + "\n";
-        WriteBytes(Folder / "err.txt", err.str());
-        WriteBytes(Folder / "files.txt", files);
-        return code;
-    });
-    if (!status || *status == 77)
-        GTEST_SKIP() << "no small file system to fill";
-    EXPECT_EQ(*status, ExitFailed);
-    EXPECT_EQ(ReadBytes(Folder / "err.txt"), Fmt(SFCreateError, thumbs + "1_1.jpg", SysErrorMessage(ENOSPC)) + "\n");
-    EXPECT_THAT(ReadBytes(Folder / "files.txt"), testing::AnyOf("1_1.jpg (old)\nfiller\n", "filler\n1_1.jpg (old)\n"));
-    EXPECT_THAT(Query(Folder / "cat.fdb", "SELECT \"pixref\" FROM thumbnails"), testing::IsEmpty());
 }
 
 } // namespace

@@ -390,23 +390,6 @@ TEST_F(TForm1Pass, ErrorBoxShowsTheMessageAndTheButtonComesBack)
     EXPECT_TRUE(Form.GoBtn->isEnabled());
 }
 
-TEST_F(TForm1Pass, WhatThePassCouldNotDoIsShownAfterIt)
-{
-    RunIsql(Folder / "cat.fdb", "DROP TABLE thumbnails;\nDELETE FROM options;");
-    WriteJpeg(Folder / "images/1_1.jpg", 40, 30);
-    Form.TypeItems[4]->setChecked(true);
-    Form.ThumbsEdit->setText(QString::fromStdString(Folder / "thumbs"));
-    Form.SetCheck->setChecked(true);
-    TModalAnswerer answerer(&Form);
-    Form.GoBtn->click();
-    ASSERT_EQ(answerer.Boxes.size(), 2u);
-    EXPECT_EQ(answerer.Boxes[0].Title, "Error");
-    EXPECT_TRUE(answerer.Boxes[0].Text.startsWith("1 thumbnail row could not be stored: "));
-    EXPECT_EQ(answerer.Boxes[1].Title, "Warning");
-    EXPECT_EQ(answerer.Boxes[1].Text, SNoOptionsRow);
-    EXPECT_FALSE(Form.LastResult().Succeeded());
-}
-
 TEST_F(TForm1Pass, CoversWithoutThumbnailsFolderAreRefused)
 {
     Form.TypeItems[4]->setChecked(true);

@@ -507,24 +507,6 @@ TEST_F(TFbStatementTest, ClimbsAndStepsDownTheStates)
     EXPECT_FALSE(session.Transaction.InTransaction());
 }
 
-TEST_F(TFbStatementTest, PreparedExecutionTellsTheRowsItChanged)
-{
-    TSession session(FPath);
-    session.Run(R"(INSERT INTO items ("id") SELECT 1 FROM rdb$database UNION SELECT 2 FROM rdb$database
-        UNION SELECT 3 FROM rdb$database)");
-    const std::pair<const char*, int> cases[] = { { R"(UPDATE items SET "name" = 'x' WHERE "id" < 3)", 2 },
-        { R"(UPDATE items SET "name" = 'y' WHERE "id" = 9)", 0 }, { R"(INSERT INTO items ("id") VALUES (4))", 1 },
-        { "DELETE FROM items", 4 } };
-    for (const auto& [sql, rows] : cases) {
-        session.Query.SetSQL(sql);
-        session.Query.Prepare();
-        session.Query.Execute();
-        EXPECT_EQ(session.Query.RowsAffected(), rows) << sql;
-    }
-    session.Run("DELETE FROM items"); // execute-immediate: nothing to ask
-    EXPECT_THROW(session.Query.RowsAffected(), Exception);
-}
-
 TEST_F(TFbDataBaseTest, TellsWhetherWritesAreForced)
 {
     TSession session(FPath);
