@@ -9,6 +9,7 @@
 #include "db/fbcomponents.h"
 
 #include <algorithm>
+#include <limits>
 
 namespace {
 
@@ -17,12 +18,12 @@ constexpr const char* SNextPictureId = "SELECT gen_id(gen_pixref, 1) from rdb$da
 constexpr const char* SInsertImage =
     "INSERT INTO images (\"pixref\", \"mid\", \"imgtype\", \"imgformat\", \"imgpath\") VALUES(%s)";
 
-// The first column of the first row as an integer, -1 without a row.
-std::int32_t FirstInteger(TFbQuery& query, const std::string& statement)
+// The first column of the first row, -1 without a row.
+std::int64_t FirstInteger(TFbQuery& query, const std::string& statement)
 {
     query.SetSQL(statement);
     query.Open(true);
-    const std::int32_t value = query.Eof() ? -1 : query.Fields().AsInteger(0);
+    const std::int64_t value = query.Eof() ? -1 : query.Fields().AsInt64(0);
     query.Close(etmStayIn);
     return value;
 }
@@ -70,23 +71,29 @@ void ProcessImageFile(TImportContext& pass, const std::string& path)
     const std::string name = PathFileName(path);
     const TEntryName entry = ParseEntryName(name);
 
+    pass.CurrentPath = path;
     std::int32_t pictureId;
     int typeValue;
     {
         const TStopwatch watch(&pass.Stats.DatabaseTime);
-        const std::int32_t recordKey = FirstInteger(pass.Query, Fmt(SSelectRecord, entry.Number));
+        // The record key is read as a 32-bit integer (its low 32 bits).
+        const auto recordKey = static_cast<std::int32_t>(FirstInteger(pass.Query, Fmt(SSelectRecord, entry.Number)));
         if (recordKey < 0)
             return;
-        pictureId = FirstInteger(pass.Query, SNextPictureId);
-        if (pictureId < 0)
+        const std::int64_t nextId = FirstInteger(pass.Query, SNextPictureId);
+        if (nextId < 0)
             return;
+        // The generator counts in 64 bits, the picture id columns hold 32.
+        if (nextId > std::numeric_limits<std::int32_t>::max())
+            throw Exception(Fmt(SPictureIdOverflow, std::to_string(nextId)));
+        pictureId = static_cast<std::int32_t>(nextId);
         typeValue = PictureTypeValue(std::clamp(pass.FrontEnd.KindIndex(), 0, KindCount - 1), entry.SuffixType);
         const std::string values = Fmt("'%d', '%d', '%d', '%s', '%s'", pictureId, recordKey, typeValue, extension,
             TextReplaceAll(name, "'", "''"));
         pass.Query.SetSQL(Fmt(SInsertImage, values));
         pass.Query.Execute();
     }
-    ++pass.Stats.Imported;
+    ++pass.PendingImages;
     if (typeValue >= 2)
         MakeThumbnail(pass, path, pictureId);
 }

@@ -3,6 +3,9 @@
 
 struct TImportContext;
 
+inline constexpr const char* SPictureIdOverflow =
+    "The generator gen_pixref gave the picture id %s, beyond the largest one a picture can have (2147483647).";
+
 // One entry of the image folder: shows progress, lets events run, and when the name is a
 // catalogue number (with an accepted picture extension) that matches a record, inserts the
 // images row and, for covers, makes the thumbnail. Entries that do not qualify are passed

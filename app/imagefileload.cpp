@@ -2,13 +2,16 @@
 
 #include "app/paths.h"
 #include "base/filestream.h"
+#include "base/fmt.h"
 #include "base/stopwatch.h"
 #include "base/text.h"
 #include "imaging/imagefiletypes.h"
 #include "raster/bitmap.h"
+#include "raster/graphic.h"
 
 #include <exception>
 #include <memory>
+#include <new>
 
 namespace {
 
@@ -17,6 +20,13 @@ std::unique_ptr<TGraphic> DecoderFor(const std::string& extension)
 {
     const TImageFileType* type = ImportedFileType(extension);
     return type ? type->ReaderClass().Create() : nullptr;
+}
+
+// A picture too large for the memory left is no broken picture: that is said, not skipped.
+void RaiseIfOutOfMemory(const std::exception& error, const std::string& path)
+{
+    if (dynamic_cast<const std::bad_alloc*>(&error) || dynamic_cast<const EOutOfResources*>(&error))
+        throw ENotEnoughMemory(Fmt(SNotEnoughMemoryToLoad, path));
 }
 
 } // namespace
@@ -36,18 +46,24 @@ bool LoadImageFileTimed(const std::string& path, TBitmap& bitmap, std::chrono::n
             const TStopwatch watch(readTime);
             // A file that cannot be opened or read: the error goes to the caller.
             TFileStream file(path, fmOpenRead | fmShareDenyWrite);
-            stream.LoadFromStream(file);
+            try {
+                stream.LoadFromStream(file);
+            } catch (const std::bad_alloc&) {
+                throw ENotEnoughMemory(Fmt(SNotEnoughMemoryToLoad, path));
+            }
         }
         try {
             stream.SetPosition(0);
             decoder->LoadStream(stream);
-        } catch (const std::exception&) {
+        } catch (const std::exception& error) {
+            RaiseIfOutOfMemory(error, path);
             return false; // not a picture this decoder reads: skipped without a message
         }
     }
     try {
         bitmap.CopyContentFrom(*decoder);
-    } catch (const std::exception&) {
+    } catch (const std::exception& error) {
+        RaiseIfOutOfMemory(error, path);
         return false; // decoding on demand (JPEG) or conversion failed
     }
     return true;

@@ -1,14 +1,21 @@
 #pragma once
+#include "base/exception.h"
+
 #include <chrono>
 #include <string>
 
 class TBitmap;
 
+// The memory left does not hold the picture.
+class ENotEnoughMemory : public Exception { using Exception::Exception; };
+inline constexpr const char* SNotEnoughMemoryToLoad = "Not enough memory to load \"%s\"";
+
 // Loads the image file into the bitmap, choosing the decoder by the lower-cased extension:
 // ".bmp" bitmap, ".tif"/".tiff" TIFF, ".jpg"/".jpeg" JPEG, ".gif" GIF, ".png" PNG. The content
 // is not examined to choose. True when the bitmap now holds the picture; false for a missing
 // file, a folder, any other extension, and any decoding or conversion failure. A file that
-// exists but cannot be opened or read raises "Cannot open file "%s". %s".
+// exists but cannot be opened or read raises "Cannot open file "%s". %s"; running out of
+// memory raises ENotEnoughMemory "Not enough memory to load "%s"".
 bool LoadImageFile(const std::string& path, TBitmap& bitmap);
 
 // The same, adding the time spent reading the file into memory to *readTime (if given).

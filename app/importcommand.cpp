@@ -31,7 +31,14 @@ public:
     std::string ThumbsFolderText() override { return FThumbsFolder; }
     void SetGoEnabled(bool enabled) override
     {
-        if (enabled && FProgressShown) {
+        if (enabled)
+            ClearProgress();
+    }
+    // Only the progress line on a terminal is redrawn in place (carriage returns); it is
+    // cleared before any message, so that messages stand on lines of their own.
+    void ClearProgress()
+    {
+        if (FProgressShown) {
             FErr << '\r' << std::string(FLastLength, ' ') << '\r' << std::flush;
             FProgressShown = false;
         }
@@ -49,7 +56,7 @@ public:
     void ProcessEvents() override {}
     void ShowMessage(const std::string& text) override
     {
-        SetGoEnabled(true);
+        ClearProgress();
         FErr << text << '\n';
     }
 
@@ -173,7 +180,10 @@ int RunImportCommand(const std::vector<std::string>& args, std::ostream& out, st
     request.ThumbsFolder = AbsoluteFolder(request.ThumbsFolder);
 
     TConsoleFrontEnd frontEnd(request.KindIndex, request.ThumbsFolder, err, showProgress);
-    SetWarningHandler([&err](const std::string& text) { err << SWarningCaption << ": " << text << '\n'; });
+    SetWarningHandler([&err, &frontEnd](const std::string& text) {
+        frontEnd.ClearProgress();
+        err << SWarningCaption << ": " << text << '\n';
+    });
     const TImportResult result = RunImportPass(request, frontEnd);
     SetWarningHandler(nullptr);
 
@@ -190,14 +200,16 @@ int RunImportCommand(const std::vector<std::string>& args, std::ostream& out, st
     default:
         break;
     }
-    if (!result.Stats.FolderFound)
+    // A pass that ended with an error has said why; only one that went through the walk can
+    // have found no folder.
+    if (!result.Stats.FolderFound && result.Outcome != TImportOutcome::ioFailed)
         err << "images-by-id import: the image folder \"" << request.ImageFolder
             << "\" does not exist or cannot be read; nothing was imported\n";
     const TImportStats& stats = result.Stats;
     out << Fmt("%u entries seen, %u pictures imported, %u thumbnails written, %u entries passed over",
                stats.Entries, stats.Imported, stats.Thumbnails, stats.PassedOver())
         << '\n';
-    return result.Outcome == TImportOutcome::ioFailed ? ExitFailed : ExitOk;
+    return result.Succeeded() ? ExitOk : ExitFailed;
 }
 
 int RunImportCommand(const std::vector<std::string>& args)

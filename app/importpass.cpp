@@ -5,11 +5,17 @@
 #include "app/imagefileload.h"
 #include "app/folderlisting.h"
 #include "app/paths.h"
+#include "base/filestream.h"
 #include "base/fmt.h"
 #include "base/text.h"
+#include "base/warning.h"
 #include "db/fbcomponents.h"
+#include "raster/graphic.h"
 
 #include <algorithm>
+#include <new>
+#include <optional>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -17,6 +23,10 @@ namespace {
 
 constexpr const char* SResetFolders = "UPDATE options SET \"doimgfolders\" = 0 WHERE \"oid\" = 1";
 constexpr const char* SDeleteImages = "DELETE FROM images WHERE 1 = 1";
+constexpr const char* SDeleteOrphanThumbnails =
+    "DELETE FROM thumbnails WHERE NOT EXISTS (SELECT 1 FROM images WHERE images.\"pixref\" = thumbnails.\"pixref\")";
+// The SQL code of a name the database does not know (a catalogue without thumbnails table).
+constexpr int SqlCodeUnknownName = -204;
 constexpr const char* SSetFolder = "UPDATE options SET \"%s_rel\" = '%s', \"%s_full\" = '%s' WHERE \"oid\" = '1'";
 constexpr const char* SSetThumbsFolder =
     "UPDATE options SET \"thumbsfolder_rel\" = '%s', \"thumbsfolder_full\" = '%s' WHERE \"oid\" = '1'";
@@ -52,6 +62,39 @@ void Execute(TFbQuery& query, const std::string& statement)
 {
     query.SetSQL(statement);
     query.Execute();
+}
+
+// "Remove existing images": the images rows and the thumbnails rows left without one, in one
+// transaction that is undone as a whole when any part fails. Thumbnail files stay.
+void RemoveExistingRows(TFbTransaction& transaction, TFbQuery& query)
+{
+    transaction.StartTransaction();
+    try {
+        Execute(query, SDeleteImages);
+        try {
+            Execute(query, SDeleteOrphanThumbnails);
+        } catch (const EFbError& error) {
+            if (error.SQLCode() != SqlCodeUnknownName)
+                throw;
+            // No thumbnails table: no row of it can be left without its picture.
+        }
+    } catch (...) {
+        try {
+            transaction.Rollback();
+        } catch (...) { // the first error is the one to report
+        }
+        throw;
+    }
+    transaction.Commit();
+}
+
+// Statement 3 runs prepared, so that its row count tells whether the options row is there.
+bool StoreImageFolder(TFbQuery& query, const std::string& statement)
+{
+    query.SetSQL(statement);
+    query.Prepare();
+    query.Execute();
+    return query.RowsAffected() > 0;
 }
 
 // The button shows the busy state for the lifetime of this object.
@@ -114,8 +157,13 @@ void WalkWithDecodeAhead(const TPassFolders& folders, TImportContext& pass)
     }
     FolderFindClose(entry);
     const std::size_t workers = std::min<std::size_t>(std::thread::hardware_concurrency(), TDecodeAhead::DefaultWindow);
-    TDecodeAhead ahead(paths, QualifiesForImport, LoadImageFile, TDecodeAhead::DefaultWindow, workers);
-    pass.DecodeAhead = &ahead;
+    std::optional<TDecodeAhead> ahead;
+    try {
+        ahead.emplace(paths, QualifiesForImport, LoadImageFile, TDecodeAhead::DefaultWindow, workers);
+    } catch (const std::system_error&) {
+        // No thread to be had (too little memory left): the pass decodes every picture itself.
+    }
+    pass.DecodeAhead = ahead ? &*ahead : nullptr;
     try {
         for (std::size_t i = 0; i < paths.size() && !pass.Stopped; ++i) {
             pass.EntryIndex = i;
@@ -135,22 +183,30 @@ void RunPass(const TImportRequest& request, const TPassFolders& folders, int kin
     TFbQuery& query = pass.Query;
     database.SetConnected(true);
     try {
+        pass.ForcedWrites = kindIndex > 1 && database.ForcedWrites();
         CommittedBlock(transaction, [&] { Execute(query, SResetFolders); });
         if (request.RemoveExisting)
-            CommittedBlock(transaction, [&] { Execute(query, SDeleteImages); });
+            RemoveExistingRows(transaction, query);
         if (request.SetFolder)
             CommittedBlock(transaction, [&] {
                 const char* prefix = FolderColumnPrefixes[kindIndex];
-                Execute(query, Fmt(SSetFolder, prefix, Quoted(folders.ImagesRel), prefix, Quoted(folders.Images)));
+                pass.Stats.FoldersNotStored = !StoreImageFolder(
+                    query, Fmt(SSetFolder, prefix, Quoted(folders.ImagesRel), prefix, Quoted(folders.Images)));
                 if (kindIndex > 1)
                     Execute(query, Fmt(SSetThumbsFolder, Quoted(folders.ThumbsRel), Quoted(folders.Thumbs)));
             });
-        CommittedBlock(transaction, [&] {
+        // Like CommittedBlock, counting what the commit makes permanent.
+        transaction.StartTransaction();
+        try {
             if (DecodesAhead(request, kindIndex))
                 WalkWithDecodeAhead(folders, pass);
             else
                 Walk(folders, pass);
-        });
+        } catch (...) {
+            pass.Commit();
+            throw;
+        }
+        pass.Commit();
     } catch (...) {
         try {
             database.SetConnected(false);
@@ -161,7 +217,52 @@ void RunPass(const TImportRequest& request, const TPassFolders& folders, int kin
     database.SetConnected(false);
 }
 
+// Whether the image folder can be listed; otherwise the message that says why.
+std::optional<std::string> UnlistableFolder(const std::string& imageFolder, const std::string& shownName)
+{
+    TFolderEntry entry;
+    const int result = FolderFindFirst(imageFolder + "*", entry);
+    FolderFindClose(entry);
+    if (result == 0 || result == ErrorNoMoreFiles)
+        return std::nullopt;
+    return Fmt(SImageFolderUnreadable, shownName, SysErrorMessage(result));
+}
+
+// What the pass could not do although it went on, as the messages to show captioned "Error".
+std::vector<std::string> FailedParts(const TImportStats& stats)
+{
+    std::vector<std::string> texts;
+    if (stats.RowsNotStored == 1)
+        texts.push_back(Fmt(SRowNotStored, stats.FirstRowError));
+    else if (stats.RowsNotStored > 1)
+        texts.push_back(Fmt(SRowsNotStored, stats.RowsNotStored, stats.FirstRowError));
+    if (stats.NotLoaded == 1)
+        texts.push_back(stats.FirstNotLoaded);
+    else if (stats.NotLoaded > 1)
+        texts.push_back(Fmt(SPicturesNotLoaded, stats.NotLoaded, stats.FirstNotLoaded));
+    return texts;
+}
+
+TImportResult Refused(TImportFrontEnd& frontEnd, std::string message)
+{
+    TImportResult result;
+    result.Outcome = TImportOutcome::ioFailed;
+    result.Message = std::move(message);
+    frontEnd.ShowMessage(result.Message);
+    return result;
+}
+
 } // namespace
+
+void TImportFrontEnd::ShowWarningMessage(const std::string& text) { ShowWarning(text); }
+
+void TImportContext::Commit()
+{
+    // A failing commit rolls back: the rows inserted since the last commit are gone.
+    const unsigned pending = std::exchange(PendingImages, 0);
+    Transaction.Commit();
+    Stats.Imported += pending;
+}
 
 TImportResult RunImportPass(const TImportRequest& request, TImportFrontEnd& frontEnd)
 {
@@ -187,7 +288,14 @@ TImportResult RunImportPass(const TImportRequest& request, TImportFrontEnd& fron
         }
         folders.Thumbs = WithSlash(request.ThumbsFolder);
         folders.ThumbsRel = WithSlashUnlessEmpty(PathRelativeTo(request.DatabaseFile, folders.Thumbs));
+        // Thumbnails written there would replace the pictures they are made from.
+        if (PathSameEntry(folders.Images, folders.Thumbs))
+            return Refused(frontEnd, SThumbsFolderIsImageFolder);
     }
+    // Nothing is deleted unless there is a folder to import from.
+    if (request.RemoveExisting)
+        if (std::optional<std::string> message = UnlistableFolder(folders.Images, request.ImageFolder))
+            return Refused(frontEnd, std::move(*message));
 
     const TBusyState busy(frontEnd);
     // Freed in the order connection, query, transaction: the reverse of declaration.
@@ -205,15 +313,31 @@ TImportResult RunImportPass(const TImportRequest& request, TImportFrontEnd& fron
     database.SetDatabaseName(request.DatabaseFile);
 
     TImportContext pass(frontEnd, query, transaction, folders.Thumbs);
+    pass.ImageFolder = folders.Images;
     try {
         RunPass(request, folders, kindIndex, pass, database);
         result.Outcome = pass.Stopped ? TImportOutcome::ioStopped : TImportOutcome::ioCompleted;
     } catch (const std::exception& error) {
         result.Outcome = TImportOutcome::ioFailed;
-        result.Message = error.what();
+        // Memory running out anywhere else than in decoding ends the pass, saying so plainly.
+        const bool outOfMemory = dynamic_cast<const std::bad_alloc*>(&error) || dynamic_cast<const EOutOfResources*>(&error);
+        if (!outOfMemory)
+            result.Message = error.what();
+        else if (pass.CurrentPath.empty())
+            result.Message = SNotEnoughMemory;
+        else
+            result.Message = Fmt(SNotEnoughMemoryToLoad, pass.CurrentPath);
     }
     result.Stats = pass.Stats;
     if (result.Outcome == TImportOutcome::ioFailed)
         frontEnd.ShowMessage(result.Message);
+    for (const std::string& text : FailedParts(pass.Stats)) {
+        frontEnd.ShowMessage(text);
+        result.Shortfalls.push_back(text);
+    }
+    if (pass.Stats.FoldersNotStored) {
+        frontEnd.ShowWarningMessage(SNoOptionsRow);
+        result.Shortfalls.push_back(SNoOptionsRow);
+    }
     return result;
 }

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 #include <utility>
+#include <vector>
 
 class TDecodeAhead;
 class TFbQuery;
@@ -28,6 +29,8 @@ public:
     virtual bool StopRequested() { return false; }
     // Shows a message captioned "Error".
     virtual void ShowMessage(const std::string& text) = 0;
+    // Shows a message captioned "Warning"; by default through the program's warning handler.
+    virtual void ShowWarningMessage(const std::string& text);
 };
 
 // The kinds of pictures, in the order of the dialog's radio group.
@@ -65,9 +68,17 @@ enum class TImportOutcome : std::uint8_t {
 
 struct TImportStats {
     unsigned Entries = 0;     // folder entries handed to the per-file step
-    unsigned Imported = 0;    // images rows inserted
+    unsigned Imported = 0;    // images rows committed
     unsigned Thumbnails = 0;  // thumbnail files written
     bool FolderFound = false; // the image folder could be listed
+    // What could not be done without ending the pass: thumbnails rows whose insert failed,
+    // pictures too large for the memory left (no thumbnail), each with the first message;
+    // the folders of "Set folder" without an options row to take them.
+    unsigned RowsNotStored = 0;
+    std::string FirstRowError;
+    unsigned NotLoaded = 0;
+    std::string FirstNotLoaded;
+    bool FoldersNotStored = false;
     // Where the time went. DecodeTime includes ReadTime, the reading of files into memory on
     // the pass's own thread (files decoded ahead are read by the workers).
     std::chrono::nanoseconds ReadTime {}, DecodeTime {}, DrawTime {}, EncodeTime {}, DatabaseTime {};
@@ -76,8 +87,12 @@ struct TImportStats {
 
 struct TImportResult {
     TImportOutcome Outcome = TImportOutcome::ioCompleted;
-    std::string Message; // the text shown, if any
+    std::string Message; // the error shown, if any
+    // Shown after it: what the pass could not do although it went on (see TImportStats).
+    // Any of them makes the pass unsuccessful.
+    std::vector<std::string> Shortfalls;
     TImportStats Stats;
+    bool Succeeded() const { return Outcome != TImportOutcome::ioFailed && Shortfalls.empty(); }
 };
 
 // Button captions of the busy and idle states.
@@ -85,6 +100,13 @@ inline constexpr const char* SWorking = "Working";
 inline constexpr const char* SProcessImages = "Process images";
 inline constexpr const char* SThumbsFolderMustBeSet = "Thumbnails folder must be set!";
 inline constexpr const char* SErrorCaption = "Error";
+inline constexpr const char* SImageFolderUnreadable = "Image folder \"%s\" cannot be read: %s";
+inline constexpr const char* SThumbsFolderIsImageFolder = "The thumbnails folder must not be the image folder.";
+inline constexpr const char* SRowsNotStored = "%u thumbnail rows could not be stored: %s";
+inline constexpr const char* SRowNotStored = "1 thumbnail row could not be stored: %s";
+inline constexpr const char* SPicturesNotLoaded = "%u pictures got no thumbnail: %s";
+inline constexpr const char* SNoOptionsRow = "The catalogue has no options row; folders were not stored.";
+inline constexpr const char* SNotEnoughMemory = "Not enough memory to go on with the import.";
 
 // One import pass (the "Process images" button): validates the request, writes the settings
 // statements, walks the image folder and imports every qualifying entry.
@@ -95,10 +117,19 @@ struct TImportContext {
     TImportContext(TImportFrontEnd& frontEnd, TFbQuery& query, TFbTransaction& transaction, std::string thumbsFolder)
         : FrontEnd(frontEnd), Query(query), Transaction(transaction), ThumbsFolder(std::move(thumbsFolder)) {}
 
+    // Commits the transaction; the images rows inserted since the last commit then count.
+    void Commit();
+
     TImportFrontEnd& FrontEnd;
     TFbQuery& Query;
     TFbTransaction& Transaction;
     std::string ThumbsFolder; // as validated at the start, ending in "/"
+    std::string ImageFolder;  // ending in "/"
+    // The catalogue writes synchronously: every thumbnail file is flushed to the disk before
+    // the row that names it is committed.
+    bool ForcedWrites = false;
+    std::string CurrentPath; // the entry being imported
+    unsigned PendingImages = 0; // images rows inserted, not yet committed
     std::uint8_t FileCounter = 0;
     std::string Caption = SWorking; // the button's caption during the pass
     bool Stopped = false;

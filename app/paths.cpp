@@ -55,6 +55,13 @@ bool PathFolderExists(const std::string& path)
     return !path.empty() && ::stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
 }
 
+bool PathSameEntry(const std::string& first, const std::string& second)
+{
+    struct stat one {}, other {};
+    return !first.empty() && !second.empty() && ::stat(first.c_str(), &one) == 0
+        && ::stat(second.c_str(), &other) == 0 && one.st_dev == other.st_dev && one.st_ino == other.st_ino;
+}
+
 bool PathForceFolders(const std::string& path)
 {
     if (path.empty())

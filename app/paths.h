@@ -22,6 +22,9 @@ std::string PathStripBackslash(const std::string& path);
 bool PathFileExists(const std::string& path);
 // True when the path names an existing folder.
 bool PathFolderExists(const std::string& path);
+// True when both paths name the same existing entry (the same device and inode once links,
+// "." and ".." are resolved).
+bool PathSameEntry(const std::string& first, const std::string& second);
 // Creates the folder and every missing parent, from the top down. False when a folder cannot
 // be made; EInOutError "Unable to create directory" for an empty path.
 bool PathForceFolders(const std::string& path);

@@ -2,10 +2,25 @@
 
 #include "app/paths.h"
 #include "app/thumbnailwriter.h"
+#include "base/filestream.h"
 #include "base/warning.h"
+
+#include <sys/stat.h>
 
 #include <exception>
 #include <iostream>
+
+namespace {
+
+// An output that exists and is no regular file (/dev/stdout, a pipe) is written in place:
+// renaming a finished file over it would replace the entry itself.
+bool IsSpecialFile(const std::string& path)
+{
+    struct stat status {};
+    return ::stat(path.c_str(), &status) == 0 && !S_ISREG(status.st_mode) && !S_ISDIR(status.st_mode);
+}
+
+} // namespace
 
 int RunThumbnailCommand(const std::vector<std::string>& args, std::ostream& err)
 {
@@ -19,9 +34,14 @@ int RunThumbnailCommand(const std::vector<std::string>& args, std::ostream& err)
         if (!PathFileExists(args[0])) {
             err << "images-by-id thumbnail: no file \"" << args[0] << "\"\n";
             exitCode = ExitFailed;
-        } else if (!WriteThumbnailFile(args[0], args[1])) {
+        } else if (TMemoryStream jpeg; !EncodeThumbnail(args[0], jpeg)) {
             err << "images-by-id thumbnail: \"" << args[0] << "\" cannot be decoded or has no pixels\n";
             exitCode = ExitFailed;
+        } else if (IsSpecialFile(args[1])) {
+            TFileStream out(args[1], fmCreate);
+            out.WriteBuffer(jpeg.Memory(), jpeg.Bytes().size());
+        } else {
+            WriteThumbnailBytes(args[1], jpeg.Bytes());
         }
     } catch (const std::exception& error) {
         err << error.what() << '\n';

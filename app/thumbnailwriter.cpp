@@ -4,6 +4,8 @@
 #include "app/imagefileload.h"
 #include "app/importpass.h"
 #include "app/paths.h"
+#include "base/exception.h"
+#include "base/filestream.h"
 #include "base/fmt.h"
 #include "base/text.h"
 #include "base/warning.h"
@@ -12,9 +14,15 @@
 #include "raster/canvas.h"
 #include "raster/jpegimage.h"
 
+#include <cerrno>
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <optional>
+#include <utility>
 
 namespace {
 
@@ -35,6 +43,63 @@ std::chrono::nanoseconds* Total(TImportStats* stats, std::chrono::nanoseconds TI
     return stats ? &(stats->*total) : nullptr;
 }
 
+[[noreturn]] void RaiseCreateError(const std::string& file, int error)
+{
+    throw EFCreateError(Fmt(SFCreateError, ExpandFileName(file), SysErrorMessage(error)));
+}
+
+// A new file beside target under a name of its own, removed when it goes unless renamed over
+// the target.
+class TTemporaryFile {
+public:
+    explicit TTemporaryFile(const std::string& target) : FTarget(target)
+    {
+        static std::atomic<unsigned> counter { 0 };
+        const std::string stem = PathFolder(target) + "." + PathFileName(target) + "." + std::to_string(::getpid()) + ".";
+        do {
+            FPath = stem + std::to_string(counter++) + ".tmp";
+            FHandle = ::open(FPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        } while (FHandle < 0 && errno == EEXIST);
+        if (FHandle < 0)
+            RaiseCreateError(target, errno);
+    }
+    TTemporaryFile(const TTemporaryFile&) = delete;
+    TTemporaryFile& operator=(const TTemporaryFile&) = delete;
+    ~TTemporaryFile()
+    {
+        if (FHandle >= 0)
+            ::close(FHandle);
+        if (!FPath.empty())
+            ::unlink(FPath.c_str());
+    }
+    int Handle() const { return FHandle; }
+
+    void CloseAndRename()
+    {
+        const int handle = std::exchange(FHandle, -1);
+        if (::close(handle) != 0 || ::rename(FPath.c_str(), FTarget.c_str()) != 0)
+            RaiseCreateError(FTarget, errno);
+        FPath.clear();
+    }
+
+private:
+    std::string FTarget, FPath;
+    int FHandle = -1;
+};
+
+// Makes a rename in the folder last through a power cut.
+void FlushFolder(const std::string& folder, const std::string& file)
+{
+    const int handle = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (handle < 0)
+        RaiseCreateError(file, errno);
+    // Some file systems cannot flush a folder (EINVAL); their renames need nothing more.
+    const int error = ::fsync(handle) == 0 || errno == EINVAL ? 0 : errno;
+    ::close(handle);
+    if (error != 0)
+        RaiseCreateError(file, error);
+}
+
 } // namespace
 
 TThumbnailSize ThumbnailSize(int width, int height)
@@ -44,7 +109,7 @@ TThumbnailSize ThumbnailSize(int width, int height)
     return { ScaledSide(ThumbnailBoxHeight, width, height), ThumbnailBoxHeight };
 }
 
-bool WriteThumbnailFile(const std::string& imagePath, const std::string& thumbnailFile, TImportStats* stats,
+bool EncodeThumbnail(const std::string& imagePath, TMemoryStream& jpegBytes, TImportStats* stats,
     TDecodedPicture* decoded)
 {
     TBitmap ownSource;
@@ -77,11 +142,42 @@ bool WriteThumbnailFile(const std::string& imagePath, const std::string& thumbna
         thumbnail.Canvas().DrawStretched(TRect { 0, 0, size.Width, size.Height }, &source);
         jpeg.CopyContentFrom(thumbnail); // shares the pixels; the thumbnail bitmap may go
     }
+    const TStopwatch watch(Total(stats, &TImportStats::EncodeTime));
+    jpegBytes.Clear();
+    jpeg.SaveStream(jpegBytes);
+    return true;
+}
+
+void WriteThumbnailBytes(const std::string& thumbnailFile, std::span<const std::uint8_t> bytes, TThumbnailFlush flush)
+{
     const std::string folder = PathFolder(thumbnailFile);
     if (!folder.empty() && !PathFolderExists(folder))
         PathForceFolders(folder); // a folder that cannot be made shows as the create error below
+    TTemporaryFile temporary(thumbnailFile);
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t written = ::write(temporary.Handle(), bytes.data() + done, bytes.size() - done);
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0)
+            RaiseCreateError(thumbnailFile, written < 0 ? errno : ENOSPC);
+        done += static_cast<std::size_t>(written);
+    }
+    if (flush == TThumbnailFlush::tfToDisk && ::fdatasync(temporary.Handle()) != 0)
+        RaiseCreateError(thumbnailFile, errno);
+    temporary.CloseAndRename();
+    if (flush == TThumbnailFlush::tfToDisk)
+        FlushFolder(folder, thumbnailFile);
+}
+
+bool WriteThumbnailFile(const std::string& imagePath, const std::string& thumbnailFile, TImportStats* stats,
+    TDecodedPicture* decoded)
+{
+    TMemoryStream jpeg;
+    if (!EncodeThumbnail(imagePath, jpeg, stats, decoded))
+        return false;
     const TStopwatch watch(Total(stats, &TImportStats::EncodeTime));
-    jpeg.SaveFile(thumbnailFile);
+    WriteThumbnailBytes(thumbnailFile, jpeg.Bytes());
     return true;
 }
 
@@ -99,13 +195,33 @@ void MakeThumbnail(TImportContext& pass, const std::string& path, std::int32_t p
     if (folder.back() != '/')
         folder += '/';
     const std::string name = PathFileName(path);
+    const std::string target = folder + PathChangeExtension(name, ".jpg");
     std::optional<TDecodedPicture> ahead;
     if (pass.DecodeAhead) {
         const TStopwatch watch(&pass.Stats.DecodeTime);
         ahead = pass.DecodeAhead->Take(pass.EntryIndex);
     }
-    if (!WriteThumbnailFile(path, folder + PathChangeExtension(name, ".jpg"), &pass.Stats, ahead ? &*ahead : nullptr))
+    TMemoryStream jpeg;
+    try {
+        if (!EncodeThumbnail(path, jpeg, &pass.Stats, ahead ? &*ahead : nullptr))
+            return;
+    } catch (const ENotEnoughMemory& error) {
+        // This picture gets no thumbnail; the pass goes on and reports it at the end.
+        if (pass.Stats.NotLoaded++ == 0)
+            pass.Stats.FirstNotLoaded = error.what();
         return;
+    }
+    {
+        const TStopwatch watch(&pass.Stats.EncodeTime);
+        // The folder may have been changed during the pass: never over the pictures themselves.
+        if (!PathFolderExists(folder))
+            PathForceFolders(folder);
+        if (PathSameEntry(folder, pass.ImageFolder) || PathSameEntry(target, path))
+            throw Exception(SThumbsFolderIsImageFolder);
+        // Flushed before its row is committed when the catalogue itself writes synchronously:
+        // no committed row may name a file a power cut could lose.
+        WriteThumbnailBytes(target, jpeg.Bytes(), pass.ForcedWrites ? TThumbnailFlush::tfToDisk : TThumbnailFlush::tfNone);
+    }
     ++pass.Stats.Thumbnails;
 
     const TStopwatch watch(&pass.Stats.DatabaseTime);
@@ -115,12 +231,14 @@ void MakeThumbnail(TImportContext& pass, const std::string& path, std::int32_t p
     pass.Query.SetSQL(Fmt(SInsertThumbnail, SThumbnailColumns, values));
     try {
         pass.Query.Execute();
-    } catch (const std::exception&) {
+    } catch (const std::exception& error) {
         // The server has undone the failed insert (duplicate key, missing table); the images
         // rows before it stay in the transaction, which the next thumbnail or the end of the
-        // walk commits.
+        // walk commits. The row is counted and reported when the pass ends.
+        if (pass.Stats.RowsNotStored++ == 0)
+            pass.Stats.FirstRowError = error.what();
         return;
     }
     // A failing commit is rolled back by the transaction and its error ends the pass.
-    pass.Transaction.Commit();
+    pass.Commit();
 }

@@ -1,10 +1,12 @@
 #pragma once
 #include <cstdint>
+#include <span>
 #include <string>
 
 struct TImportContext;
 struct TImportStats;
 struct TDecodedPicture;
+class TMemoryStream;
 
 // Thumbnails are 318 pixels wide (landscape pictures) or 238 pixels high (the others).
 inline constexpr int ThumbnailBoxWidth = 318;
@@ -22,13 +24,30 @@ struct TThumbnailSize {
 TThumbnailSize ThumbnailSize(int width, int height);
 
 // Decodes the picture, draws it scaled to its thumbnail size with nearest-pixel sampling and
-// saves a quality-90 JPEG under thumbnailFile, creating missing folders. False, with nothing
-// written, when the picture cannot be decoded or has no pixels. Opening the picture or
-// creating the file may fail with the stream errors. Times go to stats when given. With
-// decoded, the picture decoded ahead is used instead (its error raised here).
+// encodes it as a quality-90 JPEG into jpeg. False, with nothing encoded, when the picture
+// cannot be decoded or has no pixels. Opening the picture may fail with the stream errors, a
+// picture too large for the memory left with ENotEnoughMemory. Times go to stats when given.
+// With decoded, the picture decoded ahead is used instead (its error raised here).
+bool EncodeThumbnail(const std::string& imagePath, TMemoryStream& jpeg, TImportStats* stats = nullptr,
+    TDecodedPicture* decoded = nullptr);
+
+// Whether WriteThumbnailBytes waits until the file is on the disk.
+enum class TThumbnailFlush : std::uint8_t { tfNone, tfToDisk };
+
+// Writes the bytes under thumbnailFile, creating missing folders, so that the file is always
+// either its old self or complete: they go to a temporary file in the same folder, renamed
+// over the target once whole. With tfToDisk the data and then the rename are flushed to the
+// disk before it returns. A failure removes the temporary file and raises EFCreateError
+// "Cannot create file "%s". %s" with the target and the system's reason.
+void WriteThumbnailBytes(const std::string& thumbnailFile, std::span<const std::uint8_t> bytes,
+    TThumbnailFlush flush = TThumbnailFlush::tfNone);
+
+// EncodeThumbnail, then WriteThumbnailBytes; false when nothing was encoded (nothing written).
 bool WriteThumbnailFile(const std::string& imagePath, const std::string& thumbnailFile, TImportStats* stats = nullptr,
     TDecodedPicture* decoded = nullptr);
 
 // The thumbnail of one imported picture: the file in the thumbnails folder and its
-// thumbnails row, committed with every images row before it.
+// thumbnails row, committed with every images row before it. A row that cannot be stored and
+// a picture that does not fit in memory are counted in the pass's stats; a thumbnail that
+// would land in the image folder or on the picture itself ends the pass.
 void MakeThumbnail(TImportContext& pass, const std::string& path, std::int32_t pictureId);

@@ -18,6 +18,11 @@
 //                     ratios within each round, whose medians are the figures to quote. Each
 //                     round also times the disk alone doing the synchronous page writes of
 //                     300 commits, beside what synchronous writes added to the one-thread pass.
+//   BM_ThumbnailFlush 300 thumbnail files written as the pass writes them, flushed to the disk
+//                     (as for a catalogue with forced writes) and not, alternately.
+//   BM_PassAgainstBaseline/R  only with IBI_BASELINE_PROGRAM, an earlier build of the program:
+//                     R rounds running three BM_PassCommand modes with both programs back to
+//                     back, for the ratios program / baseline within each round.
 // The ratios of the medians and the medians of the round ratios close the run.
 #include "app/importpass.h"
 #include "app/thumbnailwriter.h"
@@ -680,11 +685,82 @@ void BM_PassRounds(benchmark::State& state)
 }
 BENCHMARK(BM_PassRounds)->Arg(7)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
 
+// What a change costs the pass: the program against an earlier build of it (IBI_BASELINE_PROGRAM),
+// the one-thread pass on the catalogue as made and with asynchronous writes and the pass
+// decoding ahead on the catalogue as made, each mode run by both programs back to back in every
+// round (the order turned each round). The ratios are taken within a round.
+std::map<int, std::vector<double>>& BaselineRatios()
+{
+    static std::map<int, std::vector<double>> ratios; // by mode of BM_PassCommand
+    return ratios;
+}
+
+void BM_PassAgainstBaseline(benchmark::State& state)
+{
+    const std::string baseline = std::getenv("IBI_BASELINE_PROGRAM");
+    std::string reason;
+    const std::string& catalogue = CatalogueFile(reason);
+    const std::string program = ProgramPath();
+    if (catalogue.empty() || !fs::exists(program) || !fs::exists(baseline)) {
+        state.SkipWithError(catalogue.empty() ? ("no embedded Firebird: " + reason).c_str() : "no program");
+        return;
+    }
+    const std::vector<std::pair<int, bool>> runs { { 4, false }, { 4, true }, { 7, false }, { 7, true }, { 0, false },
+        { 0, true } }; // mode, the program itself
+    for (auto _ : state) {
+        const auto start = TClock::now();
+        for (int round = 0; round < state.range(0); ++round) {
+            std::map<std::pair<int, bool>, double> seconds;
+            for (std::size_t i = 0; i < runs.size(); ++i) {
+                const std::pair<int, bool> run = runs[(i + 2 * static_cast<std::size_t>(round)) % runs.size()];
+                const TChildRun child = RunPass(run.second ? program : baseline, catalogue, run.first);
+                if (child.Status != 0) {
+                    state.SkipWithError(("the import ended with status " + std::to_string(child.Status)).c_str());
+                    return;
+                }
+                seconds[run] = child.Seconds;
+            }
+            for (const int mode : { 4, 7, 0 })
+                BaselineRatios()[mode].push_back(seconds[{ mode, true }] / seconds[{ mode, false }]);
+        }
+        state.SetIterationTime(Seconds(TClock::now() - start));
+    }
+    for (const auto& [mode, ratios] : BaselineRatios())
+        state.counters["x_baseline_mode_" + std::to_string(mode)] = Median(ratios);
+}
+
+// The flush of one thumbnail alone: 300 thumbnail-sized files written as the pass writes them
+// (a temporary file renamed over the target) into a folder beside the catalogue copies, with
+// and without flushing each file and its folder to the disk; the two alternate file by file.
+void BM_ThumbnailFlush(benchmark::State& state)
+{
+    const std::vector<std::uint8_t> bytes(24 << 10, 0xA5); // about a 318 x 238 cover at quality 90
+    std::chrono::nanoseconds flushed {}, unflushed {};
+    for (auto _ : state) {
+        const TTempFolder folder;
+        for (int file = 0; file < Files; ++file)
+            for (const TThumbnailFlush flush : { TThumbnailFlush::tfToDisk, TThumbnailFlush::tfNone }) {
+                const TStopwatch watch(flush == TThumbnailFlush::tfToDisk ? &flushed : &unflushed);
+                WriteThumbnailBytes(folder / (std::to_string(file) + (flush == TThumbnailFlush::tfToDisk ? "_1.jpg" : "_2.jpg")),
+                    bytes, flush);
+            }
+        state.SetIterationTime(Seconds(flushed + unflushed));
+    }
+    const double runs = static_cast<double>(state.iterations());
+    state.counters["flushed_ms_per_file"] = Seconds(flushed) * 1000 / (runs * Files);
+    state.counters["unflushed_ms_per_file"] = Seconds(unflushed) * 1000 / (runs * Files);
+    state.counters["flush_s_per_300"] = Seconds(flushed - unflushed) / runs;
+}
+BENCHMARK(BM_ThumbnailFlush)->Iterations(3)->UseManualTime()->Unit(benchmark::kMillisecond);
+
 } // namespace
 
 int main(int argc, char** argv)
 {
     benchmark::Initialize(&argc, argv);
+    if (std::getenv("IBI_BASELINE_PROGRAM"))
+        benchmark::RegisterBenchmark("BM_PassAgainstBaseline", BM_PassAgainstBaseline)
+            ->Arg(7)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
     if (benchmark::ReportUnrecognizedArguments(argc, argv))
         return 1;
     std::cout << "bench corpus: " << PassCorpusFiles().size() << " files in " << PassCorpusFolder() << '\n';
@@ -722,6 +798,9 @@ int main(int argc, char** argv)
         RoundRatios().SyncWritesAdded);
     spread("rounds, the disk alone doing the synchronous page writes of 300 commits / floor time",
         RoundRatios().CommitDisk);
+    spread("rounds, one-thread pass / baseline program, catalogue as made", BaselineRatios()[4]);
+    spread("rounds, one-thread pass / baseline program, asynchronous writes", BaselineRatios()[7]);
+    spread("rounds, pass decoding ahead / baseline program, catalogue as made", BaselineRatios()[0]);
     if (PeakMemory().count(1000) && PeakMemory().count(10000))
         std::cout << "peak resident memory: " << PeakMemory()[10000] << " MB after 10,000 files, " << PeakMemory()[1000]
                   << " MB after 1,000 (" << PeakMemory()[10000] / PeakMemory()[1000] << " x); page faults per file "

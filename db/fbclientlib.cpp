@@ -15,6 +15,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <optional>
+#include <span>
 #include <type_traits>
 #include <typeinfo>
 
@@ -96,6 +98,28 @@ constexpr ISC_STATUS FetchEndOfCursor = 100;
 
 // The 32 bits of a status value that carry the code.
 constexpr std::uint32_t StatusCode(ISC_STATUS status) { return static_cast<std::uint32_t>(status); }
+
+// An information answer is a list of clusters: the item, a 16-bit length and the value, all
+// little-endian, up to isc_info_end. The value of item as an unsigned integer; nullopt when the
+// answer lacks it or it runs past the buffer.
+std::optional<std::uint64_t> InfoValue(std::span<const ISC_SCHAR> answer, ISC_SCHAR item)
+{
+    std::size_t position = 0;
+    while (answer.size() - position >= 3 && answer[position] != isc_info_end) {
+        const std::size_t length = static_cast<unsigned char>(answer[position + 1])
+            | std::size_t(static_cast<unsigned char>(answer[position + 2])) << 8;
+        if (length > answer.size() - position - 3)
+            return std::nullopt;
+        if (answer[position] == item) {
+            std::uint64_t value = 0;
+            for (std::size_t i = std::min<std::size_t>(length, 8); i > 0; --i)
+                value = value << 8 | static_cast<unsigned char>(answer[position + 3 + i - 1]);
+            return value;
+        }
+        position += 3 + length;
+    }
+    return std::nullopt;
+}
 
 // Statement and file name lengths travel as 16-bit values; 0 asks the library to measure the
 // zero-terminated text itself, which keeps longer texts whole.
@@ -402,11 +426,11 @@ std::unique_ptr<EFbError> TFbLibrary::MakeError(TFbErrorClass errorClass, TIscSt
         if (length < 1)
             break;
         message.append(buffer, std::min<std::size_t>(length, std::strlen(buffer)));
-        message += "\r\n";
+        message += '\n';
     }
     const int sqlCode = FEntries->isc_sqlcode ? static_cast<int>(FEntries->isc_sqlcode(FStatus)) : 0;
     if (sqlCode != 0)
-        message += SQLInterprete(sqlCode) + "\r\n";
+        message += SQLInterprete(sqlCode) + '\n';
     const int errorCode = static_cast<int>(static_cast<std::uint32_t>(status) & 0xFFFFu);
     message += Fmt(SErrorCode, errorCode);
     std::unique_ptr<EFbError> error = errorClass(message);
@@ -578,6 +602,33 @@ void TFbLibrary::DSQLSetCursorName(TFbHandle& stHandle, const std::string& name)
 {
     std::scoped_lock lock(FLock);
     CheckFbApiCall(FEntries->isc_dsql_set_cursor_name(FStatus, &stHandle, name.c_str(), 0));
+}
+
+std::int64_t TFbLibrary::DSQLRowsAffected(TFbHandle& stHandle)
+{
+    std::scoped_lock lock(FLock);
+    const ISC_SCHAR item = isc_info_sql_records;
+    ISC_SCHAR info[64] = {};
+    CheckFbApiCall(FEntries->isc_dsql_sql_info(FStatus, &stHandle, 1, &item, sizeof info, info));
+    if (info[0] != isc_info_sql_records)
+        return 0;
+    // The records item holds clusters of its own: one count per kind of change.
+    const std::size_t length = std::min<std::size_t>(
+        static_cast<unsigned char>(info[1]) | std::size_t(static_cast<unsigned char>(info[2])) << 8, sizeof info - 3);
+    const std::span<const ISC_SCHAR> counts(info + 3, length);
+    std::int64_t rows = 0;
+    for (const ISC_SCHAR kind : { isc_info_req_insert_count, isc_info_req_update_count, isc_info_req_delete_count })
+        rows += static_cast<std::int64_t>(InfoValue(counts, kind).value_or(0));
+    return rows;
+}
+
+bool TFbLibrary::DatabaseForcedWrites(TFbHandle& dbHandle)
+{
+    std::scoped_lock lock(FLock);
+    const ISC_SCHAR item = isc_info_forced_writes;
+    ISC_SCHAR info[16] = {};
+    CheckFbApiCall(FEntries->isc_database_info(FStatus, &dbHandle, 1, &item, sizeof info, info));
+    return InfoValue(info, isc_info_forced_writes).value_or(0) != 0;
 }
 
 bool TFbLibrary::DSQLFetch(TFbHandle& dbHandle, TFbHandle& trHandle, TFbHandle& stHandle, int dialect,

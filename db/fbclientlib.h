@@ -161,6 +161,10 @@ public:
         TSQLResult* result);
     void DSQLFreeStatement(TFbHandle& stHandle, int option);
     void DSQLSetCursorName(TFbHandle& stHandle, const std::string& name);
+    // Rows the last execution of a prepared statement inserted, updated and deleted.
+    std::int64_t DSQLRowsAffected(TFbHandle& stHandle);
+    // Whether the database writes its pages synchronously (forced writes).
+    bool DatabaseForcedWrites(TFbHandle& dbHandle);
     bool DSQLFetch(TFbHandle& dbHandle, TFbHandle& trHandle, TFbHandle& stHandle, int dialect,
         TSQLResult* result);
     bool DSQLFetchWithBlobs(TFbHandle& dbHandle, TFbHandle& trHandle, TFbHandle& stHandle,

@@ -236,6 +236,14 @@ bool TFbDataBase::Connected()
     return FDbHandle != 0;
 }
 
+bool TFbDataBase::ForcedWrites()
+{
+    TComponentLock lock(*this);
+    if (FDbHandle == 0)
+        throw Exception(SDatabaseNotConnected);
+    return FLibrary->DatabaseForcedWrites(FDbHandle);
+}
+
 void TFbDataBase::SetConnected(bool value)
 {
     TComponentLock lock(*this);
@@ -926,6 +934,20 @@ void TFbStatement::InternalClose(TEndTransMode mode, bool automatic)
     case ssAllocated: EndStatement(mode, automatic); break;
     default: break;
     }
+}
+
+void TFbStatement::Prepare()
+{
+    if (FState < ssPrepared)
+        BeginPrepare();
+}
+
+std::int64_t TFbStatement::RowsAffected()
+{
+    if (FState != ssExecuted)
+        throw Exception(SQueryNotOpen);
+    TComponentLock lock(*this);
+    return CurrentDataBase().Library().DSQLRowsAffected(FStHandle);
 }
 
 void TFbStatement::Execute()

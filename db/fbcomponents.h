@@ -159,6 +159,8 @@ public:
 
     bool Connected();
     void SetConnected(bool value);
+    // Whether the attached database writes its pages synchronously (forced writes).
+    bool ForcedWrites();
     // Uses a handle attached elsewhere: connecting does not attach, disconnecting only forgets it.
     void SetSharedHandle(TFbHandle handle);
 
@@ -320,7 +322,12 @@ public:
     TFbHandle& StHandle() noexcept { return FStHandle; }
     TFbDataBase& CurrentDataBase(); // DataBase, else the transaction's primary connection
 
+    // Allocates and prepares the server statement now: Execute then runs it prepared rather
+    // than as execute-immediate, so that RowsAffected can answer.
+    void Prepare();
     void Execute();
+    // Rows that the last prepared execution inserted, updated or deleted.
+    std::int64_t RowsAffected();
     void Open(bool fetchFirst = true);
     void Next();
     void Prior();

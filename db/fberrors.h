@@ -81,6 +81,7 @@ inline constexpr const char* SCantLoadLibrary = "Can't load library: %s.";
 inline constexpr const char* SIncorrectVersion = "Incorrect Database Server version, check compiler options.";
 inline constexpr const char* STransactionNotAssigned = "Transaction not assigned.";
 inline constexpr const char* SDatabaseNotAssigned = "Database not assigned.";
+inline constexpr const char* SDatabaseNotConnected = "Database not connected.";
 inline constexpr const char* SQueryNotOpen = "Query not open.";
 inline constexpr const char* SCachedFetchNotSet = "CachedFetch property not set to True.";
 inline constexpr const char* SStartTransactionExplicitly = "Transaction must be started explicitly.";

@@ -1,19 +1,70 @@
 #include "app/importcommand.h"
 
+#include "app/imagefileload.h"
+#include "app/importpass.h"
+#include "base/filestream.h"
+#include "base/fmt.h"
 #include "importtestsupport.h"
 #include "tests/support/paramname.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <png.h>
 
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstdio>
+#include <fstream>
 #include <sstream>
 
 using namespace importtest;
 using testing::HasSubstr;
+using testing::Not;
 
 namespace {
+
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool UnderAddressSanitizer = true;
+#elif defined(__has_feature)
+constexpr bool UnderAddressSanitizer = __has_feature(address_sanitizer);
+#else
+constexpr bool UnderAddressSanitizer = false;
+#endif
+
+// An RGB PNG of one colour, whatever its size, written row by row.
+void WriteBlackPng(const std::string& path, int width, int height)
+{
+    std::FILE* file = std::fopen(path.c_str(), "wb");
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png_create_info_struct(png);
+    png_init_io(png, file);
+    png_set_IHDR(png, info, width, height, 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
+        PNG_FILTER_TYPE_DEFAULT);
+    png_set_compression_level(png, 1);
+    png_write_info(png, info);
+    const std::vector<png_byte> row(std::size_t(width) * 3, 0);
+    for (int y = 0; y < height; ++y)
+        png_write_row(png, row.data());
+    png_write_end(png, nullptr);
+    png_destroy_write_struct(&png, &info);
+    std::fclose(file);
+}
+
+// An address space limit that leaves room for bytes more than the process now maps.
+rlimit AddressSpaceLeft(std::size_t bytes)
+{
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    std::size_t kilobytes = 0;
+    while (std::getline(status, line))
+        if (line.starts_with("VmSize:"))
+            kilobytes = std::stoul(line.substr(7));
+    const rlim_t size = kilobytes * 1024 + bytes;
+    return { size, size };
+}
 
 struct TCommandRun {
     int ExitCode;
@@ -110,6 +161,10 @@ TEST_F(TImportCommand, SaysWhatTheDialogLeavesUnsaid)
     run = Import({ "--db", Folder / "cat.fdb", "--images", Folder / "nowhere" });
     EXPECT_EQ(run.ExitCode, ExitOk);
     EXPECT_THAT(run.Err, HasSubstr("does not exist or cannot be read"));
+
+    run = Import({ "--db", Folder / "cat.fdb", "--images", Folder / "nowhere", "--remove-existing" });
+    EXPECT_EQ(run.ExitCode, ExitFailed);
+    EXPECT_EQ(run.Err, Fmt(SImageFolderUnreadable, Folder / "nowhere", SysErrorMessage(ENOENT)) + "\n");
     EXPECT_EQ(run.Out, "0 entries seen, 0 pictures imported, 0 thumbnails written, 0 entries passed over\n");
 
     run = Import({ "--db", Folder / "cat.fdb", "--images", Folder / "images", "--kind", "front" });
@@ -117,13 +172,49 @@ TEST_F(TImportCommand, SaysWhatTheDialogLeavesUnsaid)
     EXPECT_THAT(run.Err, HasSubstr("Thumbnails folder must be set!"));
 }
 
-TEST_F(TImportCommand, EndsWithExitCode1AndTheMessageOnError)
+TEST_F(TImportCommand, FailureToAttachShowsOnlyTheRealError)
 {
     WriteBytes(Folder / "broken.fdb", "not a database");
-    const TCommandRun run = Import({ "--db", Folder / "broken.fdb", "--images", Folder / "images" });
-    EXPECT_EQ(run.ExitCode, ExitFailed);
-    EXPECT_FALSE(run.Err.empty());
-    EXPECT_THAT(run.Out, HasSubstr("0 pictures imported"));
+    std::vector<std::string> databases { Folder / "broken.fdb" };
+    if (geteuid() != 0) { // root writes whatever the file's mode says
+        ASSERT_EQ(chmod((Folder / "cat.fdb").c_str(), 0444), 0);
+        databases.push_back(Folder / "cat.fdb");
+    }
+    for (const std::string& database : databases) {
+        const TCommandRun run = Import({ "--db", database, "--images", Folder / "nowhere", "--set-folder" });
+        EXPECT_EQ(run.ExitCode, ExitFailed) << database;
+        EXPECT_THAT(run.Err, HasSubstr("Error Code: ")) << database;
+        EXPECT_THAT(run.Err, Not(HasSubstr("image folder"))) << database;
+        EXPECT_THAT(run.Err, Not(HasSubstr("\r"))) << database;
+        EXPECT_THAT(run.Out, HasSubstr("0 pictures imported"));
+    }
+}
+
+TEST_F(TImportCommand, ReportsPicturesTooLargeForTheMemoryLeft)
+{
+    if (UnderAddressSanitizer)
+        GTEST_SKIP() << "AddressSanitizer ends the process at the first allocation it cannot make";
+    // 16000 x 16000 black pixels, in a small file: the picture needs 768 MB of memory.
+    WriteBlackPng(Folder / "images/1_1.png", 16000, 16000);
+    WriteJpeg(Folder / "images/2_1.jpg", 40, 30);
+    const std::optional<int> status = RunInChild([&] {
+        const rlimit limit = AddressSpaceLeft(std::size_t(400) << 20); // the engine takes about 250 MB
+        if (::setrlimit(RLIMIT_AS, &limit) != 0)
+            return 77;
+        std::ostringstream out, err;
+        const int code = RunImportCommand({ "--db", Folder / "cat.fdb", "--images", Folder / "images", "--thumbs",
+                                              Folder / "thumbs", "--kind", "both" }, out, err, false);
+        WriteBytes(Folder / "out.txt", out.str());
+        WriteBytes(Folder / "err.txt", err.str());
+        return code;
+    });
+    if (!status || *status == 77)
+        GTEST_SKIP() << "no child process with an address space limit";
+    EXPECT_EQ(*status, ExitFailed);
+    EXPECT_EQ(ReadBytes(Folder / "err.txt"), Fmt(SNotEnoughMemoryToLoad, Folder / "images/1_1.png") + "\n");
+    EXPECT_EQ(ReadBytes(Folder / "out.txt"),
+        "4 entries seen, 2 pictures imported, 1 thumbnails written, 2 entries passed over\n");
+    EXPECT_TRUE(ReadJpeg(Folder / "thumbs/2_1.jpg"));
 }
 
 } // namespace

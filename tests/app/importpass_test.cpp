@@ -10,6 +10,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "app/fileimport.h"
+
 #include <cerrno>
 #include <filesystem>
 #include <map>
@@ -28,6 +30,7 @@ public:
     std::string Thumbs;
     std::vector<std::string> Captions;
     std::vector<std::string> Messages;
+    std::vector<std::string> Warnings;
     bool Enabled = true;
     std::vector<bool> EnabledHistory;
     int Events = 0;
@@ -50,6 +53,7 @@ public:
     }
     bool StopRequested() override { return StopAfterEvents >= 0 && Events > StopAfterEvents; }
     void ShowMessage(const std::string& text) override { Messages.push_back(text); }
+    void ShowWarningMessage(const std::string& text) override { Warnings.push_back(text); }
 };
 
 const std::vector<TMovie> SampleMovies {
@@ -218,8 +222,12 @@ TEST_P(TImportSettings, WritesTheOptionsOfTheKind)
     RunIsql(Database, "INSERT INTO images VALUES (1, 10, 0, '.jpg', 'old.jpg');\n"
                       "INSERT INTO thumbnails VALUES (1, '.jpg', 'old.jpg');");
     WriteJpeg(Images + "12.jpg", 16, 12);
+    MakeFolder(Thumbs);
+    WriteBytes(Thumbs + "old.jpg", "the thumbnail of old.jpg");
     const TImportResult result = Run(c.Kind, c.Remove, c.SetFolder);
     ASSERT_EQ(result.Outcome, TImportOutcome::ioCompleted) << result.Message;
+    EXPECT_TRUE(result.Succeeded());
+    EXPECT_THAT(FrontEnd.Warnings, IsEmpty());
 
     std::vector<std::string> expected;
     for (const std::string& value : c.Options)
@@ -228,7 +236,8 @@ TEST_P(TImportSettings, WritesTheOptionsOfTheKind)
     const auto images = ImageRows();
     EXPECT_EQ(images.contains("old.jpg"), !c.Remove);
     EXPECT_EQ(images.at("12.jpg")[2], c.ImgType);
-    EXPECT_TRUE(ThumbnailRows().contains("1")) << "thumbnails rows are never deleted";
+    EXPECT_EQ(ThumbnailRows().contains("1"), !c.Remove) << "removed with its picture";
+    EXPECT_TRUE(FileExists(Thumbs + "old.jpg")) << "thumbnail files stay";
     EXPECT_EQ(FileExists(Thumbs + "12.jpg"), c.Kind > 1);
 }
 
@@ -354,7 +363,9 @@ TEST_F(TImportPass, FailedThumbnailRowLosesOnlyItself)
     WriteJpeg(Images + "1.jpg", 20, 20);
     const TImportResult result = Run(2);
     ASSERT_EQ(result.Outcome, TImportOutcome::ioCompleted) << result.Message;
-    EXPECT_THAT(FrontEnd.Messages, IsEmpty());
+    ASSERT_EQ(FrontEnd.Messages.size(), 1u);
+    EXPECT_THAT(FrontEnd.Messages[0], testing::StartsWith("1 thumbnail row could not be stored: "));
+    EXPECT_EQ(result.Shortfalls, FrontEnd.Messages);
     const auto images = ImageRows();
     ASSERT_EQ(images.size(), 1u);
     EXPECT_EQ(images.at("1.jpg")[0], "5001");
@@ -367,15 +378,22 @@ protected:
     void SetUp() override { MakeCatalogue(false); }
 };
 
-TEST_F(TImportPassWithoutThumbnailsTable, KeepsEveryPicture)
+// And without options row: the pass goes on, then says what it could not store.
+TEST_F(TImportPassWithoutThumbnailsTable, KeepsEveryPictureAndSaysWhatIsMissing)
 {
+    RunIsql(Database, "DELETE FROM options;");
     for (const char* name : { "1.jpg", "2.jpg", "3.jpg" })
         WriteJpeg(Images + name, 20, 20);
-    const TImportResult result = Run(2);
+    const TImportResult result = Run(2, true, true);
     ASSERT_EQ(result.Outcome, TImportOutcome::ioCompleted) << result.Message;
-    EXPECT_THAT(FrontEnd.Messages, IsEmpty());
+    ASSERT_EQ(FrontEnd.Messages.size(), 1u);
+    EXPECT_THAT(FrontEnd.Messages[0], testing::StartsWith("3 thumbnail rows could not be stored: "));
+    EXPECT_THAT(FrontEnd.Messages[0], testing::HasSubstr("Table unknown\nTHUMBNAILS"));
+    EXPECT_THAT(FrontEnd.Warnings, ElementsAre(SNoOptionsRow));
+    EXPECT_FALSE(result.Succeeded());
     EXPECT_EQ(CommittedImages(), 3);
-    EXPECT_EQ(result.Stats.Thumbnails, 3u);
+    EXPECT_EQ(result.Stats.Imported, 3u);
+    EXPECT_EQ(result.Stats.Thumbnails, 3u) << "the files are there";
 }
 
 TEST_F(TImportPass, StopRequestEndsBeforeTheNextEntryAndCommits)
@@ -472,14 +490,85 @@ TEST_F(TImportPass, DoesNothingWithoutDatabaseFileOrImageFolder)
 
 TEST_F(TImportPass, MissingImageFolderStillWritesTheSettings)
 {
-    RunIsql(Database, "INSERT INTO images VALUES (1, 10, 0, '.jpg', 'old.jpg');");
     Images = Folder / "nowhere/";
-    const TImportResult result = Run(0, true, true);
+    const TImportResult result = Run(0, false, true);
     EXPECT_EQ(result.Outcome, TImportOutcome::ioCompleted);
     EXPECT_FALSE(result.Stats.FolderFound);
     EXPECT_EQ(Options()[0], "0");
     EXPECT_EQ(Options()[1], "nowhere/");
-    EXPECT_THAT(ImageRows(), IsEmpty());
+}
+
+TEST_F(TImportPass, RemoveExistingChangesNothingWithoutAFolderToImportFrom)
+{
+    RunIsql(Database, "INSERT INTO images VALUES (1, 10, 0, '.jpg', 'old.jpg');");
+    WriteBytes(Folder / "plain", "a file");
+    for (const auto& [folder, error] : { std::pair { Folder / "nowhere/", ENOENT }, std::pair { Folder / "plain", ENOTDIR } }) {
+        Images = folder;
+        FrontEnd.Messages.clear();
+        EXPECT_EQ(Run(0, true, true).Outcome, TImportOutcome::ioFailed);
+        EXPECT_THAT(FrontEnd.Messages, ElementsAre(Fmt(SImageFolderUnreadable, folder, SysErrorMessage(error))));
+    }
+    EXPECT_EQ(ImageRows().size(), 1u);
+    EXPECT_EQ(Options()[0], "1") << "no statement ran";
+}
+
+TEST_F(TImportPass, RefusesAThumbnailsFolderThatIsTheImageFolder)
+{
+    WriteJpeg(Images + "1_1.jpg", 40, 30);
+    const std::string picture = ReadBytes(Images + "1_1.jpg");
+    MakeFolder(Images + "sub");
+    std::filesystem::create_directory_symlink(Images, Folder / "link");
+    const std::string saved = std::filesystem::current_path();
+    std::filesystem::current_path(Folder.Path());
+    for (const std::string& spelling : { Folder / "link", Images + "sub/..", Folder / "images/.", std::string("images") }) {
+        Thumbs = spelling;
+        FrontEnd.Messages.clear();
+        EXPECT_EQ(Run(KindBothCovers).Outcome, TImportOutcome::ioFailed) << spelling;
+        EXPECT_THAT(FrontEnd.Messages, ElementsAre(SThumbsFolderIsImageFolder)) << spelling;
+    }
+    std::filesystem::current_path(saved);
+    EXPECT_EQ(Options()[0], "1") << "nothing was written";
+
+    // Changed during the pass: refused just before the thumbnail is written.
+    Thumbs = Folder / "thumbs/";
+    FrontEnd.OnEvents = [&] { FrontEnd.Thumbs = Images; };
+    EXPECT_EQ(Run(KindBothCovers).Outcome, TImportOutcome::ioFailed);
+    EXPECT_THAT(FrontEnd.Messages, ElementsAre(SThumbsFolderIsImageFolder, SThumbsFolderIsImageFolder));
+    EXPECT_EQ(ReadBytes(Images + "1_1.jpg"), picture);
+}
+
+TEST_F(TImportPass, PictureIdBeyond32BitsEndsThePass)
+{
+    RunIsql(Database, "SET GENERATOR gen_pixref TO 2147483645;");
+    for (const char* name : { "1.jpg", "2.jpg", "3.jpg" })
+        WriteJpeg(Images + name, 8, 8);
+    const TImportResult result = Run(0);
+    EXPECT_EQ(result.Outcome, TImportOutcome::ioFailed);
+    EXPECT_THAT(FrontEnd.Messages, ElementsAre(Fmt(SPictureIdOverflow, "2147483648")));
+    std::set<std::string> ids;
+    for (const auto& [name, row] : ImageRows())
+        ids.insert(row[0]);
+    EXPECT_EQ(ids, (std::set<std::string> { "2147483646", "2147483647" }));
+    EXPECT_EQ(result.Stats.Imported, 2u);
+}
+
+TEST_F(TImportPass, CountsOnlyRowsThatWereCommitted)
+{
+    // The catalogue refuses to commit any transaction holding the row of 2.jpg.
+    RunIsql(Database, "CREATE EXCEPTION refused 'commit refused';\nSET TERM ^ ;\n"
+                      "CREATE TRIGGER refuse ON TRANSACTION COMMIT AS BEGIN\n"
+                      "  IF (EXISTS (SELECT 1 FROM images WHERE \"imgpath\" = '2.jpg')) THEN EXCEPTION refused;\n"
+                      "END^\nSET TERM ; ^");
+    for (const char* name : { "1.jpg", "2.jpg", "3.jpg" })
+        WriteJpeg(Images + name, 8, 8);
+    for (const int kind : { 2, 0 }) { // a commit per thumbnail, then one at the end of the walk
+        const TImportResult result = Run(kind);
+        EXPECT_EQ(result.Outcome, TImportOutcome::ioFailed);
+        EXPECT_THAT(result.Message, testing::HasSubstr("commit refused"));
+        EXPECT_EQ(CommittedImages(), int(result.Stats.Imported)) << kind;
+        EXPECT_LT(result.Stats.Imported, kind == 2 ? 3u : 1u) << kind;
+        RunIsql(Database, "DELETE FROM images;");
+    }
 }
 
 TEST_F(TImportPass, DatabaseErrorIsShownAndTheButtonRestored)

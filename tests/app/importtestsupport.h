@@ -64,4 +64,9 @@ void RunIsql(const std::string& database, const std::string& script);
 using TRows = std::vector<std::vector<std::string>>;
 TRows Query(const std::string& database, const std::string& select);
 
+// Runs body in a child process and gives its exit status (-1 when it did not exit). Forking
+// needs a process of one thread, which a test run alone (as ctest runs each) is: nullopt when
+// other threads run.
+std::optional<int> RunInChild(const std::function<int()>& body);
+
 } // namespace importtest

@@ -1,12 +1,19 @@
 #include "app/thumbnailwriter.h"
 
 #include "base/exception.h"
+#include "base/filestream.h"
+#include "base/fmt.h"
 #include "importtestsupport.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+
+#include <cerrno>
+#include <csignal>
 #include <cstdlib>
+#include <filesystem>
 
 using namespace importtest;
 
@@ -119,6 +126,37 @@ TEST_F(TWriteThumbnailFile, ReportsFilesThatCannotBeOpenedOrCreated)
     WriteJpeg(Folder / "good.jpg", 8, 8);
     WriteBytes(Folder / "file", "x");
     EXPECT_THROW(WriteThumbnailFile(Folder / "good.jpg", Folder / "file/out.jpg"), EFCreateError);
+}
+
+// A write the file system refuses (here the file-size limit) names the file and the cause,
+// leaves no temporary file and the thumbnail that was there untouched.
+TEST_F(TWriteThumbnailFile, FailedWriteKeepsTheOldFileWhole)
+{
+    WriteBytes(Folder / "1.jpg", "the old thumbnail");
+    const std::vector<std::uint8_t> bytes(20000, 0x55);
+    const std::optional<int> status = RunInChild([&] {
+        const rlimit limit { 4096, 4096 };
+        if (::signal(SIGXFSZ, SIG_IGN) == SIG_ERR || ::setrlimit(RLIMIT_FSIZE, &limit) != 0)
+            return 77;
+        for (const TThumbnailFlush flush : { TThumbnailFlush::tfNone, TThumbnailFlush::tfToDisk })
+            try {
+                WriteThumbnailBytes(Folder / "1.jpg", bytes, flush);
+                return 1;
+            } catch (const EFCreateError& error) {
+                if (error.what() != Fmt(SFCreateError, Folder / "1.jpg", SysErrorMessage(EFBIG)))
+                    return 2;
+            }
+        return 0;
+    });
+    if (!status || *status == 77)
+        GTEST_SKIP() << "no child process with a file-size limit";
+    EXPECT_EQ(*status, 0);
+    EXPECT_EQ(ReadBytes(Folder / "1.jpg"), "the old thumbnail");
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(Folder.Path()), {}), 1);
+
+    WriteThumbnailBytes(Folder / "1.jpg", bytes, TThumbnailFlush::tfToDisk);
+    EXPECT_EQ(ReadBytes(Folder / "1.jpg"), std::string(bytes.begin(), bytes.end()));
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(Folder.Path()), {}), 1);
 }
 
 } // namespace

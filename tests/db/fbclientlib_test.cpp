@@ -12,6 +12,7 @@ using namespace fbtest;
 using testing::EndsWith;
 using testing::HasSubstr;
 using testing::MatchesRegex;
+using testing::Not;
 using testing::StrEq;
 using testing::ThrowsMessage;
 
@@ -110,8 +111,8 @@ TEST_F(TFbLibraryCheck, MessageHasTheLibraryLinesTheSqlTextAndTheCode)
     } catch (const EFbError& error) {
         EXPECT_EQ(typeid(error), typeid(EFbError));
         EXPECT_EQ(std::string(error.what()),
-            std::string(ArithText) + "\r\n" + ArithText + "\r\n" + ArithText + "\r\n"
-                + "Arithmetic overflow or division by zero has occurred.\r\nError Code: 1");
+            std::string(ArithText) + "\n" + ArithText + "\n" + ArithText + "\n"
+                + "Arithmetic overflow or division by zero has occurred.\nError Code: 1");
         EXPECT_EQ(error.SQLCode(), -802);
         EXPECT_EQ(error.ErrorCode(), 1);
     }
@@ -120,7 +121,7 @@ TEST_F(TFbLibraryCheck, MessageHasTheLibraryLinesTheSqlTextAndTheCode)
 TEST_F(TFbLibraryCheck, SqlCodeZeroAddsNoSqlLine)
 {
     EXPECT_THAT([&] { Check(FLibrary, { ArgGds, BadDebugFormat, ArgEnd }); },
-        ThrowsMessage<EFbError>(StrEq("Bad debug info format\r\nError Code: 555")));
+        ThrowsMessage<EFbError>(StrEq("Bad debug info format\nError Code: 555")));
 }
 
 TEST_F(TFbLibraryCheck, UserExceptionCarriesItsNumber)
@@ -132,7 +133,7 @@ TEST_F(TFbLibraryCheck, UserExceptionCarriesItsNumber)
         EXPECT_EQ(error.Number(), 7);
         EXPECT_EQ(error.SQLCode(), -836);
         EXPECT_EQ(std::string(error.what()),
-            "exception 7\r\n" + FLibrary.SQLInterprete(-836) + "\r\nError Code: 197");
+            "exception 7\n" + FLibrary.SQLInterprete(-836) + "\nError Code: 197");
     }
 }
 
@@ -220,8 +221,9 @@ TEST_F(TFbLibraryCheck, AttachingAMissingFileFailsWithTheLibraryMessage)
         EXPECT_EQ(error.ErrorCode(), static_cast<int>(IoError & 0xFFFF));
         EXPECT_EQ(error.SQLCode(), -902);
         EXPECT_THAT(error.what(), HasSubstr(path));
-        EXPECT_THAT(error.what(), HasSubstr("\r\n"));
-        EXPECT_THAT(error.what(), EndsWith("\r\nError Code: 24"));
+        EXPECT_THAT(error.what(), HasSubstr("\n"));
+        EXPECT_THAT(error.what(), Not(HasSubstr("\r")));
+        EXPECT_THAT(error.what(), EndsWith("\nError Code: 24"));
     }
     EXPECT_EQ(db, 0u);
 }

@@ -13,6 +13,7 @@ using testing::ElementsAre;
 using testing::EndsWith;
 using testing::HasSubstr;
 using testing::MatchesRegex;
+using testing::Not;
 using testing::StrEq;
 using testing::ThrowsMessage;
 
@@ -231,7 +232,8 @@ TEST_F(TFbDataBaseTest, MissingFileFailsWithTheLibraryMessageAndStaysDisconnecte
         FAIL();
     } catch (const EFbError& error) {
         EXPECT_THAT(error.what(), HasSubstr("nothing-here.fdb"));
-        EXPECT_THAT(error.what(), EndsWith("\r\nError Code: " + std::to_string(error.ErrorCode())));
+        EXPECT_THAT(error.what(), EndsWith("\nError Code: " + std::to_string(error.ErrorCode())));
+        EXPECT_THAT(error.what(), Not(HasSubstr("\r"))) << "lines end in plain line feeds";
         EXPECT_NE(error.ErrorCode(), 0);
     }
     EXPECT_FALSE(connection.Connected());
@@ -502,6 +504,22 @@ TEST_F(TFbStatementTest, ClimbsAndStepsDownTheStates)
     query.Close(etmCommit);
     EXPECT_EQ(query.State(), ssNone);
     EXPECT_FALSE(session.Transaction.InTransaction());
+}
+
+TEST_F(TFbDataBaseTest, TellsWhetherWritesAreForced)
+{
+    TSession session(FPath);
+    EXPECT_THROW(session.Connection.ForcedWrites(), Exception);
+    for (const bool forced : { true, false }) { // the suite's database is left as made: not forced
+        TFbLibrary library;
+        library.Load(FbClientLibrary);
+        TFbHandle db = 0;
+        library.AttachDatabaseDPB(FPath, db, std::string { 1, 24, 1, static_cast<char>(forced) }); // isc_dpb_force_write
+        library.DetachDatabase(db);
+        session.Connection.SetConnected(true);
+        EXPECT_EQ(session.Connection.ForcedWrites(), forced);
+        session.Connection.SetConnected(false);
+    }
 }
 
 TEST_F(TFbStatementTest, BlankTextStartsTheTransactionAndSendsNothing)
