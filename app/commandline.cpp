@@ -1,5 +1,7 @@
 #include "app/commandline.h"
 
+#include <string_view>
+
 std::string UsageText()
 {
     return "Usage:\n"
@@ -27,4 +29,20 @@ std::string UsageText()
            "      Decodes one picture into a binary PPM file.\n"
            "  images-by-id --help\n"
            "      Shows this text.\n";
+}
+
+bool DialogCanOpen(const char* display, const char* waylandDisplay, const char* platform)
+{
+    if ((display && *display) || (waylandDisplay && *waylandDisplay))
+        return true;
+    std::string_view plugins = platform ? platform : "";
+    while (!plugins.empty()) {
+        const std::size_t end = plugins.find(';');
+        const std::string_view plugin = plugins.substr(0, end);
+        const std::string_view name = plugin.substr(0, plugin.find(':'));
+        if (!name.empty() && name != "xcb" && !name.starts_with("wayland"))
+            return true;
+        plugins = end == std::string_view::npos ? std::string_view() : plugins.substr(end + 1);
+    }
+    return false;
 }
