@@ -1,5 +1,6 @@
 #include "app/commandline.h"
 #include "app/decodecommand.h"
+#include "app/enginesetup.h"
 #include "app/importcommand.h"
 #include "app/mainform.h"
 #include "app/memorysettings.h"
@@ -22,8 +23,13 @@
 namespace {
 
 // For the import and the dialog, before the client library is loaded: the stop signals are
-// ours.
-void PrepareForDatabase() { WatchStopSignals(); }
+// ours, and the engine gets a lock folder this user can write.
+void PrepareForDatabase()
+{
+    WatchStopSignals();
+    if (const std::string problem = PrepareLockFolder(); !problem.empty())
+        std::cerr << "images-by-id: " << problem << '\n';
+}
 
 // A stopped pass, or one that ended after the signal, reports the signal; a failure stays 1.
 int WithStopSignal(int exitCode)
