@@ -15,7 +15,8 @@ inline constexpr const char* SNoLockFolder =
 // user's, without write permission for this one), sets FIREBIRD_LOCK to a folder of the user's
 // own, made if needed: $XDG_RUNTIME_DIR/firebird, else images-by-id/firebird in the user's cache
 // folder ($XDG_CACHE_HOME, else ~/.cache). Returns SNoLockFolder filled in when none can be
-// made, empty otherwise.
+// made, empty otherwise. Users with different lock folders cannot share a catalogue unsafely:
+// the engine refuses a file that an engine of another lock folder has open.
 std::string PrepareLockFolder();
 
 // The user an embedded connection names: SYSDBA, the owner of a catalogue made with isql by
