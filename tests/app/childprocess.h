@@ -1,4 +1,6 @@
 #pragma once
+#include "importtestsupport.h"
+
 #include <sys/types.h>
 
 #include <chrono>
@@ -8,14 +10,13 @@
 namespace importtest {
 
 // The images-by-id built beside the tests.
-std::string ProgramPath();
+inline std::string ProgramPath() { return IBI_BINARY_DIR "/images-by-id"; }
 
-// A program run as a child process, its standard output and error kept in files, its input
-// empty. The child is killed and reaped if the test leaves before it ended.
+// A program run as a child process (args[0] is its file) with the test's environment changed
+// ("NAME=value" sets, "NAME" removes), no input, its output and errors kept in files. Killed
+// and reaped if the test leaves before it ended.
 class TChildProcess {
 public:
-    // args[0] is the program file. environment changes the test's own: "NAME=value" sets,
-    // "NAME" removes.
     explicit TChildProcess(const std::vector<std::string>& args, const std::vector<std::string>& environment = {});
     ~TChildProcess();
     TChildProcess(const TChildProcess&) = delete;
@@ -25,19 +26,18 @@ public:
     void Signal(int signal) const;
     // Waits for the end at most timeout (a watchdog, not a measurement); true once it ended.
     bool Wait(std::chrono::milliseconds timeout);
-    // How it ended: "exit 0", "exit 130", "signal 11"; "running" before.
+    // How it ended: "exit 0", "signal 9"; "running" before.
     std::string Ending() const;
-    std::string Out() const;
-    std::string Err() const;
+    std::string Out() const { return ReadBytes(FFiles / "out"); }
+    std::string Err() const { return ReadBytes(FFiles / "err"); }
 
 private:
+    TTempFolder FFiles;
     pid_t FPid = -1;
     bool FEnded = false;
     int FStatus = 0;
-    std::string FOutPath, FErrPath;
 };
 
-// "exit N" for the exit status N.
-std::string ExitEnding(int exitCode);
+inline std::string ExitEnding(int exitCode) { return "exit " + std::to_string(exitCode); }
 
 } // namespace importtest

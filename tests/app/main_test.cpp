@@ -12,30 +12,14 @@ using namespace importtest;
 
 namespace {
 
-struct TDisplayCase {
-    const char *Display, *Wayland, *Platform;
-    bool CanOpen;
-};
-
 TEST(DialogCanOpen, NeedsADisplayOrAPlatformThatNeedsNone)
 {
-    for (const TDisplayCase& test : {
-             TDisplayCase { nullptr, nullptr, nullptr, false },
-             TDisplayCase { "", "", "", false },
-             TDisplayCase { ":0", nullptr, nullptr, true },
-             TDisplayCase { nullptr, "wayland-0", nullptr, true },
-             TDisplayCase { nullptr, nullptr, "xcb", false },
-             TDisplayCase { nullptr, nullptr, "wayland;xcb", false },
-             TDisplayCase { nullptr, nullptr, "wayland-egl", false },
-             TDisplayCase { nullptr, nullptr, "offscreen", true },
-             TDisplayCase { nullptr, nullptr, "vnc:size=800x600", true },
-             TDisplayCase { nullptr, nullptr, "xcb;offscreen", true },
-             TDisplayCase { nullptr, nullptr, ";", false },
-         }) {
-        EXPECT_EQ(DialogCanOpen(test.Display, test.Wayland, test.Platform), test.CanOpen)
-            << (test.Display ? test.Display : "-") << ' ' << (test.Wayland ? test.Wayland : "-") << ' '
-            << (test.Platform ? test.Platform : "-");
-    }
+    EXPECT_FALSE(DialogCanOpen(nullptr, nullptr, nullptr));
+    EXPECT_FALSE(DialogCanOpen("", "", ""));
+    EXPECT_TRUE(DialogCanOpen(":0", nullptr, nullptr));
+    EXPECT_TRUE(DialogCanOpen(nullptr, "wayland-0", nullptr));
+    EXPECT_FALSE(DialogCanOpen(nullptr, nullptr, "wayland-egl;xcb"));
+    EXPECT_TRUE(DialogCanOpen(nullptr, nullptr, "xcb;vnc:size=800x600"));
 }
 
 TEST(Program, WithoutDisplaySaysHowToImportInsteadOfAborting)
@@ -46,20 +30,16 @@ TEST(Program, WithoutDisplaySaysHowToImportInsteadOfAborting)
     EXPECT_EQ(program.Err(), std::string(SNoDisplay) + "\n");
 }
 
-// The stop signals are taken once the main thread blocks them; its mask is in /proc.
-bool StopSignalsBlocked(pid_t pid)
-{
-    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-    for (std::string line; std::getline(status, line);)
-        if (line.starts_with("SigBlk:"))
-            return (std::stoull(line.substr(7), nullptr, 16) & 0x4003) == 0x4003; // HUP, INT, TERM
-    return false;
-}
-
 TEST(Program, SigtermClosesTheDialog)
 {
     TChildProcess program({ ProgramPath() }, { "QT_QPA_PLATFORM=offscreen" });
-    while (!StopSignalsBlocked(program.Pid()) && !program.Wait(std::chrono::milliseconds(10))) {
+    // Sent once the main thread blocks the stop signals (HUP, INT, TERM in its mask).
+    for (std::string line; line.empty() && !program.Wait(std::chrono::milliseconds(10));) {
+        std::ifstream status("/proc/" + std::to_string(program.Pid()) + "/status");
+        while (std::getline(status, line) && !line.starts_with("SigBlk:")) {
+        }
+        if (line.size() < 8 || (std::stoull(line.substr(7), nullptr, 16) & 0x4003) != 0x4003)
+            line.clear();
     }
     program.Signal(SIGTERM);
     ASSERT_TRUE(program.Wait(std::chrono::minutes(1))) << "the dialog stays open";
