@@ -12,13 +12,10 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <chrono>
-#include <future>
 
 using importtest::TTempFolder;
 
@@ -138,30 +135,6 @@ TEST(LoadImageFile, MissingFilesAndFoldersGiveFalse)
     EXPECT_FALSE(LoadImageFile(folder / "1.jpg", bitmap));
     EXPECT_FALSE(LoadImageFile(folder / "2.jpg", bitmap));
     EXPECT_FALSE(LoadImageFile("", bitmap));
-}
-
-// Entries that are no regular file are never opened: a FIFO without a writer would block the
-// open for ever (the watchdog's writer releases a loader stuck there, and the test fails).
-TEST(LoadImageFile, FifoSocketAndDeviceGiveFalseWithoutBeingOpened)
-{
-    TTempFolder folder;
-    ASSERT_EQ(mkfifo((folder / "1.jpg").c_str(), 0600), 0);
-    importtest::MakeSocket(folder / "2.png");
-    ASSERT_EQ(symlink("/dev/null", (folder / "3.bmp").c_str()), 0);
-    for (const char* name : { "1.jpg", "2.png", "3.bmp" }) {
-        auto load = std::async(std::launch::async, [&] {
-            TBitmap bitmap;
-            return LoadImageFile(folder / name, bitmap);
-        });
-        if (load.wait_for(std::chrono::seconds(30)) != std::future_status::ready) {
-            ADD_FAILURE() << name << " was opened";
-            close(open((folder / "1.jpg").c_str(), O_WRONLY | O_NONBLOCK));
-        }
-        EXPECT_FALSE(load.get()) << name;
-    }
-    // The open itself refuses them too, without waiting for a writer.
-    EXPECT_THAT([&] { TFileStream fifo(folder / "1.jpg", fmOpenRead); },
-        testing::ThrowsMessage<EFOpenError>(testing::StrEq(Fmt(SFOpenError, folder / "1.jpg", SNotRegularFile))));
 }
 
 // A file another program keeps to itself is not waited for.
