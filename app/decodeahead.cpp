@@ -12,8 +12,7 @@ TDecodeAhead::TDecodeAhead(std::vector<std::string> paths, TQualifies qualifies,
 {
     workers = std::clamp<std::size_t>(workers, 1, FWindow);
     FWorking = workers;
-    // The workers start with the stop signals blocked (a thread inherits the mask): a signal
-    // is handled on another thread, never in the middle of a decode.
+    // The workers never take a stop signal, whoever starts them: a thread inherits the mask.
     const TStopSignalsBlocked blocked;
     try {
         for (std::size_t i = 0; i < workers; ++i)
