@@ -12,7 +12,7 @@
 #include <fstream>
 #include <map>
 
-using namespace ibi_test;
+using namespace fbtest;
 using testing::ElementsAre;
 using testing::HasSubstr;
 using testing::StartsWith;
