@@ -1,10 +1,12 @@
 #include "app/commandline.h"
 
+#include <string_view>
+
 std::string UsageText()
 {
     return "Usage:\n"
            "  images-by-id\n"
-           "      Opens the dialog.\n"
+           "      Opens the dialog (on a display; without one, exit status 2).\n"
            "  images-by-id import --db DBFILE --images DIR [--thumbs DIR]\n"
            "                      [--kind poster|screenshot|front|cd|both]\n"
            "                      [--remove-existing] [--set-folder] [--threads 1|2]\n"
@@ -23,11 +25,29 @@ std::string UsageText()
            "      entries passed over. Exit status: 0 when the pass ended normally, 1 when it\n"
            "      ended with an error or left something undone (thumbnail rows that could\n"
            "      not be stored, pictures too large for the memory left, no options row for\n"
-           "      --set-folder), 2 for usage errors.\n"
+           "      --set-folder), 2 for usage errors, 130, 143 or 129 when SIGINT, SIGTERM or\n"
+           "      SIGHUP stopped it before its next entry (what it did is committed and\n"
+           "      counted; a second signal ends it at once).\n"
            "  images-by-id thumbnail IMAGE OUT.jpg\n"
            "      Writes the thumbnail of one picture, exactly as an import makes it.\n"
            "  images-by-id decode IMAGE OUT.ppm\n"
            "      Decodes one picture into a binary PPM file.\n"
            "  images-by-id --help\n"
            "      Shows this text.\n";
+}
+
+bool DialogCanOpen(const char* display, const char* waylandDisplay, const char* platform)
+{
+    if ((display && *display) || (waylandDisplay && *waylandDisplay))
+        return true;
+    std::string_view plugins = platform ? platform : "";
+    while (!plugins.empty()) {
+        const std::size_t end = plugins.find(';');
+        const std::string_view plugin = plugins.substr(0, end);
+        const std::string_view name = plugin.substr(0, plugin.find(':'));
+        if (!name.empty() && name != "xcb" && !name.starts_with("wayland"))
+            return true;
+        plugins = end == std::string_view::npos ? std::string_view() : plugins.substr(end + 1);
+    }
+    return false;
 }

@@ -1,5 +1,6 @@
 #include "app/decodeahead.h"
 
+#include "app/stopsignals.h"
 #include "base/warning.h"
 
 #include <algorithm>
@@ -11,6 +12,8 @@ TDecodeAhead::TDecodeAhead(std::vector<std::string> paths, TQualifies qualifies,
 {
     workers = std::clamp<std::size_t>(workers, 1, FWindow);
     FWorking = workers;
+    // The workers never take a stop signal, whoever starts them: a thread inherits the mask.
+    const TStopSignalsBlocked blocked;
     try {
         for (std::size_t i = 0; i < workers; ++i)
             FWorkers.emplace_back([this] { Work(); });

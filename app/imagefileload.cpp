@@ -35,7 +35,9 @@ bool LoadImageFile(const std::string& path, TBitmap& bitmap) { return LoadImageF
 
 bool LoadImageFileTimed(const std::string& path, TBitmap& bitmap, std::chrono::nanoseconds* readTime)
 {
-    if (!PathFileExists(path))
+    // A FIFO, socket or device named like a picture is passed over like a folder: reading it
+    // could wait for ever. The open below checks the kind again, on the descriptor.
+    if (!PathRegularFileExists(path))
         return false;
     const std::unique_ptr<TGraphic> decoder = DecoderFor(AsciiLowerCase(PathExtension(path)));
     if (!decoder)

@@ -13,9 +13,10 @@ inline constexpr const char* SNotEnoughMemoryToLoad = "Not enough memory to load
 // Loads the image file into the bitmap, choosing the decoder by the lower-cased extension:
 // ".bmp" bitmap, ".tif"/".tiff" TIFF, ".jpg"/".jpeg" JPEG, ".gif" GIF, ".png" PNG. The content
 // is not examined to choose. True when the bitmap now holds the picture; false for a missing
-// file, a folder, any other extension, and any decoding or conversion failure. A file that
-// exists but cannot be opened or read raises "Cannot open file "%s". %s"; running out of
-// memory raises ENotEnoughMemory "Not enough memory to load "%s"".
+// file, a folder, a FIFO, socket or device (never opened), any other extension, and any
+// decoding or conversion failure. A regular file that cannot be opened or read raises
+// "Cannot open file "%s". %s"; running out of memory raises ENotEnoughMemory "Not enough
+// memory to load "%s"".
 bool LoadImageFile(const std::string& path, TBitmap& bitmap);
 
 // The same, adding the time spent reading the file into memory to *readTime (if given).

@@ -1,6 +1,7 @@
 #include "app/importcommand.h"
 
 #include "app/importpass.h"
+#include "app/stopsignals.h"
 #include "base/filestream.h"
 #include "base/fmt.h"
 #include "base/warning.h"
@@ -54,6 +55,7 @@ public:
         FProgressShown = true;
     }
     void ProcessEvents() override {}
+    bool StopRequested() override { return StopSignal() != 0; } // SIGINT, SIGTERM, SIGHUP
     void ShowMessage(const std::string& text) override
     {
         ClearProgress();

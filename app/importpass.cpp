@@ -1,6 +1,7 @@
 #include "app/importpass.h"
 
 #include "app/decodeahead.h"
+#include "app/enginesetup.h"
 #include "app/fileimport.h"
 #include "app/imagefileload.h"
 #include "app/folderlisting.h"
@@ -311,6 +312,9 @@ TImportResult RunImportPass(const TImportRequest& request, TImportFrontEnd& fron
     query.SetFetchBlobs(true);
     query.SetOnError(etmStayIn);
     database.SetDatabaseName(request.DatabaseFile);
+    // Full rights on a catalogue file this user may read and write, whoever made it.
+    if (const std::string user = EmbeddedUserName(); !user.empty())
+        database.SetUserName(user);
 
     TImportContext pass(frontEnd, query, transaction, folders.Thumbs);
     pass.ImageFolder = folders.Images;

@@ -49,6 +49,12 @@ bool PathFileExists(const std::string& path)
     return !path.empty() && ::stat(path.c_str(), &status) == 0 && !S_ISDIR(status.st_mode);
 }
 
+bool PathRegularFileExists(const std::string& path)
+{
+    struct stat status {};
+    return !path.empty() && ::stat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode);
+}
+
 bool PathFolderExists(const std::string& path)
 {
     struct stat status {};

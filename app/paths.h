@@ -20,6 +20,8 @@ std::string PathChangeExtension(const std::string& path, const std::string& exte
 std::string PathStripBackslash(const std::string& path);
 // True when the path names an existing entry that is not a folder.
 bool PathFileExists(const std::string& path);
+// True when the path names a regular file (links followed): no folder, FIFO, socket or device.
+bool PathRegularFileExists(const std::string& path);
 // True when the path names an existing folder.
 bool PathFolderExists(const std::string& path);
 // True when both paths name the same existing entry (the same device and inode once links,

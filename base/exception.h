@@ -23,5 +23,7 @@ inline constexpr const char* SReadError = "Stream read error";
 inline constexpr const char* SWriteError = "Stream write error";
 inline constexpr const char* SFOpenError = "Cannot open file \"%s\". %s";
 inline constexpr const char* SFCreateError = "Cannot create file \"%s\". %s";
+// The reason of SFOpenError for a FIFO, socket or device: such a file is never read.
+inline constexpr const char* SNotRegularFile = "Not a regular file";
 inline constexpr const char* SUnknownSystemError = "Unspecified error (%d) from %s.";
 inline constexpr const char* SCannotCreateDir = "Unable to create directory";

@@ -69,26 +69,41 @@ void THandleStream::SetSize(std::int64_t size)
 
 namespace {
 
-int OpenHandle(const std::string& fileName, std::uint16_t mode)
+// Opens without ever waiting: a FIFO without a writer (or a serial line without carrier) would
+// block open() itself, so every open is non-blocking, takes no controlling terminal, and checks
+// the kind of file on the opened descriptor, which no rename in between can change. Existing
+// files are used only when they are regular files; a name to create may be a device or FIFO
+// ("decode x.jpg /dev/null"). Reads and writes block again as usual. Returns the descriptor,
+// or -1 with the reason of the failure.
+int OpenHandle(const std::string& fileName, std::uint16_t mode, std::string& reason)
 {
-    if (mode == fmCreate)
-        return ::open(fileName.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    int flags = O_RDONLY;
-    if ((mode & 3) == fmOpenWrite)
-        flags = O_WRONLY;
-    else if ((mode & 3) == fmOpenReadWrite)
-        flags = O_RDWR;
-    const int handle = ::open(fileName.c_str(), flags | O_CLOEXEC);
-    if (handle < 0)
-        return handle;
-    // A folder opens for reading on Linux, but it is no file: refuse it.
-    struct stat status {};
-    if (::fstat(handle, &status) == 0 && S_ISDIR(status.st_mode)) {
-        ::close(handle);
-        errno = EISDIR;
+    int flags = O_RDWR | O_CREAT | O_TRUNC;
+    if (mode != fmCreate) {
+        flags = O_RDONLY;
+        if ((mode & 3) == fmOpenWrite)
+            flags = O_WRONLY;
+        else if ((mode & 3) == fmOpenReadWrite)
+            flags = O_RDWR;
+    }
+    const int handle = ::open(fileName.c_str(), flags | O_CLOEXEC | O_NONBLOCK | O_NOCTTY, 0666);
+    if (handle < 0) {
+        reason = SysErrorMessage(errno);
         return -1;
     }
-    return handle;
+    struct stat status {};
+    if (::fstat(handle, &status) != 0)
+        reason = SysErrorMessage(errno);
+    else if (S_ISDIR(status.st_mode)) // a folder opens for reading on Linux, but it is no file
+        reason = SysErrorMessage(EISDIR);
+    else if (mode != fmCreate && !S_ISREG(status.st_mode))
+        reason = SNotRegularFile;
+    else if (const int fileFlags = ::fcntl(handle, F_GETFL);
+             fileFlags < 0 || ::fcntl(handle, F_SETFL, fileFlags & ~O_NONBLOCK) != 0)
+        reason = SysErrorMessage(errno);
+    else
+        return handle;
+    ::close(handle);
+    return -1;
 }
 
 } // namespace
@@ -96,12 +111,12 @@ int OpenHandle(const std::string& fileName, std::uint16_t mode)
 TFileStream::TFileStream(const std::string& fileName, std::uint16_t mode)
     : THandleStream(-1), FFileName(fileName)
 {
-    FHandle = OpenHandle(fileName, mode);
+    std::string reason;
+    FHandle = OpenHandle(fileName, mode, reason);
     if (FHandle < 0) {
-        const int error = errno;
         if (mode == fmCreate)
-            throw EFCreateError(Fmt(SFCreateError, ExpandFileName(fileName), SysErrorMessage(error)));
-        throw EFOpenError(Fmt(SFOpenError, ExpandFileName(fileName), SysErrorMessage(error)));
+            throw EFCreateError(Fmt(SFCreateError, ExpandFileName(fileName), reason));
+        throw EFOpenError(Fmt(SFOpenError, ExpandFileName(fileName), reason));
     }
 }
 

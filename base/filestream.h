@@ -35,7 +35,9 @@ protected:
 
 // A file opened by its UTF-8 name. Failing to open raises EFOpenError
 // "Cannot open file "%s". %s", failing to create EFCreateError "Cannot create file "%s". %s",
-// with the full path and the system's text for the failure.
+// with the full path and the system's text for the failure. Opening never blocks: an existing
+// file that is no regular file (a FIFO, socket or device) is refused with "Not a regular
+// file"; a name to create may be a device or FIFO.
 class TFileStream : public THandleStream {
 public:
     TFileStream(const std::string& fileName, std::uint16_t mode);

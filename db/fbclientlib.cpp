@@ -375,6 +375,16 @@ bool TFbBaseLibrary::Load(const std::string& name)
     return true;
 }
 
+void ShutdownClientLibrary(const std::string& name)
+{
+    const TModuleHandle module(dlopen(name.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NOLOAD));
+    if (!module)
+        return; // never loaded: nothing runs
+    // Without a timeout the shutdown runs on this thread and is over when the call returns.
+    if (const auto shutdown = reinterpret_cast<decltype(&::fb_shutdown)>(dlsym(module.get(), "fb_shutdown")))
+        shutdown(0, fb_shutrsn_app_stopped);
+}
+
 TFbLibrary::TFbLibrary() = default;
 TFbLibrary::~TFbLibrary() = default;
 

@@ -187,6 +187,11 @@ private:
         TSQLResult* result, bool withBlobs);
 };
 
+// Ends the work of the client library of that file name, if this process has loaded it
+// (fb_shutdown: attachments detached, the library's threads stopped). Called before the process
+// leaves, so that no thread of the library still runs while the exit handlers do.
+void ShutdownClientLibrary(const std::string& name);
+
 // Database parameter block from name=value lines (lines split at the separator).
 std::string BuildDPB(const std::string& params, char separator);
 // Blob parameter block from name=value pairs separated by ";".

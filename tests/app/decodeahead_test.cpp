@@ -6,6 +6,7 @@
 #include "app/importpass.h"
 #include "base/warning.h"
 #include "importtestsupport.h"
+#include "leasedfile.h"
 
 #include <gtest/gtest.h>
 
@@ -15,6 +16,7 @@
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <optional>
 #include <stdexcept>
 #include <utility>
 
@@ -74,21 +76,25 @@ TOutcome InPlace(const std::string& path)
 }
 
 // A folder of every kind of entry the pass meets: pictures of each format, a zero-byte .bmp,
-// undecodable files, an unreadable entry, a name that does not qualify.
-std::vector<std::string> MixedFolder(const TTempFolder& folder)
+// undecodable files, an entry held by another program (6_1.png, while the lease lives), a
+// socket, a name that does not qualify.
+std::vector<std::string> MixedFolder(const TTempFolder& folder, std::optional<TLeasedFile>& held)
 {
     WriteJpeg(folder / "1_1.jpg", 40, 30);
     WritePng(folder / "2_1.png", 17, 23);
     WriteBytes(folder / "3_1.bmp", "");
     WriteGif(folder / "4_2.gif", 13, 7);
     WriteBytes(folder / "5_1.jpg", "not a JPEG at all");
-    MakeSocket(folder / "6_1.png");
+    WritePng(folder / "6_1.png", 6, 6);
+    held.emplace(folder / "6_1.png");
     WriteTiff(folder / "7_1.tif", 9, 11);
     WriteBytes(folder / "readme.txt", "passed over");
     WriteBytes(folder / "8_1.png", std::string("\x89PNG\r\n\x1a\n", 8) + "broken");
     WriteBmp(folder / "9_2.bmp", 5, 4);
+    MakeSocket(folder / "10_1.png");
     return { folder / "1_1.jpg", folder / "2_1.png", folder / "3_1.bmp", folder / "4_2.gif", folder / "5_1.jpg",
-        folder / "6_1.png", folder / "7_1.tif", folder / "readme.txt", folder / "8_1.png", folder / "9_2.bmp" };
+        folder / "6_1.png", folder / "7_1.tif", folder / "readme.txt", folder / "8_1.png", folder / "9_2.bmp",
+        folder / "10_1.png" };
 }
 
 bool NotText(const std::string& path) { return !path.ends_with(".txt"); }
@@ -96,7 +102,8 @@ bool NotText(const std::string& path) { return !path.ends_with(".txt"); }
 TEST(DecodeAheadTest, GivesWhatDecodingInPlaceGivesEntryByEntry)
 {
     const TTempFolder folder;
-    const std::vector<std::string> paths = MixedFolder(folder);
+    std::optional<TLeasedFile> held;
+    const std::vector<std::string> paths = MixedFolder(folder, held);
     for (const auto& [window, workers] : { std::pair<std::size_t, std::size_t> { 1, 1 }, { 2, 1 }, { 5, 1 }, { 2, 2 }, { 5, 3 } }) {
         SCOPED_TRACE(std::to_string(window) + " waiting, " + std::to_string(workers) + " workers");
         TDecodeAhead ahead(paths, NotText, LoadImageFile, window, workers);
@@ -114,7 +121,8 @@ TEST(DecodeAheadTest, GivesWhatDecodingInPlaceGivesEntryByEntry)
 TEST(DecodeAheadTest, KeepsEachErrorForItsOwnEntry)
 {
     const TTempFolder folder;
-    const std::vector<std::string> paths = MixedFolder(folder);
+    std::optional<TLeasedFile> held;
+    const std::vector<std::string> paths = MixedFolder(folder, held);
     TDecodeAhead ahead(paths, NotText, LoadImageFile);
     const std::optional<TDecodedPicture> unreadable = ahead.Take(5);
     ASSERT_TRUE(unreadable && unreadable->Error);
@@ -319,7 +327,7 @@ struct TPassResult {
 
 struct TScenario {
     const char* Name;
-    bool Unreadable;  // a socket named like a picture: "Cannot open file" ends the pass
+    bool Unreadable;  // a picture held by another program: "Cannot open file" ends the pass
     bool ChangeKind;  // poster kind for a while, then covers into another thumbnails folder
     int StopAfter;    // the user closes the dialog after this many entries (-1: never)
 };
@@ -332,7 +340,7 @@ protected:
         const std::string database = Folder / ("catalogue" + std::to_string(threads) + ".fdb");
         const std::string thumbs = Folder / ("thumbs" + std::to_string(threads));
         std::vector<TMovie> movies;
-        for (int number = 1; number <= 14; ++number)
+        for (int number = 1; number <= 15; ++number)
             if (number != 9)
                 movies.push_back({ 100 + number, number });
         std::string reason;
@@ -353,6 +361,9 @@ protected:
         TImportRequest request;
         request.DatabaseFile = database;
         request.ImageFolder = Images();
+        std::optional<TLeasedFile> held; // for this pass only: the lease ends 45 s after its first refusal
+        if (scenario.Unreadable)
+            held.emplace(request.ImageFolder + "/12_1.png");
         request.ThumbsFolder = thumbs;
         request.KindIndex = KindBothCovers;
         request.Threads = threads;
@@ -399,8 +410,9 @@ protected:
         WriteJpeg(at + "13_1.jpg", 77, 99);
         WriteGif(at + "14_2.gif", 20, 30);
         WriteDamagedJpegTiff(at + "14_1.tif", 48, 32);       // decodes with a warning
+        MakeSocket(at + "15_1.png");                          // never opened: a row, no thumbnail
         if (GetParam().Unreadable)
-            MakeSocket(at + "12_1.png");
+            WritePng(at + "12_1.png", 10, 10);
         return images;
     }
 

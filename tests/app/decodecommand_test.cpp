@@ -42,7 +42,7 @@ TEST(DecodeCommand, UndecodableOrUnopenablePicturesExitWith1)
     EXPECT_EQ(RunDecodeCommand({ folder / "3.jpg", folder / "no/such/folder.ppm" }), 1);
     const std::string messages = testing::internal::GetCapturedStderr();
     EXPECT_NE(messages.find("Cannot decode \"" + folder / "1.jpg" + "\""), std::string::npos) << messages;
-    EXPECT_NE(messages.find("Cannot open file \"" + folder / "2.png" + "\""), std::string::npos) << messages;
+    EXPECT_NE(messages.find("Cannot decode \"" + folder / "2.png" + "\""), std::string::npos) << messages;
     EXPECT_NE(messages.find("Cannot create file \"" + folder / "no/such/folder.ppm" + "\""), std::string::npos);
     EXPECT_FALSE(importtest::FileExists(folder / "out.ppm"));
 }

@@ -1,9 +1,12 @@
 #include "app/imagefileload.h"
 
 #include "base/exception.h"
+#include "base/filestream.h"
+#include "base/fmt.h"
 #include "raster/bitmap.h"
 #include "raster/jpegimage.h"
 #include "tests/app/importtestsupport.h"
+#include "tests/app/leasedfile.h"
 #include "tests/support/files.h"
 #include "tests/support/jpegreference.h"
 
@@ -12,6 +15,8 @@
 
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <cerrno>
 
 using importtest::TTempFolder;
 
@@ -133,14 +138,16 @@ TEST(LoadImageFile, MissingFilesAndFoldersGiveFalse)
     EXPECT_FALSE(LoadImageFile("", bitmap));
 }
 
-// A file that exists but cannot be opened raises the open error instead of giving false.
-TEST(LoadImageFile, UnopenableFileRaisesTheOpenError)
+// A file another program keeps to itself is not waited for.
+TEST(LoadImageFile, FileHeldElsewhereRaisesTheOpenErrorAtOnce)
 {
     TTempFolder folder;
-    importtest::MakeSocket(folder / "1.jpg");
+    importtest::WriteJpeg(folder / "1.jpg", 8, 8);
+    const importtest::TLeasedFile held(folder / "1.jpg");
     TBitmap bitmap;
     EXPECT_THAT([&] { LoadImageFile(folder / "1.jpg", bitmap); },
-        testing::ThrowsMessage<EFOpenError>(testing::StartsWith("Cannot open file \"" + folder / "1.jpg" + "\". ")));
+        testing::ThrowsMessage<EFOpenError>(
+            testing::StrEq(Fmt(SFOpenError, folder / "1.jpg", SysErrorMessage(EWOULDBLOCK)))));
 }
 
 TEST(LoadImageFile, UnreadableFileRaisesTheOpenError)

@@ -4,6 +4,7 @@
 #include "base/filestream.h"
 #include "base/fmt.h"
 #include "importtestsupport.h"
+#include "leasedfile.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -121,8 +122,14 @@ TEST_F(TWriteThumbnailFile, ReplacesAnExistingThumbnail)
 
 TEST_F(TWriteThumbnailFile, ReportsFilesThatCannotBeOpenedOrCreated)
 {
-    MakeSocket(Folder / "socket.jpg");
-    EXPECT_THROW(WriteThumbnailFile(Folder / "socket.jpg", Folder / "out.jpg"), EFOpenError);
+    MakeSocket(Folder / "socket.jpg"); // no regular file: not opened, no thumbnail
+    EXPECT_FALSE(WriteThumbnailFile(Folder / "socket.jpg", Folder / "out.jpg"));
+    EXPECT_FALSE(FileExists(Folder / "out.jpg"));
+    WriteJpeg(Folder / "held.jpg", 8, 8);
+    {
+        const TLeasedFile held(Folder / "held.jpg");
+        EXPECT_THROW(WriteThumbnailFile(Folder / "held.jpg", Folder / "out.jpg"), EFOpenError);
+    }
     WriteJpeg(Folder / "good.jpg", 8, 8);
     WriteBytes(Folder / "file", "x");
     EXPECT_THROW(WriteThumbnailFile(Folder / "good.jpg", Folder / "file/out.jpg"), EFCreateError);

@@ -2,7 +2,10 @@
 
 #include "base/exception.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
+
+#include <sys/stat.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -65,6 +68,14 @@ TEST_F(TFileStreamTest, CreatesAndLoadsWholeFiles)
     memory.LoadFromStream(file);
     EXPECT_EQ(memory.Size(), 3);
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(memory.Memory()), 3), "xyz");
+}
+
+// A FIFO without a writer would block the open itself: it is refused at once, unread.
+TEST_F(TFileStreamTest, RefusesToReadWhatIsNoRegularFile)
+{
+    ASSERT_EQ(::mkfifo((FFolder + "1.jpg").c_str(), 0600), 0);
+    EXPECT_THAT([&] { TFileStream fifo(FFolder + "1.jpg", fmOpenRead); },
+        testing::ThrowsMessage<EFOpenError>(testing::StrEq("Cannot open file \"" + FFolder + "1.jpg\". Not a regular file")));
 }
 
 } // namespace
