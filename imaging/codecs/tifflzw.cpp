@@ -48,91 +48,53 @@ bool IsOldStyle(const std::uint8_t* source, std::size_t packedSize)
     return packedSize >= 2 && source[0] == 0 && (source[1] & 1) != 0;
 }
 
-// Codes most significant bit first, read 9 to 12 bits at a time.
-class TCodeReader {
-public:
-    TCodeReader(const std::uint8_t* source, std::size_t packedSize) : FInput(source), FInputEnd(source + packedSize) {}
-
-    // The next code of width bits into code; false when the input is used up.
-    bool Next(int width, unsigned& code)
-    {
-        if (FInputEnd - FInput >= 8) { // refill without a branch on the bit count
-            FBits |= LoadBigEndian64(FInput) >> FCount;
-            FInput += (63 - FCount) >> 3;
-            FCount |= 56;
-        } else if (FCount < width) {
-            while (FCount <= 56 && FInput < FInputEnd) {
-                FBits |= std::uint64_t(*FInput++) << (56 - FCount);
-                FCount += 8;
-            }
-            if (FCount < width)
-                return false;
-        }
-        code = static_cast<unsigned>(FBits >> (64 - width));
-        FBits <<= width;
-        FCount -= width;
-        return true;
-    }
-
-private:
-    const std::uint8_t* FInput;
-    const std::uint8_t* const FInputEnd;
-    std::uint64_t FBits = 0; // left-aligned, FCount of them valid
-    int FCount = 0;
-};
-
-// Writes the string of code (length bytes at from) at output and moves output past it; false
-// when the output is full. With Scratch, strings are copied in blocks of 16 bytes while that
-// many fit behind them.
-template <bool Scratch>
-bool WriteString(std::uint8_t*& output, std::uint8_t* const outputEnd, unsigned code, const std::uint8_t* from,
-    std::uint32_t length, bool repeat)
+// Copies a string of earlier output in blocks of 16 bytes, writing up to 15 bytes behind it.
+// Each block is read before it is written and lies at least one block behind when the string
+// is longer than one; a repeated string's last byte, read before it was written, is put
+// right afterwards.
+inline void CopyStringInBlocks(std::uint8_t* output, const std::uint8_t* from, std::uint32_t length, bool repeat)
 {
-    const std::size_t room = static_cast<std::size_t>(outputEnd - output);
-    if (Scratch && room >= std::size_t(length) + BlockSize - 1) {
-        // Each block is read before it is written and lies at least one block behind when
-        // the string is longer than one; a repeated string's last byte, read before it was
-        // written, is put right afterwards.
-        CopyBlock(output, from);
-        for (std::uint32_t done = BlockSize; done < length; done += BlockSize)
-            CopyBlock(output + done, from + done);
-        if (repeat)
-            output[length - 1] = from[0];
-        output += length;
-        return true;
-    }
-    if (code < 256)
-        *output = static_cast<std::uint8_t>(code);
-    else
-        lzw::CopyString(output, from, length, room);
-    if (length >= room) {
-        output = outputEnd;
-        return false;
-    }
-    output += length;
-    return true;
+    CopyBlock(output, from);
+    for (std::uint32_t done = BlockSize; done < length; done += BlockSize)
+        CopyBlock(output + done, from + done);
+    if (repeat)
+        output[length - 1] = from[0];
 }
 
-// Decodes TIFF LZW into dest and returns the bytes written. With Scratch, up to 15 bytes
-// behind the written ones may change; without, nothing behind them does.
+// Every code names a string: the literal ones in the table above, the others an earlier
+// place in the output (entries are written before they are read).
+struct TStringTable {
+    TStringTable()
+    {
+        for (unsigned code = 0; code < 256; ++code) {
+            Strings[code] = Literals.data() + code;
+            Lengths[code] = 1;
+        }
+    }
+    const std::uint8_t* Strings[TableSize];
+    std::uint32_t Lengths[TableSize];
+};
+
+// Decodes TIFF LZW into dest and returns the bytes written. With Scratch, strings are copied
+// in blocks of 16 bytes while that many fit: up to 15 bytes behind the written ones may then
+// change; without, nothing behind them does.
 template <bool Scratch>
 std::size_t DecodeTIFFLZW(const std::uint8_t* source, std::size_t packedSize, std::uint8_t* dest, std::size_t unpackedSize)
 {
     // Offsets are 32-bit: longer output is cut at 4 GB.
     if (unpackedSize > UINT32_MAX)
         unpackedSize = UINT32_MAX;
-    // Every code names a string: the literal ones in the table above, the others an earlier
-    // place in the output (entries are written before they are read).
-    const std::uint8_t* strings[TableSize];
-    std::uint32_t lengths[TableSize];
-    for (unsigned code = 0; code < 256; ++code) {
-        strings[code] = Literals.data() + code;
-        lengths[code] = 1;
-    }
-    TCodeReader codes(source, packedSize);
+    TStringTable table;
+    const std::uint8_t** const strings = table.Strings;
+    std::uint32_t* const lengths = table.Lengths;
+    const std::uint8_t* input = source;
+    const std::uint8_t* const inputEnd = source + packedSize;
     std::uint8_t* output = dest;
     std::uint8_t* const outputEnd = dest + unpackedSize;
 
+    // Bits are kept left-aligned in bitBuffer, bitCount of them valid.
+    std::uint64_t bitBuffer = 0;
+    int bitCount = 0;
     int width = 9;
     unsigned nextCode = FirstFreeCode;
     bool hasPrevious = false;
@@ -141,8 +103,23 @@ std::size_t DecodeTIFFLZW(const std::uint8_t* source, std::size_t packedSize, st
     const std::uint8_t* previous = dest; // the previous string in the output
     std::uint32_t previousLength = 0;
 
-    unsigned code;
-    while (codes.Next(width, code)) {
+    for (;;) {
+        if (inputEnd - input >= 8) { // refill without a branch on the bit count
+            bitBuffer |= LoadBigEndian64(input) >> bitCount;
+            input += (63 - bitCount) >> 3;
+            bitCount |= 56;
+        } else if (bitCount < width) {
+            while (bitCount <= 56 && input < inputEnd) {
+                bitBuffer |= std::uint64_t(*input++) << (56 - bitCount);
+                bitCount += 8;
+            }
+            if (bitCount < width)
+                break; // input used up
+        }
+        const unsigned code = static_cast<unsigned>(bitBuffer >> (64 - width));
+        bitBuffer <<= width;
+        bitCount -= width;
+
         if (code >= ClearCode) {
             if (code == ClearCode) {
                 width = 9;
@@ -172,10 +149,25 @@ std::size_t DecodeTIFFLZW(const std::uint8_t* source, std::size_t packedSize, st
         }
         hasPrevious = true;
         entryLimit = TableSize;
+        const std::uint8_t* const from = strings[code];
+        const std::uint32_t length = lengths[code];
         previous = output;
-        previousLength = lengths[code];
-        if (!WriteString<Scratch>(output, outputEnd, code, strings[code], previousLength, repeat))
+        previousLength = length;
+        const std::size_t room = static_cast<std::size_t>(outputEnd - output);
+        if (Scratch && room >= std::size_t(length) + BlockSize - 1) {
+            CopyStringInBlocks(output, from, length, repeat);
+            output += length;
+            continue;
+        }
+        if (code < 256)
+            *output = static_cast<std::uint8_t>(code);
+        else
+            lzw::CopyString(output, from, length, room);
+        if (length >= room) {
+            output = outputEnd;
             break;
+        }
+        output += length;
     }
     return static_cast<std::size_t>(output - dest);
 }
