@@ -73,8 +73,9 @@ struct TStretchPlan {
 };
 
 // The thumbnail path: one source pixel per destination pixel, bytes copied directly from a
-// true-colour or indexed source into a true-colour target.
-void CopyNearestBytes(const TStretchPlan& plan)
+// true-colour or indexed source into a true-colour target. Kept out of line: inlined into the
+// caller, its loops get fewer registers.
+[[gnu::noinline]] void CopyNearestBytes(const TStretchPlan& plan)
 {
     const TBitmapImage& from = plan.From;
     TBitmapImage& to = plan.To;
