@@ -17,45 +17,6 @@ inline std::uint64_t LoadLittleEndian64(const std::uint8_t* bytes)
     return value;
 }
 
-// Codes least significant bit first, read 2 to 12 bits at a time.
-class TCodeReader {
-public:
-    TCodeReader(const std::uint8_t* source, std::size_t packedSize) : FInput(source), FInputEnd(source + packedSize) {}
-
-    // The next code of width bits into code; false when the input is used up.
-    bool Next(int width, unsigned& code)
-    {
-        if (FInputEnd - FInput >= 8) { // refill without a branch on the bit count
-            FBits |= LoadLittleEndian64(FInput) << FCount;
-            FInput += (63 - FCount) >> 3;
-            FCount |= 56;
-        } else if (FCount < width) {
-            while (FCount <= 56 && FInput < FInputEnd) {
-                FBits |= std::uint64_t(*FInput++) << FCount;
-                FCount += 8;
-            }
-            if (FCount < width)
-                return false;
-        }
-        code = static_cast<unsigned>(FBits & ((1u << width) - 1));
-        FBits >>= width;
-        FCount -= width;
-        return true;
-    }
-    // Drops the rest of the current byte.
-    void SkipToByte()
-    {
-        FBits >>= FCount & 7;
-        FCount &= ~7;
-    }
-
-private:
-    const std::uint8_t* FInput;
-    const std::uint8_t* const FInputEnd;
-    std::uint64_t FBits = 0; // right-aligned, FCount of them valid
-    int FCount = 0;
-};
-
 }
 
 void TGIFLZWDecoder::DecodeData(std::uint8_t*& source, std::uint8_t*& dest, std::size_t packedSize,
@@ -73,10 +34,14 @@ void TGIFLZWDecoder::DecodeData(std::uint8_t*& source, std::uint8_t*& dest, std:
     if (unpackedSize > UINT32_MAX)
         unpackedSize = UINT32_MAX;
     lzw::TEntry table[TableSize]; // entries are written before they are read
-    TCodeReader codes(source, packedSize);
+    const std::uint8_t* input = source;
+    const std::uint8_t* const inputEnd = source + packedSize;
     std::uint8_t* output = dest;
     std::uint8_t* const outputEnd = dest + unpackedSize;
 
+    // Bits are kept right-aligned in bitBuffer, bitCount of them valid.
+    std::uint64_t bitBuffer = 0;
+    int bitCount = 0;
     int width = firstWidth;
     unsigned nextCode = firstFreeCode;
     bool hasPrevious = false;
@@ -85,8 +50,23 @@ void TGIFLZWDecoder::DecodeData(std::uint8_t*& source, std::uint8_t*& dest, std:
     std::size_t previousStart = 0; // the previous string in the output
     std::size_t previousLength = 0;
 
-    unsigned code;
-    while (codes.Next(width, code)) {
+    for (;;) {
+        if (inputEnd - input >= 8) { // refill without a branch on the bit count
+            bitBuffer |= LoadLittleEndian64(input) << bitCount;
+            input += (63 - bitCount) >> 3;
+            bitCount |= 56;
+        } else if (bitCount < width) {
+            while (bitCount <= 56 && input < inputEnd) {
+                bitBuffer |= std::uint64_t(*input++) << bitCount;
+                bitCount += 8;
+            }
+            if (bitCount < width)
+                break; // input used up
+        }
+        const unsigned code = static_cast<unsigned>(bitBuffer & ((1u << width) - 1));
+        bitBuffer >>= width;
+        bitCount -= width;
+
         if (code == clearCode) {
             width = firstWidth;
             nextCode = firstFreeCode;
@@ -95,8 +75,10 @@ void TGIFLZWDecoder::DecodeData(std::uint8_t*& source, std::uint8_t*& dest, std:
             widthLimit = 1u << firstWidth;
             continue;
         }
-        if (code == endCode) { // ends the codes of the current byte; any further bytes are decoded on
-            codes.SkipToByte();
+        if (code == endCode) {
+            // Ends the codes of the current byte; any further bytes are decoded on.
+            bitBuffer >>= bitCount & 7;
+            bitCount &= ~7;
             continue;
         }
         const std::size_t position = static_cast<std::size_t>(output - dest);
