@@ -62,18 +62,15 @@ inline void CopyStringInBlocks(std::uint8_t* output, const std::uint8_t* from, s
 }
 
 // Every code names a string: the literal ones in the table above, the others an earlier
-// place in the output (entries are written before they are read).
-struct TStringTable {
-    TStringTable()
-    {
-        for (unsigned code = 0; code < 256; ++code) {
-            Strings[code] = Literals.data() + code;
-            Lengths[code] = 1;
-        }
+// place in the output (entries are written before they are read). The table starts with
+// the literal ones.
+inline void SetLiteralStrings(const std::uint8_t** strings, std::uint32_t* lengths)
+{
+    for (unsigned code = 0; code < 256; ++code) {
+        strings[code] = Literals.data() + code;
+        lengths[code] = 1;
     }
-    const std::uint8_t* Strings[TableSize];
-    std::uint32_t Lengths[TableSize];
-};
+}
 
 // Decodes TIFF LZW into dest and returns the bytes written. With Scratch, strings are copied
 // in blocks of 16 bytes while that many fit: up to 15 bytes behind the written ones may then
@@ -84,9 +81,9 @@ std::size_t DecodeTIFFLZW(const std::uint8_t* source, std::size_t packedSize, st
     // Offsets are 32-bit: longer output is cut at 4 GB.
     if (unpackedSize > UINT32_MAX)
         unpackedSize = UINT32_MAX;
-    TStringTable table;
-    const std::uint8_t** const strings = table.Strings;
-    std::uint32_t* const lengths = table.Lengths;
+    const std::uint8_t* strings[TableSize];
+    std::uint32_t lengths[TableSize];
+    SetLiteralStrings(strings, lengths);
     const std::uint8_t* input = source;
     const std::uint8_t* const inputEnd = source + packedSize;
     std::uint8_t* output = dest;
