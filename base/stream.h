@@ -16,6 +16,9 @@ public:
     virtual std::int64_t Seek(std::int64_t offset, TSeekOrigin origin) = 0;
     virtual std::int64_t Size();
     virtual void SetSize(std::int64_t size);
+    // All bytes of a stream held in memory, for readers that use them where they lie; empty
+    // for any other stream.
+    virtual std::span<std::uint8_t> MemoryBytes() { return {}; }
 
     std::int64_t Position() { return Seek(0, TSeekOrigin::soCurrent); }
     void SetPosition(std::int64_t position) { Seek(position, TSeekOrigin::soBeginning); }
@@ -39,6 +42,7 @@ public:
     std::int64_t Seek(std::int64_t offset, TSeekOrigin origin) override;
     std::int64_t Size() override { return static_cast<std::int64_t>(FSize); }
     void SetSize(std::int64_t size) override;
+    std::span<std::uint8_t> MemoryBytes() override { return { FData.data(), FSize }; }
 
     void Clear() { FSize = 0; FPosition = 0; }
     // Empties the stream and fills it with the whole rest of the source from its position.

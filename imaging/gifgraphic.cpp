@@ -115,6 +115,50 @@ struct TInterlacePass {
 };
 constexpr std::array<TInterlacePass, 4> InterlacePasses = { { { 0, 8 }, { 4, 8 }, { 2, 4 }, { 1, 2 } } };
 
+// The data sub-blocks of an image back to back, the reader left behind them; a stream that
+// ends inside them gives what it has.
+std::vector<std::uint8_t> GatherSubBlocks(TByteReader& reader)
+{
+    const std::size_t blocksStart = reader.Position();
+    std::size_t total = 0;
+    while (!reader.AtEnd()) {
+        const std::uint8_t blockSize = reader.ReadU8();
+        const std::size_t size = std::min<std::size_t>(blockSize, reader.Remaining());
+        if (size == 0)
+            break;
+        total += size;
+        reader.Skip(size);
+    }
+    const std::size_t blocksEnd = reader.Position();
+    std::vector<std::uint8_t> compressed;
+    compressed.reserve(total);
+    reader.Seek(blocksStart);
+    while (compressed.size() < total) {
+        const std::uint8_t blockSize = reader.ReadU8();
+        const auto block = reader.Take(std::min<std::size_t>(blockSize, reader.Remaining()));
+        compressed.insert(compressed.end(), block.begin(), block.end());
+    }
+    reader.Seek(blocksEnd);
+    return compressed;
+}
+
+// The colour indices of the image, row after row. Zero-filled with one spare row: pixels
+// the data never reach stay index 0, and the decoder may finish a string past the last pixel.
+std::vector<std::uint8_t> DecodeIndices(std::vector<std::uint8_t>& compressed, std::uint8_t minimumCodeSize,
+    std::uint32_t width, std::uint32_t height)
+{
+    const std::size_t pixels = std::size_t(width) * height;
+    std::vector<std::uint8_t> decoded(pixels + width);
+    // Code sizes above 8 cannot describe byte indices (and 12 leaves no room in the table).
+    if (pixels != 0 && minimumCodeSize >= 1 && minimumCodeSize <= 8) {
+        TGIFLZWDecoder decoder(minimumCodeSize);
+        std::uint8_t* source = compressed.data();
+        std::uint8_t* dest = decoded.data();
+        decoder.DecodeData(source, dest, compressed.size(), pixels);
+    }
+    return decoded;
+}
+
 } // namespace
 
 bool TGIFGraphic::CanReadStream(TStream& stream)
@@ -172,39 +216,8 @@ void TGIFGraphic::LoadStream(TStream& stream)
         ReadColorTable(reader, table, TableEntries(descriptor[8]));
     const std::uint8_t minimumCodeSize = reader.ReadU8();
 
-    // The data sub-blocks back to back; a stream that ends inside them gives what it has.
-    std::vector<std::uint8_t> compressed;
-    const std::size_t blocksStart = reader.Position();
-    std::size_t total = 0;
-    while (!reader.AtEnd()) {
-        const std::uint8_t blockSize = reader.ReadU8();
-        const std::size_t size = std::min<std::size_t>(blockSize, reader.Remaining());
-        if (size == 0)
-            break;
-        total += size;
-        reader.Skip(size);
-    }
-    const std::size_t blocksEnd = reader.Position();
-    compressed.reserve(total);
-    reader.Seek(blocksStart);
-    while (compressed.size() < total) {
-        const std::uint8_t blockSize = reader.ReadU8();
-        const auto block = reader.Take(std::min<std::size_t>(blockSize, reader.Remaining()));
-        compressed.insert(compressed.end(), block.begin(), block.end());
-    }
-    reader.Seek(blocksEnd);
-
-    // Zero-filled with one spare row: pixels the data never reach stay index 0, and the
-    // decoder may finish a string past the last pixel.
-    const std::size_t pixels = std::size_t(width) * height;
-    std::vector<std::uint8_t> decoded(pixels + width);
-    // Code sizes above 8 cannot describe byte indices (and 12 leaves no room in the table).
-    if (pixels != 0 && minimumCodeSize >= 1 && minimumCodeSize <= 8) {
-        TGIFLZWDecoder decoder(minimumCodeSize);
-        std::uint8_t* source = compressed.data();
-        std::uint8_t* dest = decoded.data();
-        decoder.DecodeData(source, dest, compressed.size(), pixels);
-    }
+    std::vector<std::uint8_t> compressed = GatherSubBlocks(reader);
+    const std::vector<std::uint8_t> decoded = DecodeIndices(compressed, minimumCodeSize, width, height);
     ProgressEnd();
     ProgressStart(STransfering);
 
@@ -213,28 +226,33 @@ void TGIFGraphic::LoadStream(TStream& stream)
     header.Height = static_cast<std::int32_t>(height);
     header.BitsPerPixel = 8;
     NewImage(header, table);
-    if (pixels != 0) {
-        std::uint8_t* row0 = RowAddress(0);
-        const std::ptrdiff_t rowStep = height > 1 ? RowAddress(1) - row0 : 0;
-        const std::uint8_t* source = decoded.data();
-        const auto copyRow = [&](std::uint32_t row) {
-            std::memcpy(row0 + static_cast<std::ptrdiff_t>(row) * rowStep, source, width);
-            source += width;
-        };
-        if (!Properties().Interlaced) {
-            for (std::uint32_t row = 0; row < height; ++row) {
-                copyRow(row);
-                ProgressRow(row, height);
-            }
-        } else {
-            for (std::size_t pass = 0; pass < InterlacePasses.size(); ++pass)
-                for (std::uint32_t row = InterlacePasses[pass].Start; row < height; row += InterlacePasses[pass].Step) {
-                    copyRow(row);
-                    if (pass == InterlacePasses.size() - 1) // the next row of the last pass
-                        ProgressRow(std::min(row + 2, height), height);
-                }
-        }
-    }
+    if (width != 0 && height != 0)
+        StoreRows(decoded.data());
     ProgressEnd();
     stream.SetPosition(BasePosition() + static_cast<std::int64_t>(reader.Position()));
+}
+
+// Rows in the order of the data, or in the four passes of an interlaced image.
+void TGIFGraphic::StoreRows(const std::uint8_t* source)
+{
+    const std::uint32_t width = Properties().Width, height = Properties().Height;
+    std::uint8_t* row0 = RowAddress(0);
+    const std::ptrdiff_t rowStep = height > 1 ? RowAddress(1) - row0 : 0;
+    const auto copyRow = [&](std::uint32_t row) {
+        std::memcpy(row0 + static_cast<std::ptrdiff_t>(row) * rowStep, source, width);
+        source += width;
+    };
+    if (!Properties().Interlaced) {
+        for (std::uint32_t row = 0; row < height; ++row) {
+            copyRow(row);
+            ProgressRow(row, height);
+        }
+        return;
+    }
+    for (std::size_t pass = 0; pass < InterlacePasses.size(); ++pass)
+        for (std::uint32_t row = InterlacePasses[pass].Start; row < height; row += InterlacePasses[pass].Step) {
+            copyRow(row);
+            if (pass == InterlacePasses.size() - 1) // the next row of the last pass
+                ProgressRow(std::min(row + 2, height), height);
+        }
 }

@@ -28,4 +28,8 @@ public:
     // "'%s' is not a valid integer value".
     bool ReadImageInfo(TStream& stream, std::uint32_t imageIndex) override;
     void LoadStream(TStream& stream) override;
+
+private:
+    // The decoded indices, width × height of them, into the bitmap's rows.
+    void StoreRows(const std::uint8_t* source);
 };

@@ -423,31 +423,153 @@ struct TStripInput {
 
 } // namespace
 
-void TTIFFGraphic::DecodeStrips(TStream& stream, const TTIFFDirectory& directory)
-{
-    TImageProperties& properties = Properties();
-    TColorManager& colors = ColorManager();
-    const std::vector<std::uint32_t> stripOffsets = directory.IntegerArray(tifftag::StripOffsets);
-    const std::vector<std::uint32_t> stripByteCounts = directory.IntegerArray(tifftag::StripByteCounts);
-    const bool bigEndian = properties.Options & optBigEndian;
-    const bool jpeg = properties.Compression == cmpJPEG || properties.Compression == cmpOldJPEG;
-    const std::uint32_t samples = properties.SamplesPerPixel;
-    const std::uint32_t width = properties.Width, height = properties.Height;
-    // Separate planes: one strip per plane and strip row, converted from one address per
-    // plane.
-    const bool planar = properties.PlanarConfig == 2 && samples > 1;
+// Decoding goes in four steps: the colour set-up chooses the conversion and the bitmap layout,
+// the row plan says how rows lie in the strips, the codec choice picks the decoder and its
+// whole-strip fast path, and then strip by strip the bytes are fetched, decoded and converted.
+
+// What the colour set-up chose and how the rows lie in the strips; read by every later step.
+struct TTIFFGraphic::TRowPlan {
+    SampleScheme InScheme = schNone;
+    SampleScheme OutScheme = schNone;
+    TPixelLayout Layout = TPixelLayout::plDevice;
+    std::uint32_t Samples = 0;
+    bool JPEG = false;
+    // Separate planes: one strip per plane and strip row, converted from one address per plane.
+    bool Planar = false;
+    std::uint32_t Planes = 1;
+    // Grey or palette planes: the first plane holds the values.
+    std::size_t SourceCount = 1;
     // The JPEG codec delivers three components as blue, green, red bytes; one or four
     // components as they are stored.
-    const bool jpegBGR = jpeg && !planar && samples == 3;
+    bool JPEGBGR = false;
+    std::uint64_t BytesPerLine = 0;
+    std::uint64_t PlaneBytesPerLine = 0;
+    // Subsampled YCbCr stored as blocks of SubH × SubV luma samples and one Cb and one Cr.
+    bool Subsampled = false;
+    unsigned SubH = 1;
+    unsigned SubV = 1;
+    std::uint64_t BlockRowBytes = 0;
+    bool Predictor = false;
+    std::uint32_t PredictorSamples = 0;
+    // 8-bit RGB into the blue, green, red bitmap: predictor and byte swap in one pass per row.
+    bool RGBRows = false;
+};
 
-    // Colour manager set-up.
-    colors.SetInFlags(bigEndian ? cfSwapOrder : 0);
+// The decoder of the strips and the whole-strip fast path it allows, chosen with it.
+struct TTIFFGraphic::TStripCodec {
+    std::unique_ptr<TDecoder> Decoder; // none for uncompressed strips
+    bool Deflate = false; // a complete Deflate strip inflates in one pass
+    TTIFFLZWDecoder* LZW = nullptr; // the decoder, which then fills whole strips at once
+    TTIFFJPEGDecoder* JPEG = nullptr; // the decoder, which then is told where each strip starts
+    bool ReversesBits = false; // the fax codecs put FillOrder 2 right themselves
+};
+
+// The bytes of the strips. Strips of a memory stream are used where they lie when nothing has
+// to change them; otherwise they are read into buffers.
+class TTIFFGraphic::TStripReader {
+public:
+    TStripReader(TStream& stream, std::int64_t basePosition, std::vector<std::uint32_t> offsets,
+        std::vector<std::uint32_t> byteCounts)
+        : FStream(stream), FBasePosition(basePosition), FOffsets(std::move(offsets)), FByteCounts(std::move(byteCounts)),
+          FFileSize(std::uint64_t(std::max<std::int64_t>(stream.Size() - basePosition, 0)))
+    {
+    }
+    void SetReading(bool reverseBits, bool inPlaceAllowed)
+    {
+        FReverseBits = reverseBits;
+        FMemory = inPlaceAllowed && !reverseBits ? FStream.MemoryBytes() : std::span<std::uint8_t>();
+    }
+    std::size_t Count() const { return FOffsets.size(); }
+
+    // Uncompressed strip number strip, stripBytes long; what a short strip lacks reads as zeros.
+    const std::uint8_t* Raw(std::uint64_t strip, std::uint64_t stripBytes, std::vector<std::uint8_t>& buffer);
+    // The compressed bytes of strip number strip. A strip without a byte count takes the rest
+    // of the file; codecs stop when their output is full.
+    TStripInput Compressed(std::uint64_t strip);
+
+private:
+    std::uint64_t Available(std::uint64_t offset) const { return offset < FFileSize ? FFileSize - offset : 0; }
+
+    TStream& FStream;
+    std::int64_t FBasePosition;
+    std::vector<std::uint32_t> FOffsets;
+    std::vector<std::uint32_t> FByteCounts;
+    std::uint64_t FFileSize;
+    bool FReverseBits = false;
+    std::span<std::uint8_t> FMemory; // the whole stream, when strips are used in place
+    std::vector<std::uint8_t> FInput;
+};
+
+const std::uint8_t* TTIFFGraphic::TStripReader::Raw(std::uint64_t strip, std::uint64_t stripBytes,
+    std::vector<std::uint8_t>& buffer)
+{
+    const std::uint64_t offset = FOffsets[strip];
+    const std::size_t size = std::size_t(std::min(stripBytes, Available(offset)));
+    const bool inPlace = !FMemory.empty();
+    // A whole strip in memory is converted where it lies.
+    if (inPlace && size == stripBytes)
+        return FMemory.data() + FBasePosition + offset;
+    buffer.resize(std::size_t(stripBytes));
+    if (size > 0 && inPlace) {
+        std::memcpy(buffer.data(), FMemory.data() + FBasePosition + offset, size);
+    } else if (size > 0) {
+        FStream.SetPosition(FBasePosition + std::int64_t(offset));
+        FStream.ReadBuffer(buffer.data(), size);
+        if (FReverseBits)
+            ReverseBits(buffer.data(), size);
+    }
+    std::memset(buffer.data() + size, 0, buffer.size() - size);
+    return buffer.data();
+}
+
+TStripInput TTIFFGraphic::TStripReader::Compressed(std::uint64_t strip)
+{
+    const std::uint64_t limit = strip < FByteCounts.size() ? FByteCounts[strip] : FFileSize;
+    const std::uint64_t offset = FOffsets[strip];
+    const std::uint64_t size = std::min(limit, Available(offset));
+    if (size == 0)
+        return {};
+    if (!FMemory.empty())
+        return { FMemory.data() + FBasePosition + offset, std::size_t(size) };
+    FInput.resize(std::size_t(size));
+    FStream.SetPosition(FBasePosition + std::int64_t(offset));
+    FStream.ReadBuffer(FInput.data(), FInput.size());
+    if (FReverseBits)
+        ReverseBits(FInput.data(), FInput.size());
+    return { FInput.data(), FInput.size() };
+}
+
+// The decoded rows of the current strip row, one address per plane, and the buffers they
+// live in when they do not lie in the file's memory.
+struct TTIFFGraphic::TStripRows {
+    explicit TStripRows(const TRowPlan& plan)
+        : Buffers(plan.Planes), Rows(plan.Planes), Sources(plan.Planes),
+          Expanded(plan.Subsampled ? std::size_t(plan.BytesPerLine) * plan.SubV : 0)
+    {
+    }
+    std::vector<std::vector<std::uint8_t>> Buffers;
+    std::vector<const std::uint8_t*> Rows;
+    std::vector<const std::uint8_t*> Sources; // one row of each plane, for the colour manager
+    std::vector<std::uint8_t> Expanded; // subsampled YCbCr blocks spread out into rows
+};
+
+TTIFFGraphic::TRowPlan TTIFFGraphic::SetUpColors()
+{
+    const TImageProperties& properties = Properties();
+    TColorManager& colors = ColorManager();
+    TRowPlan plan;
+    plan.Samples = properties.SamplesPerPixel;
+    plan.JPEG = properties.Compression == cmpJPEG || properties.Compression == cmpOldJPEG;
+    plan.Planar = properties.PlanarConfig == 2 && plan.Samples > 1;
+    plan.JPEGBGR = plan.JPEG && !plan.Planar && plan.Samples == 3;
+
+    colors.SetInFlags(properties.Options & optBigEndian ? cfSwapOrder : 0);
     colors.SetOutFlags(0);
     SampleScheme inScheme = properties.ColorScheme;
     SampleScheme outScheme;
-    std::uint32_t inSamples = samples, outSamples = samples;
+    std::uint32_t inSamples = plan.Samples, outSamples = plan.Samples;
     std::uint32_t inBits = properties.BitsPerSample;
-    if (jpegBGR) {
+    if (plan.JPEGBGR) {
         inScheme = outScheme = schBGR;
         inSamples = outSamples = 3;
         inBits = 8;
@@ -458,9 +580,9 @@ void TTIFFGraphic::DecodeStrips(TStream& stream, const TTIFFDirectory& directory
             throw EColorConversionError(SBadColorDepth);
         // Grey or palette with a second (alpha) sample: the second sample is dropped into an
         // 8-bit indexed target. Separate planes just use the first plane.
-        if (grayOrIndexed && !planar && samples > 2)
+        if (grayOrIndexed && !plan.Planar && plan.Samples > 2)
             throw EColorConversionError(SBadSampleCount);
-        const bool withAlpha = grayOrIndexed && !planar && samples == 2;
+        const bool withAlpha = grayOrIndexed && !plan.Planar && plan.Samples == 2;
         switch (inScheme) {
         case schIndexed:
             outScheme = schIndexed;
@@ -495,18 +617,22 @@ void TTIFFGraphic::DecodeStrips(TStream& stream, const TTIFFDirectory& directory
     colors.SetOutSamples(std::uint8_t(std::min<std::uint32_t>(outSamples, 255)));
     // The row routine reads this many samples per pixel; a file that has fewer would make it
     // read past the row.
-    if (!jpegBGR && samples < SchemeSamples(inScheme))
+    if (!plan.JPEGBGR && plan.Samples < SchemeSamples(inScheme))
         throw EColorConversionError(SBadSampleCount);
-    const TPixelLayout layout = inScheme == schGrayAlpha ? TPixelLayout::pl8Bit : colors.LayoutFor(csTarget);
+    plan.InScheme = inScheme;
+    plan.OutScheme = outScheme;
+    plan.Layout = inScheme == schGrayAlpha ? TPixelLayout::pl8Bit : colors.LayoutFor(csTarget);
+    return plan;
+}
 
-    if (std::uint64_t(width) * height > MaxImagePixels)
-        RaiseGraphicError(SInvalidImageFormat, SFormatName);
-    SetPixelLayout(layout);
-
-    // Colour table, set before the pixels exist so that nothing is converted.
-    if (outScheme == schIndexed || outScheme == schGray) {
+// Set before the pixels exist, so that nothing is converted.
+void TTIFFGraphic::SetUpColorTable(const TTIFFDirectory& directory, const TRowPlan& plan)
+{
+    const TImageProperties& properties = Properties();
+    TColorManager& colors = ColorManager();
+    if (plan.OutScheme == schIndexed || plan.OutScheme == schGray) {
         TColorTable table;
-        if (inScheme == schGray || (inScheme == schGrayAlpha && properties.ColorScheme == schGray))
+        if (plan.InScheme == schGray || (plan.InScheme == schGrayAlpha && properties.ColorScheme == schGray))
             table = colors.MakeGrayPalette(properties.Options & optMinIsWhite);
         else if (const TTIFFEntry* colorMap = directory.Find(tifftag::ColorMap)) {
             // Three planes of N values; at most 256 entries are used of each.
@@ -522,10 +648,222 @@ void TTIFFGraphic::DecodeStrips(TStream& stream, const TTIFFDirectory& directory
         }
         if (!table.empty())
             SetColorTable(table);
-    } else if (inScheme == schYCbCr) {
+    } else if (plan.InScheme == schYCbCr) {
         colors.SetLumaWeights(std::span<const float>(FYCbCrCoefficients), properties.YCbCrSubsampling[0],
             properties.YCbCrSubsampling[1]);
     }
+}
+
+void TTIFFGraphic::PlanRows(TRowPlan& plan)
+{
+    TImageProperties& properties = Properties();
+    const TColorManager& colors = ColorManager();
+    const std::uint32_t width = properties.Width;
+    const std::uint32_t bits = properties.BitsPerSample;
+    plan.Planes = plan.Planar ? plan.Samples : 1;
+    plan.SourceCount = plan.Planar && (plan.InScheme == schGray || plan.InScheme == schIndexed) ? 1 : plan.Planes;
+    // At most 16 bits × 4 samples per pixel get here, so with at most 2^28 pixels a row
+    // stays below 2^31 bytes.
+    plan.BytesPerLine = plan.JPEGBGR ? std::uint64_t(width) * 3 : (std::uint64_t(bits) * plan.Samples * width + 7) / 8;
+    plan.PlaneBytesPerLine = plan.Planar ? (std::uint64_t(bits) * width + 7) / 8 : plan.BytesPerLine;
+    properties.BytesPerLine = std::uint32_t(plan.BytesPerLine);
+
+    // Uncompressed, LZW or Deflate YCbCr with chroma subsampling stores blocks of h × v luma
+    // samples followed by one Cb and one Cr; they are spread out before conversion.
+    const bool yCbCr = plan.InScheme == schYCbCr;
+    plan.SubH = yCbCr ? colors.HorizontalSubsampling() : 1;
+    plan.SubV = yCbCr ? colors.VerticalSubsampling() : 1;
+    plan.Subsampled = yCbCr && !plan.Planar && plan.Samples == 3 && bits == 8 && (plan.SubH > 1 || plan.SubV > 1);
+    plan.BlockRowBytes = (std::uint64_t(width) + plan.SubH - 1) / plan.SubH * (plan.SubH * plan.SubV + 2);
+
+    plan.Predictor = properties.Compression != cmpNone && properties.Predictor == 2 && !plan.Subsampled;
+    plan.PredictorSamples = plan.Planar ? 1 : plan.Samples;
+    // Uncompressed RGB rows go straight from the file's bytes.
+    plan.RGBRows = !plan.JPEG && !plan.Planar && !plan.Subsampled && plan.Samples == 3 && bits == 8
+        && plan.InScheme == schRGB && plan.OutScheme == schBGR && plan.Layout == TPixelLayout::pl24Bit
+        && (colors.OutFlags() & cfApplyCurve) == 0;
+}
+
+TTIFFGraphic::TStripCodec TTIFFGraphic::ChooseCodec(const TTIFFDirectory& directory, const TRowPlan& plan)
+{
+    TImageProperties& properties = Properties();
+    const std::uint32_t width = properties.Width;
+    const bool reversed = properties.Options & optReversedBits;
+    const std::uint32_t t4Options = directory.Integer(tifftag::T4Options, 0);
+    TStripCodec codec;
+    switch (properties.Compression) {
+    case cmpNone:
+        break;
+    case cmpPackBits:
+        codec.Decoder = std::make_unique<TPackbitsRLEDecoder>();
+        break;
+    case cmpLZW: {
+        auto lzw = std::make_unique<TTIFFLZWDecoder>();
+        codec.LZW = lzw.get();
+        codec.Decoder = std::move(lzw);
+        break;
+    }
+    case cmpFaxT4:
+        if (t4Options & (T4TwoDimensional | T4Uncompressed))
+            RaiseGraphicError(SNotSupportedFor, SCompressionScheme, SFormatName);
+        codec.Decoder = std::make_unique<TCCITTFax3Decoder>(t4Options, width, false, reversed);
+        codec.ReversesBits = true;
+        break;
+    case cmpFaxMH:
+        codec.Decoder = std::make_unique<TCCITTMHDecoder>(t4Options, width, false, reversed);
+        codec.ReversesBits = true;
+        break;
+    case cmpFaxRLEW:
+        codec.Decoder = std::make_unique<TCCITTMHDecoder>(t4Options, width, true, reversed);
+        codec.ReversesBits = true;
+        break;
+    case cmpDeflate:
+        codec.Decoder = std::make_unique<TLZ77Decoder>(TLZ77Decoder::PartialFlush, true);
+        codec.Deflate = true;
+        break;
+    case cmpJPEG: {
+        properties.JPEGTables = directory.ByteArray(tifftag::JPEGTables);
+        TTIFFJPEGSettings settings;
+        settings.Width = width;
+        settings.Height = properties.Height;
+        settings.RowsPerStrip = properties.RowsPerStrip[0];
+        // Separate planes hold one sample per pixel in each strip.
+        settings.BytesPerLine = std::uint32_t(plan.PlaneBytesPerLine);
+        settings.SamplesPerPixel = properties.SamplesPerPixel;
+        settings.BitsPerSample = properties.BitsPerSample;
+        settings.PlanarConfig = properties.PlanarConfig;
+        settings.YCbCr = properties.ColorScheme == schYCbCr;
+        if (properties.YCbCrSubsampling.size() >= 2) {
+            settings.HorizontalSampling = properties.YCbCrSubsampling[0];
+            settings.VerticalSampling = properties.YCbCrSubsampling[1];
+        }
+        settings.JPEGTables = properties.JPEGTables;
+        auto jpeg = std::make_unique<TTIFFJPEGDecoder>(std::move(settings));
+        codec.JPEG = jpeg.get();
+        codec.Decoder = std::move(jpeg);
+        break;
+    }
+    case cmpThunderScan:
+        codec.Decoder = std::make_unique<TThunderDecoder>(width);
+        break;
+    default:
+        RaiseGraphicError(SNotSupportedFor, SCompressionScheme, SFormatName);
+    }
+    return codec;
+}
+
+const std::uint8_t* TTIFFGraphic::FetchStrip(TStripReader& reader, TStripCodec& codec, std::uint64_t strip,
+    std::uint64_t stripBytes, std::vector<std::uint8_t>& buffer)
+{
+    TImageProperties& properties = Properties();
+    properties.CurrentStrip = std::uint32_t(strip);
+    if (!codec.Decoder)
+        return reader.Raw(strip, stripBytes, buffer);
+    const TStripInput data = reader.Compressed(strip);
+    // Anything the one-pass inflation refuses (truncated, damaged or of another size) goes
+    // through the streaming decoder below.
+    if (codec.Deflate && data.Size > 0) {
+        buffer.resize(std::size_t(stripBytes));
+        if (TLZ77Decoder::DecodeWhole(data.Data, data.Size, buffer.data(), buffer.size()))
+            return buffer.data();
+    }
+    if (codec.LZW) { // writes the whole buffer, zeros after the data
+        buffer.resize(std::size_t(stripBytes));
+        codec.LZW->DecodeStrip(data.Data, data.Size, buffer.data(), buffer.size());
+        return buffer.data();
+    }
+    buffer.assign(std::size_t(stripBytes), 0);
+    if (codec.JPEG)
+        codec.JPEG->SetStripPosition(properties.CurrentRow, std::uint32_t(strip), properties.StripCount);
+    std::uint8_t* source = data.Data;
+    std::uint8_t* dest = buffer.data();
+    if (data.Size > 0)
+        codec.Decoder->DecodeData(source, dest, data.Size, buffer.size());
+    return buffer.data();
+}
+
+void TTIFFGraphic::ConvertRows(const TRowPlan& plan, TStripRows& strip, std::uint32_t rows, std::uint8_t* firstRow,
+    std::ptrdiff_t rowStep)
+{
+    TImageProperties& properties = Properties();
+    TColorManager& colors = ColorManager();
+    const std::uint32_t width = properties.Width, height = properties.Height;
+    if (plan.Subsampled) {
+        for (std::uint32_t first = 0; first < rows; first += plan.SubV) {
+            ExpandYCbCrBlocks(strip.Rows[0] + std::size_t(first / plan.SubV * plan.BlockRowBytes), strip.Expanded.data(),
+                width, plan.SubH, plan.SubV);
+            for (std::uint32_t dy = 0; dy < plan.SubV && first + dy < rows; ++dy) {
+                colors.TranslateRow(strip.Expanded.data() + dy * std::size_t(plan.BytesPerLine),
+                    firstRow + rowStep * std::ptrdiff_t(properties.CurrentRow), width);
+                ++properties.CurrentRow;
+                ProgressRow(properties.CurrentRow, height);
+            }
+        }
+        return;
+    }
+    for (std::uint32_t row = 0; row < rows; ++row) {
+        std::uint8_t* target = firstRow + rowStep * std::ptrdiff_t(properties.CurrentRow);
+        if (plan.RGBRows) {
+            RGBToBGRRow(strip.Rows[0] + std::size_t(row) * plan.PlaneBytesPerLine, target, width, plan.Predictor);
+            ++properties.CurrentRow;
+            ProgressRow(properties.CurrentRow, height);
+            continue;
+        }
+        if (plan.Predictor)
+            for (std::uint32_t plane = 0; plane < plan.Planes; ++plane)
+                UndoPredictor(strip.Buffers[plane].data() + std::size_t(row) * plan.PlaneBytesPerLine,
+                    std::size_t(plan.PlaneBytesPerLine), width, plan.PredictorSamples, properties.BitsPerSample,
+                    properties.Options & optBigEndian);
+        for (std::uint32_t plane = 0; plane < plan.Planes; ++plane)
+            strip.Sources[plane] = strip.Rows[plane] + std::size_t(row) * plan.PlaneBytesPerLine;
+        colors.TranslateRow(std::span<const std::uint8_t* const>(strip.Sources.data(), plan.SourceCount), target, width);
+        ++properties.CurrentRow;
+        ProgressRow(properties.CurrentRow, height);
+    }
+}
+
+void TTIFFGraphic::DecodeStripRows(const TRowPlan& plan, TStripReader& reader, TStripCodec& codec)
+{
+    TImageProperties& properties = Properties();
+    const std::uint32_t height = properties.Height;
+    std::uint8_t* const firstRow = RowAddress(0);
+    const std::ptrdiff_t rowStep = height > 1 ? RowAddress(1) - firstRow : 0;
+    const std::uint32_t firstRows = properties.RowsPerStrip[0];
+    const std::uint64_t stripsPerPlane = plan.Planar ? (std::uint64_t(height) + firstRows - 1) / firstRows : reader.Count();
+    properties.StripCount = std::uint32_t(reader.Count());
+    properties.CurrentRow = 0;
+    properties.CurrentStrip = 0;
+    TStripRows strip(plan);
+    for (std::uint64_t stripRow = 0; stripRow < stripsPerPlane && properties.CurrentRow < height; ++stripRow) {
+        const std::size_t rowsIndex = std::min<std::size_t>(stripRow, properties.RowsPerStrip.size() - 1);
+        const std::uint32_t rows = std::min(properties.RowsPerStrip[rowsIndex], height - properties.CurrentRow);
+        const std::uint64_t stripBytes = plan.Subsampled ? (std::uint64_t(rows) + plan.SubV - 1) / plan.SubV * plan.BlockRowBytes
+                                                         : std::uint64_t(rows) * plan.PlaneBytesPerLine;
+        for (std::uint32_t plane = 0; plane < plan.Planes; ++plane) {
+            const std::uint64_t number = plane * stripsPerPlane + stripRow;
+            std::vector<std::uint8_t>& buffer = strip.Buffers[plane];
+            if (number >= reader.Count()) { // a plane without data stays zero
+                buffer.assign(std::size_t(stripBytes), 0);
+                strip.Rows[plane] = buffer.data();
+                continue;
+            }
+            strip.Rows[plane] = FetchStrip(reader, codec, number, stripBytes, buffer);
+        }
+        ConvertRows(plan, strip, rows, firstRow, rowStep);
+    }
+}
+
+void TTIFFGraphic::DecodeStrips(TStream& stream, const TTIFFDirectory& directory)
+{
+    TImageProperties& properties = Properties();
+    TStripReader reader(stream, FBasePosition, directory.IntegerArray(tifftag::StripOffsets),
+        directory.IntegerArray(tifftag::StripByteCounts));
+    TRowPlan plan = SetUpColors();
+    const std::uint32_t width = properties.Width, height = properties.Height;
+    if (std::uint64_t(width) * height > MaxImagePixels)
+        RaiseGraphicError(SInvalidImageFormat, SFormatName);
+    SetPixelLayout(plan.Layout);
+    SetUpColorTable(directory, plan);
     const bool unsetStore = MakeStore(width, height);
     // Rows an error or a lack of strips leaves unwritten get the fill of a new size.
     struct TFillRest {
@@ -543,245 +881,27 @@ void TTIFFGraphic::DecodeStrips(TStream& stream, const TTIFFDirectory& directory
     } fillRest { *this, properties.CurrentRow, unsetStore };
     FProgressRect.Right = std::int32_t(width);
 
-    // Decoded row sizes. At most 16 bits × 4 samples per pixel get here, so with at most
-    // 2^28 pixels a row stays below 2^31 bytes.
-    const std::uint64_t bytesPerLine = jpegBGR ? std::uint64_t(width) * 3
-                                            : (std::uint64_t(properties.BitsPerSample) * samples * width + 7) / 8;
-    const std::uint64_t planeBytesPerLine = planar ? (std::uint64_t(properties.BitsPerSample) * width + 7) / 8 : bytesPerLine;
-    properties.BytesPerLine = std::uint32_t(bytesPerLine);
-
-    // Uncompressed, LZW or Deflate YCbCr with chroma subsampling stores blocks of h × v luma
-    // samples followed by one Cb and one Cr; they are spread out before conversion.
-    const unsigned subH = inScheme == schYCbCr ? colors.HorizontalSubsampling() : 1;
-    const unsigned subV = inScheme == schYCbCr ? colors.VerticalSubsampling() : 1;
-    const bool subsampled = inScheme == schYCbCr && !planar && samples == 3 && properties.BitsPerSample == 8
-        && (subH > 1 || subV > 1);
-    const std::uint64_t blockRowBytes = (std::uint64_t(width) + subH - 1) / subH * (subH * subV + 2);
-    std::vector<std::uint8_t> expanded(subsampled ? std::size_t(bytesPerLine) * subV : 0);
-
-    const bool predictor = properties.Compression != cmpNone && properties.Predictor == 2 && !subsampled;
-    const std::uint32_t predictorSamples = planar ? 1 : samples;
-    // 8-bit RGB into the blue, green, red bitmap: predictor and byte swap in one pass per row,
-    // uncompressed rows straight from the file's bytes.
-    const bool rgbRows = !jpeg && !planar && !subsampled && samples == 3 && properties.BitsPerSample == 8
-        && inScheme == schRGB && outScheme == schBGR && layout == TPixelLayout::pl24Bit
-        && (colors.OutFlags() & cfApplyCurve) == 0;
-
-    std::unique_ptr<TDecoder> decoder;
-    const bool reversed = properties.Options & optReversedBits;
-    const std::uint32_t t4Options = directory.Integer(tifftag::T4Options, 0);
-    bool codecReversesBits = false;
-    switch (properties.Compression) {
-    case cmpNone:
-        break;
-    case cmpPackBits:
-        decoder = std::make_unique<TPackbitsRLEDecoder>();
-        break;
-    case cmpLZW:
-        decoder = std::make_unique<TTIFFLZWDecoder>();
-        break;
-    case cmpFaxT4:
-        if (t4Options & (T4TwoDimensional | T4Uncompressed))
-            RaiseGraphicError(SNotSupportedFor, SCompressionScheme, SFormatName);
-        decoder = std::make_unique<TCCITTFax3Decoder>(t4Options, width, false, reversed);
-        codecReversesBits = true;
-        break;
-    case cmpFaxMH:
-        decoder = std::make_unique<TCCITTMHDecoder>(t4Options, width, false, reversed);
-        codecReversesBits = true;
-        break;
-    case cmpFaxRLEW:
-        decoder = std::make_unique<TCCITTMHDecoder>(t4Options, width, true, reversed);
-        codecReversesBits = true;
-        break;
-    case cmpDeflate:
-        decoder = std::make_unique<TLZ77Decoder>(TLZ77Decoder::PartialFlush, true);
-        break;
-    case cmpJPEG: {
-        properties.JPEGTables = directory.ByteArray(tifftag::JPEGTables);
-        TTIFFJPEGSettings settings;
-        settings.Width = width;
-        settings.Height = height;
-        settings.RowsPerStrip = properties.RowsPerStrip[0];
-        // Separate planes hold one sample per pixel in each strip.
-        settings.BytesPerLine = std::uint32_t(planeBytesPerLine);
-        settings.SamplesPerPixel = properties.SamplesPerPixel;
-        settings.BitsPerSample = properties.BitsPerSample;
-        settings.PlanarConfig = properties.PlanarConfig;
-        settings.YCbCr = properties.ColorScheme == schYCbCr;
-        if (properties.YCbCrSubsampling.size() >= 2) {
-            settings.HorizontalSampling = properties.YCbCrSubsampling[0];
-            settings.VerticalSampling = properties.YCbCrSubsampling[1];
-        }
-        settings.JPEGTables = properties.JPEGTables;
-        decoder = std::make_unique<TTIFFJPEGDecoder>(std::move(settings));
-        break;
-    }
-    case cmpThunderScan:
-        decoder = std::make_unique<TThunderDecoder>(width);
-        break;
-    default:
-        RaiseGraphicError(SNotSupportedFor, SCompressionScheme, SFormatName);
-    }
-    // Bits stored in reversed order (FillOrder 2) are put right before decoding; the fax
-    // codecs do that themselves.
-    const bool reverseInput = reversed && !codecReversesBits;
-    const bool deflate = properties.Compression == cmpDeflate;
-
-    if (decoder)
-        decoder->BeginDecoding();
+    PlanRows(plan);
+    TStripCodec codec = ChooseCodec(directory, plan);
+    // Bits stored in reversed order (FillOrder 2) are put right before decoding, unless the
+    // codec does it; the fax codecs rewrite their input, so it is never used in place.
+    reader.SetReading(properties.Options & optReversedBits && !codec.ReversesBits, !codec.ReversesBits);
+    if (codec.Decoder)
+        codec.Decoder->BeginDecoding();
     try {
         ProgressEnd();
         ProgressStart(STransfering);
-
-        std::uint8_t* const firstRow = RowAddress(0);
-        const std::ptrdiff_t rowStep = height > 1 ? RowAddress(1) - firstRow : 0;
-        const std::int64_t streamSize = stream.Size();
-        const std::int64_t fileSize = std::max<std::int64_t>(streamSize - FBasePosition, 0);
-        auto* memory = dynamic_cast<TMemoryStream*>(&stream);
-        // The fax codecs rewrite their input; reversed bits are rewritten here.
-        const bool inPlace = memory && !codecReversesBits && !reverseInput;
-
-        const std::uint32_t planes = planar ? samples : 1;
-        const std::uint32_t firstRows = properties.RowsPerStrip[0];
-        const std::uint64_t stripsPerPlane = planar ? (std::uint64_t(height) + firstRows - 1) / firstRows : stripOffsets.size();
-        properties.StripCount = std::uint32_t(stripOffsets.size());
-        properties.CurrentRow = 0;
-        properties.CurrentStrip = 0;
-
-        std::vector<std::vector<std::uint8_t>> planeBuffers(planes);
-        std::vector<const std::uint8_t*> planeRows(planes);
-        std::vector<const std::uint8_t*> sources(planes);
-        // Grey or palette planes: the first plane holds the values.
-        const std::size_t sourceCount = planar && (inScheme == schGray || inScheme == schIndexed) ? 1 : planes;
-        std::vector<std::uint8_t> input;
-        auto* const lzwDecoder = dynamic_cast<TTIFFLZWDecoder*>(decoder.get());
-        auto* const jpegDecoder = dynamic_cast<TTIFFJPEGDecoder*>(decoder.get());
-
-        // The bytes of strip number strip, at most limit of them.
-        auto fetch = [&](std::uint32_t strip, std::uint64_t limit) -> TStripInput {
-            const std::uint64_t offset = stripOffsets[strip];
-            const std::uint64_t available = offset < std::uint64_t(fileSize) ? std::uint64_t(fileSize) - offset : 0;
-            const std::uint64_t size = std::min(limit, available);
-            if (size == 0)
-                return {};
-            if (inPlace)
-                return { memory->Memory() + FBasePosition + offset, std::size_t(size) };
-            input.resize(std::size_t(size));
-            stream.SetPosition(FBasePosition + std::int64_t(offset));
-            stream.ReadBuffer(input.data(), input.size());
-            if (reverseInput)
-                ReverseBits(input.data(), input.size());
-            return { input.data(), input.size() };
-        };
-
-        for (std::uint64_t stripRow = 0; stripRow < stripsPerPlane && properties.CurrentRow < height; ++stripRow) {
-            const std::size_t rowsIndex = std::min<std::size_t>(stripRow, properties.RowsPerStrip.size() - 1);
-            const std::uint32_t rows = std::min(properties.RowsPerStrip[rowsIndex], height - properties.CurrentRow);
-            const std::uint64_t stripBytes = subsampled ? (std::uint64_t(rows) + subV - 1) / subV * blockRowBytes
-                                                        : std::uint64_t(rows) * planeBytesPerLine;
-            for (std::uint32_t plane = 0; plane < planes; ++plane) {
-                const std::uint64_t strip = plane * stripsPerPlane + stripRow;
-                std::vector<std::uint8_t>& buffer = planeBuffers[plane];
-                planeRows[plane] = nullptr;
-                if (strip >= stripOffsets.size()) { // a plane without data stays zero
-                    buffer.assign(std::size_t(stripBytes), 0);
-                    planeRows[plane] = buffer.data();
-                    continue;
-                }
-                properties.CurrentStrip = std::uint32_t(strip);
-                if (!decoder) {
-                    // A whole strip in memory is converted where it lies; otherwise it is read
-                    // into the buffer, and what a short strip lacks reads as zeros.
-                    const std::uint64_t offset = stripOffsets[strip];
-                    const std::uint64_t available = offset < std::uint64_t(fileSize) ? std::uint64_t(fileSize) - offset : 0;
-                    const std::size_t size = std::size_t(std::min(stripBytes, available));
-                    if (inPlace && size == stripBytes) {
-                        planeRows[plane] = memory->Memory() + FBasePosition + offset;
-                        continue;
-                    }
-                    buffer.resize(std::size_t(stripBytes));
-                    if (size > 0 && inPlace) {
-                        std::memcpy(buffer.data(), memory->Memory() + FBasePosition + offset, size);
-                    } else if (size > 0) {
-                        stream.SetPosition(FBasePosition + std::int64_t(offset));
-                        stream.ReadBuffer(buffer.data(), size);
-                        if (reverseInput)
-                            ReverseBits(buffer.data(), size);
-                    }
-                    std::memset(buffer.data() + size, 0, buffer.size() - size);
-                    planeRows[plane] = buffer.data();
-                    continue;
-                }
-                // A strip without a byte count takes the rest of the file; codecs stop when
-                // their output is full.
-                const std::uint64_t count = strip < stripByteCounts.size() ? stripByteCounts[strip] : std::uint64_t(fileSize);
-                const TStripInput data = fetch(std::uint32_t(strip), count);
-                // A complete Deflate strip inflates in one pass; anything it refuses (truncated,
-                // damaged or of another size) goes through the streaming decoder below.
-                if (deflate && data.Size > 0) {
-                    buffer.resize(std::size_t(stripBytes));
-                    if (TLZ77Decoder::DecodeWhole(data.Data, data.Size, buffer.data(), buffer.size())) {
-                        planeRows[plane] = buffer.data();
-                        continue;
-                    }
-                }
-                if (lzwDecoder) { // writes the whole buffer, zeros after the data
-                    buffer.resize(std::size_t(stripBytes));
-                    lzwDecoder->DecodeStrip(data.Data, data.Size, buffer.data(), buffer.size());
-                    planeRows[plane] = buffer.data();
-                    continue;
-                }
-                buffer.assign(std::size_t(stripBytes), 0);
-                if (jpegDecoder)
-                    jpegDecoder->SetStripPosition(properties.CurrentRow, std::uint32_t(strip), properties.StripCount);
-                std::uint8_t* source = data.Data;
-                std::uint8_t* dest = buffer.data();
-                if (data.Size > 0)
-                    decoder->DecodeData(source, dest, data.Size, buffer.size());
-                planeRows[plane] = buffer.data();
-            }
-            if (subsampled) {
-                for (std::uint32_t first = 0; first < rows; first += subV) {
-                    ExpandYCbCrBlocks(planeRows[0] + std::size_t(first / subV * blockRowBytes), expanded.data(), width, subH, subV);
-                    for (std::uint32_t dy = 0; dy < subV && first + dy < rows; ++dy) {
-                        colors.TranslateRow(expanded.data() + dy * std::size_t(bytesPerLine),
-                            firstRow + rowStep * std::ptrdiff_t(properties.CurrentRow), width);
-                        ++properties.CurrentRow;
-                        ProgressRow(properties.CurrentRow, height);
-                    }
-                }
-                continue;
-            }
-            for (std::uint32_t row = 0; row < rows; ++row) {
-                std::uint8_t* target = firstRow + rowStep * std::ptrdiff_t(properties.CurrentRow);
-                if (rgbRows) {
-                    RGBToBGRRow(planeRows[0] + std::size_t(row) * planeBytesPerLine, target, width, predictor);
-                    ++properties.CurrentRow;
-                    ProgressRow(properties.CurrentRow, height);
-                    continue;
-                }
-                if (predictor)
-                    for (std::uint32_t plane = 0; plane < planes; ++plane)
-                        UndoPredictor(planeBuffers[plane].data() + std::size_t(row) * planeBytesPerLine,
-                            std::size_t(planeBytesPerLine), width, predictorSamples, properties.BitsPerSample, bigEndian);
-                for (std::uint32_t plane = 0; plane < planes; ++plane)
-                    sources[plane] = planeRows[plane] + std::size_t(row) * planeBytesPerLine;
-                colors.TranslateRow(std::span<const std::uint8_t* const>(sources.data(), sourceCount), target, width);
-                ++properties.CurrentRow;
-                ProgressRow(properties.CurrentRow, height);
-            }
-        }
+        DecodeStripRows(plan, reader, codec);
     } catch (...) {
         ProgressEnd();
-        if (decoder)
+        if (codec.Decoder)
             try {
-                decoder->EndDecoding();
+                codec.Decoder->EndDecoding();
             } catch (...) { // the first error is the one to report
             }
         throw;
     }
     ProgressEnd();
-    if (decoder)
-        decoder->EndDecoding();
+    if (codec.Decoder)
+        codec.Decoder->EndDecoding();
 }

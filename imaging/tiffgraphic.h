@@ -2,8 +2,10 @@
 #include "imaging/readergraphic.h"
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 class TStream;
 class TTIFFDirectory;
@@ -31,7 +33,22 @@ public:
 
 private:
     void FillProperties(const TTIFFDirectory& directory);
+
+    // The steps of decoding the strips (tiffgraphic.cpp).
+    struct TRowPlan;
+    struct TStripCodec;
+    class TStripReader;
+    struct TStripRows;
     void DecodeStrips(TStream& stream, const TTIFFDirectory& directory);
+    TRowPlan SetUpColors();
+    void SetUpColorTable(const TTIFFDirectory& directory, const TRowPlan& plan);
+    void PlanRows(TRowPlan& plan);
+    TStripCodec ChooseCodec(const TTIFFDirectory& directory, const TRowPlan& plan);
+    void DecodeStripRows(const TRowPlan& plan, TStripReader& reader, TStripCodec& codec);
+    const std::uint8_t* FetchStrip(TStripReader& reader, TStripCodec& codec, std::uint64_t strip,
+        std::uint64_t stripBytes, std::vector<std::uint8_t>& buffer);
+    void ConvertRows(const TRowPlan& plan, TStripRows& strip, std::uint32_t rows, std::uint8_t* firstRow,
+        std::ptrdiff_t rowStep);
     // The store of the layout and table set, at the image's size; true when its pixels are
     // left unset for the decoding to write.
     bool MakeStore(std::uint32_t width, std::uint32_t height);

@@ -59,6 +59,125 @@ bool PlainTrueColour(const TBitmapImage& image)
     return bits == 24 || (bits == 32 && image.Header.Compression == TBitmapCompression::bcPlain);
 }
 
+// A stretched copy under way: the source's rows, the source pixels each destination column
+// and row stands for, and where the clipped destination begins.
+struct TStretchPlan {
+    const TBitmapImage& From;
+    TBitmapImage& To;
+    int SourceBits = 0;
+    std::vector<const std::uint8_t*> SourceRows {};
+    std::vector<TSpan> Columns {};
+    std::vector<TSpan> Rows {};
+    int ClipLeft = 0;
+    int ClipTop = 0;
+};
+
+// The thumbnail path: one source pixel per destination pixel, bytes copied directly from a
+// true-colour or indexed source into a true-colour target. Kept out of line: inlined into the
+// caller, its loops get fewer registers.
+[[gnu::noinline]] void CopyNearestBytes(const TStretchPlan& plan)
+{
+    const TBitmapImage& from = plan.From;
+    TBitmapImage& to = plan.To;
+    const int sourceBits = plan.SourceBits;
+    const int targetBytes = to.Header.BitsPerPixel / 8;
+    std::vector<std::uint32_t> palette;
+    if (sourceBits <= 8)
+        for (std::uint32_t i = 0; i < (1u << sourceBits); ++i) {
+            const TRGBQuad c = DecodeValue(from, i);
+            palette.push_back(std::uint32_t(c.Blue) | std::uint32_t(c.Green) << 8 | std::uint32_t(c.Red) << 16);
+        }
+    std::vector<std::size_t> columnOffsets;
+    for (const TSpan& span : plan.Columns)
+        columnOffsets.push_back(static_cast<std::size_t>(span.Nearest) * (sourceBits / 8));
+    for (std::size_t r = 0; r < plan.Rows.size(); ++r) {
+        const std::uint8_t* sourceRow = plan.SourceRows[static_cast<std::size_t>(plan.Rows[r].Nearest)];
+        std::uint8_t* out = to.Pixels.data() + RowOffset(to, plan.ClipTop + static_cast<int>(r))
+            + static_cast<std::size_t>(plan.ClipLeft) * targetBytes;
+        if (palette.empty()) {
+            for (const std::size_t offset : columnOffsets) {
+                const std::uint8_t* in = sourceRow + offset;
+                out[0] = in[0];
+                out[1] = in[1];
+                out[2] = in[2];
+                if (targetBytes == 4)
+                    out[3] = 0;
+                out += targetBytes;
+            }
+        } else {
+            for (const TSpan& span : plan.Columns) {
+                const std::uint32_t value = palette[RawPixel(sourceRow, span.Nearest, sourceBits)];
+                out[0] = static_cast<std::uint8_t>(value);
+                out[1] = static_cast<std::uint8_t>(value >> 8);
+                out[2] = static_cast<std::uint8_t>(value >> 16);
+                if (targetBytes == 4)
+                    out[3] = 0;
+                out += targetBytes;
+            }
+        }
+    }
+}
+
+// The colour one destination pixel takes from the source pixels it stands for.
+TRGBQuad StretchedColour(const TStretchPlan& plan, TStretchMode mode, const TSpan& rowSpan, const TSpan& columnSpan)
+{
+    const TBitmapImage& from = plan.From;
+    const int sourceBits = plan.SourceBits;
+    if (mode == TStretchMode::smColorOnColor)
+        return DecodeValue(from, RawPixel(plan.SourceRows[static_cast<std::size_t>(rowSpan.Nearest)], columnSpan.Nearest, sourceBits));
+    if (mode == TStretchMode::smAndScans) {
+        // dropped rows and columns are combined with AND: black wins over white
+        std::uint32_t value = ~0u;
+        for (int y = rowSpan.First; y < rowSpan.Last; ++y)
+            for (int x = columnSpan.First; x < columnSpan.Last; ++x)
+                value &= RawPixel(plan.SourceRows[static_cast<std::size_t>(y)], x, sourceBits);
+        return DecodeValue(from, value);
+    }
+    unsigned blue = 0, green = 0, red = 0, count = 0;
+    for (int y = rowSpan.First; y < rowSpan.Last; ++y)
+        for (int x = columnSpan.First; x < columnSpan.Last; ++x) {
+            const TRGBQuad part = DecodeValue(from, RawPixel(plan.SourceRows[static_cast<std::size_t>(y)], x, sourceBits));
+            blue += part.Blue;
+            green += part.Green;
+            red += part.Red;
+            ++count;
+        }
+    return { std::uint8_t((blue + count / 2) / count), std::uint8_t((green + count / 2) / count),
+        std::uint8_t((red + count / 2) / count), 0 };
+}
+
+// What a stretched copy does with each colour: skip the transparent key, combine with the
+// target by the raster operation.
+struct TStretchRule {
+    TStretchMode Mode = TStretchMode::smColorOnColor;
+    std::uint32_t CopyMode = cmSrcCopy;
+    bool PlainCopy = true; // source copy without a transparent colour
+    bool HasKey = false;
+    TRGBQuad Key {};
+    TRGBQuad Pattern {};
+};
+
+// Every other case, pixel by pixel through colours.
+void StretchThroughColours(const TStretchPlan& plan, const TStretchRule& rule)
+{
+    TBitmapImage& to = plan.To;
+    const int targetBits = to.Header.BitsPerPixel;
+    for (std::size_t r = 0; r < plan.Rows.size(); ++r) {
+        std::uint8_t* out = to.Pixels.data() + RowOffset(to, plan.ClipTop + static_cast<int>(r));
+        for (std::size_t c = 0; c < plan.Columns.size(); ++c) {
+            TRGBQuad colour = StretchedColour(plan, rule.Mode, plan.Rows[r], plan.Columns[c]);
+            if (rule.HasKey && colour == rule.Key)
+                continue;
+            const int x = plan.ClipLeft + static_cast<int>(c);
+            if (!rule.PlainCopy || rule.CopyMode != cmSrcCopy) {
+                const TRGBQuad current = DecodeValue(to, RawPixel(out, x, targetBits));
+                colour = ApplyRop(rule.CopyMode, rule.Pattern, colour, current);
+            }
+            PutRawPixel(out, x, targetBits, EncodeValue(to, colour));
+        }
+    }
+}
+
 } // namespace
 
 TBitmap& TCanvas::Target() const
@@ -143,18 +262,17 @@ void TCanvas::StretchCopy(const TRect& rect, const TBitmap& source)
     // target then writes into a private copy.
     const std::shared_ptr<const TBitmapImage> sourceImage = source.Image();
     const TBitmapImage& from = *sourceImage;
-    TBitmapImage& to = target.UniqueImage();
+    TStretchPlan plan { from, target.UniqueImage() };
 
     const int sourceWidth = from.Header.Width, sourceHeight = std::abs(from.Header.Height);
-    const int sourceBits = from.Header.BitsPerPixel * from.Header.Planes;
-    const bool monochrome = sourceBits == 1;
-    TStretchMode mode;
-    if (DeviceBits <= 8 && DeviceBits < sourceBits)
-        mode = TStretchMode::smHalftone;
-    else if (!monochrome)
-        mode = TStretchMode::smColorOnColor;
+    plan.SourceBits = from.Header.BitsPerPixel * from.Header.Planes;
+    TStretchRule rule;
+    if (DeviceBits <= 8 && DeviceBits < plan.SourceBits)
+        rule.Mode = TStretchMode::smHalftone;
+    else if (plan.SourceBits != 1)
+        rule.Mode = TStretchMode::smColorOnColor;
     else
-        mode = StretchMode;
+        rule.Mode = StretchMode;
 
     const std::int64_t width = std::abs(signedWidth), height = std::abs(signedHeight);
     const int left = std::min(rect.Left, rect.Right), top = std::min(rect.Top, rect.Bottom);
@@ -162,102 +280,28 @@ void TCanvas::StretchCopy(const TRect& rect, const TBitmap& source)
     const int clipTop = std::max(0, top), clipBottom = static_cast<int>(std::min<std::int64_t>(target.Height(), top + height));
     if (clipLeft >= clipRight || clipTop >= clipBottom)
         return;
-    const std::vector<TSpan> columns = MakeSpans(left, width, signedWidth < 0, clipLeft, clipRight, sourceWidth);
-    const std::vector<TSpan> rows = MakeSpans(top, height, signedHeight < 0, clipTop, clipBottom, sourceHeight);
-
-    const int targetBits = to.Header.BitsPerPixel;
-    const bool plainCopy = CopyMode == cmSrcCopy && !source.Transparent;
-    std::vector<const std::uint8_t*> sourceRows(static_cast<std::size_t>(sourceHeight));
+    plan.Columns = MakeSpans(left, width, signedWidth < 0, clipLeft, clipRight, sourceWidth);
+    plan.Rows = MakeSpans(top, height, signedHeight < 0, clipTop, clipBottom, sourceHeight);
+    plan.ClipLeft = clipLeft;
+    plan.ClipTop = clipTop;
+    plan.SourceRows.resize(static_cast<std::size_t>(sourceHeight));
     for (int y = 0; y < sourceHeight; ++y)
-        sourceRows[static_cast<std::size_t>(y)] = from.Pixels.data() + RowOffset(from, y);
+        plan.SourceRows[static_cast<std::size_t>(y)] = from.Pixels.data() + RowOffset(from, y);
 
-    if (mode == TStretchMode::smColorOnColor && plainCopy && PlainTrueColour(to) && (PlainTrueColour(from) || sourceBits <= 8)) {
-        // The thumbnail path: one source pixel per destination pixel, bytes copied directly.
-        const int targetBytes = targetBits / 8;
-        std::vector<std::uint32_t> palette;
-        if (sourceBits <= 8)
-            for (std::uint32_t i = 0; i < (1u << sourceBits); ++i) {
-                const TRGBQuad c = DecodeValue(from, i);
-                palette.push_back(std::uint32_t(c.Blue) | std::uint32_t(c.Green) << 8 | std::uint32_t(c.Red) << 16);
-            }
-        std::vector<std::size_t> columnOffsets;
-        for (const TSpan& span : columns)
-            columnOffsets.push_back(static_cast<std::size_t>(span.Nearest) * (sourceBits / 8));
-        for (std::size_t r = 0; r < rows.size(); ++r) {
-            const std::uint8_t* sourceRow = sourceRows[static_cast<std::size_t>(rows[r].Nearest)];
-            std::uint8_t* out = to.Pixels.data() + RowOffset(to, clipTop + static_cast<int>(r)) + static_cast<std::size_t>(clipLeft) * targetBytes;
-            if (palette.empty()) {
-                for (const std::size_t offset : columnOffsets) {
-                    const std::uint8_t* in = sourceRow + offset;
-                    out[0] = in[0];
-                    out[1] = in[1];
-                    out[2] = in[2];
-                    if (targetBytes == 4)
-                        out[3] = 0;
-                    out += targetBytes;
-                }
-            } else {
-                for (const TSpan& span : columns) {
-                    const std::uint32_t value = palette[RawPixel(sourceRow, span.Nearest, sourceBits)];
-                    out[0] = static_cast<std::uint8_t>(value);
-                    out[1] = static_cast<std::uint8_t>(value >> 8);
-                    out[2] = static_cast<std::uint8_t>(value >> 16);
-                    if (targetBytes == 4)
-                        out[3] = 0;
-                    out += targetBytes;
-                }
-            }
-        }
+    rule.CopyMode = CopyMode;
+    rule.PlainCopy = CopyMode == cmSrcCopy && !source.Transparent;
+    if (rule.Mode == TStretchMode::smColorOnColor && rule.PlainCopy && PlainTrueColour(plan.To)
+        && (PlainTrueColour(from) || plan.SourceBits <= 8)) {
+        CopyNearestBytes(plan);
         return;
     }
-
-    // Every other case, pixel by pixel through colours.
-    bool hasKey = false;
-    TRGBQuad key;
     if (source.Transparent) {
-        hasKey = true;
+        rule.HasKey = true;
         if (source.TransparentMode == TTransparentMode::tmAuto || source.TransparentColor == clDefault)
-            key = DecodeValue(from, RawPixel(sourceRows.back(), 0, sourceBits));
+            rule.Key = DecodeValue(from, RawPixel(plan.SourceRows.back(), 0, plan.SourceBits));
         else
-            key = ColorToQuad(source.TransparentColor & 0xFFFFFF);
+            rule.Key = ColorToQuad(source.TransparentColor & 0xFFFFFF);
     }
-    const TRGBQuad pattern = ColorToQuad(Brush.Color);
-    for (std::size_t r = 0; r < rows.size(); ++r) {
-        std::uint8_t* out = to.Pixels.data() + RowOffset(to, clipTop + static_cast<int>(r));
-        for (std::size_t c = 0; c < columns.size(); ++c) {
-            const TSpan& rowSpan = rows[r];
-            const TSpan& columnSpan = columns[c];
-            TRGBQuad colour;
-            if (mode == TStretchMode::smColorOnColor) {
-                colour = DecodeValue(from, RawPixel(sourceRows[static_cast<std::size_t>(rowSpan.Nearest)], columnSpan.Nearest, sourceBits));
-            } else if (mode == TStretchMode::smAndScans) {
-                // dropped rows and columns are combined with AND: black wins over white
-                std::uint32_t value = ~0u;
-                for (int y = rowSpan.First; y < rowSpan.Last; ++y)
-                    for (int x = columnSpan.First; x < columnSpan.Last; ++x)
-                        value &= RawPixel(sourceRows[static_cast<std::size_t>(y)], x, sourceBits);
-                colour = DecodeValue(from, value);
-            } else {
-                unsigned blue = 0, green = 0, red = 0, count = 0;
-                for (int y = rowSpan.First; y < rowSpan.Last; ++y)
-                    for (int x = columnSpan.First; x < columnSpan.Last; ++x) {
-                        const TRGBQuad part = DecodeValue(from, RawPixel(sourceRows[static_cast<std::size_t>(y)], x, sourceBits));
-                        blue += part.Blue;
-                        green += part.Green;
-                        red += part.Red;
-                        ++count;
-                    }
-                colour = { std::uint8_t((blue + count / 2) / count), std::uint8_t((green + count / 2) / count),
-                    std::uint8_t((red + count / 2) / count), 0 };
-            }
-            if (hasKey && colour == key)
-                continue;
-            const int x = clipLeft + static_cast<int>(c);
-            if (!plainCopy || CopyMode != cmSrcCopy) {
-                const TRGBQuad current = DecodeValue(to, RawPixel(out, x, targetBits));
-                colour = ApplyRop(CopyMode, pattern, colour, current);
-            }
-            PutRawPixel(out, x, targetBits, EncodeValue(to, colour));
-        }
-    }
+    rule.Pattern = ColorToQuad(Brush.Color);
+    StretchThroughColours(plan, rule);
 }

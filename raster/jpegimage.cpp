@@ -306,6 +306,218 @@ TBitmap& TJPEGImage::DecodedBitmap()
     return *FBitmap;
 }
 
+// What Decode asked of the library, read by the steps after the header.
+struct TJPEGImage::TDecodePlan {
+    bool CMYK = false; // a four-component CMYK file
+    bool Buffered = false; // a multi-scan file shown scan by scan
+    bool UsedPalette = false; // the held palette is the colour map
+    TPixelLayout Layout = TPixelLayout::pl24Bit;
+    // The settings the final pass of a buffered decoding returns to.
+    J_DCT_METHOD DctMethod = JDCT_ISLOW;
+    boolean TwoPassQuantize = FALSE;
+    J_DITHER_MODE DitherMode = JDITHER_FS;
+};
+
+// Where decoded rows go: batches of up to 16 rows straight into the bitmap's store.
+struct TJPEGRowTarget {
+    std::uint8_t* First = nullptr;
+    std::ptrdiff_t Step = 0;
+    int Width = 0;
+    int Batch = 1;
+    bool ConvertCmyk = false;
+    bool CmykInverted = false;
+
+    void FindRows(TBitmap& bitmap)
+    {
+        const int height = bitmap.Height();
+        First = height > 0 ? bitmap.RowAddress(0) : nullptr;
+        Step = height > 1 ? bitmap.RowAddress(1) - First : 0;
+    }
+};
+
+namespace {
+
+// One output pass: every row from the library's output scanline to the last, into the
+// bitmap. rowsDone is the furthest row any pass has reached.
+void ReadAllRows(TJPEGDecompressor& decompressor, const TJPEGRowTarget& target, TBitmap& bitmap, int& rowsDone)
+{
+    jpeg_decompress_struct& info = decompressor.Info();
+    std::array<JSAMPROW, 16> rows {};
+    std::uint8_t* row = target.First;
+    while (info.output_scanline < info.output_height) {
+        for (int i = 0; i < target.Batch; ++i)
+            rows[static_cast<std::size_t>(i)] = row + i * target.Step;
+        JDIMENSION got = 0;
+        decompressor.Guarded([&] {
+            got = jpeg_read_scanlines(&info, rows.data(), static_cast<JDIMENSION>(target.Batch));
+        });
+        if (got == 0) { // cannot happen with a source that never suspends
+            FillRowsWhite(bitmap, static_cast<int>(info.output_scanline));
+            break;
+        }
+        if (target.ConvertCmyk)
+            ConvertCmykRows(row, target.Step, static_cast<int>(got), target.Width, target.CmykInverted);
+        row += target.Step * static_cast<std::ptrdiff_t>(got);
+        rowsDone = std::max(rowsDone, static_cast<int>(info.output_scanline));
+    }
+}
+
+} // namespace
+
+// The decoding settings of this image given to the library, after the header is read.
+TJPEGImage::TDecodePlan TJPEGImage::PlanDecoding(TJPEGDecompressor& decompressor)
+{
+    jpeg_decompress_struct& info = decompressor.Info();
+    TDecodePlan plan;
+    plan.CMYK = info.out_color_space == JCS_CMYK && info.num_components == 4;
+    info.scale_num = 1;
+    info.scale_denom = 1u << static_cast<unsigned>(FDecodeScale);
+    info.do_block_smoothing = FBlockSmoothing;
+    if (FGrayOnly)
+        info.out_color_space = JCS_GRAYSCALE;
+    const bool indexed = FDecodeLayout == TJPEGDecodeLayout::dlIndexed8 || info.out_color_space == JCS_GRAYSCALE;
+    if (indexed) {
+        info.quantize_colors = TRUE;
+        info.desired_number_of_colors = 236;
+    }
+    if (FDecodeSpeed == TJPEGDecodeSpeed::dsFast) {
+        info.dct_method = JDCT_IFAST;
+        info.two_pass_quantize = FALSE;
+        info.do_fancy_upsampling = FALSE;
+        info.dither_mode = JDITHER_ORDERED;
+    }
+    plan.DctMethod = info.dct_method;
+    plan.TwoPassQuantize = info.two_pass_quantize;
+    plan.DitherMode = info.dither_mode;
+    plan.Buffered = FProgressiveShow && jpeg_has_multiple_scans(&info);
+    if (plan.Buffered) {
+        info.enable_2pass_quant = plan.TwoPassQuantize;
+        info.dct_method = JDCT_IFAST;
+        info.two_pass_quantize = FALSE;
+        info.dither_mode = JDITHER_ORDERED;
+        info.buffered_image = TRUE;
+    }
+
+    // Rows land in the bitmap as they are: blue, green, red for colour, cyan, magenta, yellow,
+    // black for CMYK (converted batch by batch), indices for quantised output. Colour spaces
+    // the library cannot turn into these fail in jpeg_start_decompress instead of overrunning
+    // rows.
+    if (indexed) {
+        plan.Layout = TPixelLayout::pl8Bit;
+        if (info.out_color_space != JCS_GRAYSCALE && !plan.CMYK)
+            info.out_color_space = JCS_RGB; // the colour map reads red from component 0
+    } else if (plan.CMYK) {
+        plan.Layout = TPixelLayout::pl32Bit;
+    } else {
+        info.out_color_space = JCS_EXT_BGR;
+    }
+    return plan;
+}
+
+// Indexed colour decoding with a held palette quantises to that palette; true colour
+// decoding drops it. True when the palette became the library's colour map.
+bool TJPEGImage::UseHeldPalette(TJPEGDecompressor& decompressor)
+{
+    jpeg_decompress_struct& info = decompressor.Info();
+    if (FTempPalette && FDecodeLayout == TJPEGDecodeLayout::dlIndexed8 && !FTempPalette->empty()
+        && info.out_color_space == JCS_RGB) {
+        const TColorTable& palette = *FTempPalette;
+        const auto count = static_cast<JDIMENSION>(std::min<std::size_t>(palette.size(), 256));
+        decompressor.Guarded([&] {
+            info.colormap = (*info.mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(&info), JPOOL_IMAGE, count, 3);
+        });
+        for (JDIMENSION i = 0; i < count; ++i) {
+            info.colormap[0][i] = palette[i].Red;
+            info.colormap[1][i] = palette[i].Green;
+            info.colormap[2][i] = palette[i].Blue;
+        }
+        info.actual_number_of_colors = static_cast<int>(count);
+        return true;
+    }
+    if (FDecodeLayout == TJPEGDecodeLayout::dlTrueColor)
+        FTempPalette.reset();
+    return false;
+}
+
+// The bitmap the rows are decoded into, at the output size the library settled on.
+TBitmapHeader TJPEGImage::MakeDecodeTarget(TJPEGDecompressor& decompressor, const TDecodePlan& plan)
+{
+    const jpeg_decompress_struct& info = decompressor.Info();
+    TBitmapHeader header;
+    header.Width = static_cast<std::int32_t>(info.output_width);
+    header.Height = -static_cast<std::int32_t>(info.output_height); // top-down: one forward pass
+    header.BitsPerPixel = static_cast<std::uint16_t>(LayoutBits(plan.Layout));
+    TColorTable table;
+    if (plan.UsedPalette)
+        table = FTempPalette->size() > 256 ? TColorTable(FTempPalette->begin(), FTempPalette->begin() + 256) : *FTempPalette;
+    else if (plan.Layout == TPixelLayout::pl8Bit && info.colormap)
+        table = ColorMapTable(info, FCmykInverted);
+    // Every row is written below (or filled white on failure), so the store need not be
+    // cleared first; a progress handler may look at the rows before they are decoded.
+    FBitmap->NewImage(header, table, OnProgress ? TStoreFill::sfZeroed : TStoreFill::sfUnset);
+    if (plan.Layout == TPixelLayout::pl8Bit && !table.empty())
+        SetPaletteModified(true);
+    return header;
+}
+
+// A buffered decoding: one output pass per completed scan, then the final pass at full
+// quality is started (its rows are read by the caller).
+void TJPEGImage::ShowScans(TJPEGDecompressor& decompressor, const TDecodePlan& plan, const TBitmapHeader& header,
+    TJPEGRowTarget& target, int& rowsDone)
+{
+    jpeg_decompress_struct& info = decompressor.Info();
+    int status = JPEG_SUSPENDED;
+    while (status != JPEG_REACHED_EOI) {
+        decompressor.Guarded([&] { jpeg_start_output(&info, info.input_scan_number); });
+        ReadAllRows(decompressor, target, *FBitmap, rowsDone);
+        decompressor.Guarded([&] {
+            jpeg_finish_output(&info);
+            do
+                status = jpeg_consume_input(&info);
+            while (status != JPEG_REACHED_EOI && status != JPEG_SCAN_COMPLETED);
+        });
+    }
+    info.dct_method = plan.DctMethod;
+    info.dither_mode = plan.DitherMode;
+    if (plan.TwoPassQuantize) {
+        info.two_pass_quantize = TRUE;
+        info.colormap = nullptr;
+    }
+    decompressor.Guarded([&] { jpeg_start_output(&info, info.input_scan_number); });
+    if (plan.TwoPassQuantize && info.colormap && plan.Layout == TPixelLayout::pl8Bit && !plan.UsedPalette) {
+        // The final pass rewrites every row: a new store with the new table, and the row
+        // pointers of that store.
+        FBitmap->NewImage(header, ColorMapTable(info, FCmykInverted));
+        target.FindRows(*FBitmap);
+        SetPaletteModified(true);
+    }
+}
+
+void TJPEGImage::DecodeRows(TJPEGDecompressor& decompressor, const TDecodePlan& plan, int& rowsDone)
+{
+    jpeg_decompress_struct& info = decompressor.Info();
+    decompressor.Guarded([&] { jpeg_calc_output_dimensions(&info); });
+    if (info.output_width != 0 && std::uint64_t(info.output_height) > MaxImagePixels / std::uint64_t(info.output_width))
+        throw EJPEG(Fmt(SJPEGError, static_cast<int>(JERR_IMAGE_TOO_BIG)));
+    decompressor.Guarded([&] { jpeg_start_decompress(&info); });
+    const TBitmapHeader header = MakeDecodeTarget(decompressor, plan);
+
+    TJPEGRowTarget target;
+    target.FindRows(*FBitmap);
+    target.Width = FBitmap->Width();
+    target.Batch = std::clamp(info.rec_outbuf_height, 1, 16);
+    target.ConvertCmyk = plan.CMYK && FConvertCmyk && plan.Layout == TPixelLayout::pl32Bit;
+    target.CmykInverted = FCmykInverted;
+    if (plan.Buffered)
+        ShowScans(decompressor, plan, header, target, rowsDone);
+    ReadAllRows(decompressor, target, *FBitmap, rowsDone);
+    decompressor.Guarded([&] {
+        if (plan.Buffered)
+            jpeg_finish_output(&info);
+        jpeg_finish_decompress(&info);
+    });
+}
+
 void TJPEGImage::Decode()
 {
     if (FBitmap)
@@ -323,51 +535,9 @@ void TJPEGImage::Decode()
         progress.Owner = this;
         info.progress = &progress.Pub;
     }
-
     decompressor.Guarded([&] { jpeg_read_header(&info, TRUE); });
-    const bool cmyk = info.out_color_space == JCS_CMYK && info.num_components == 4;
-    info.scale_num = 1;
-    info.scale_denom = 1u << static_cast<unsigned>(FDecodeScale);
-    info.do_block_smoothing = FBlockSmoothing;
-    if (FGrayOnly)
-        info.out_color_space = JCS_GRAYSCALE;
-    const bool indexed = FDecodeLayout == TJPEGDecodeLayout::dlIndexed8 || info.out_color_space == JCS_GRAYSCALE;
-    if (indexed) {
-        info.quantize_colors = TRUE;
-        info.desired_number_of_colors = 236;
-    }
-    if (FDecodeSpeed == TJPEGDecodeSpeed::dsFast) {
-        info.dct_method = JDCT_IFAST;
-        info.two_pass_quantize = FALSE;
-        info.do_fancy_upsampling = FALSE;
-        info.dither_mode = JDITHER_ORDERED;
-    }
-    const J_DCT_METHOD savedDct = info.dct_method;
-    const boolean savedTwoPass = info.two_pass_quantize;
-    const J_DITHER_MODE savedDither = info.dither_mode;
-    const bool buffered = FProgressiveShow && jpeg_has_multiple_scans(&info);
-    if (buffered) {
-        info.enable_2pass_quant = savedTwoPass;
-        info.dct_method = JDCT_IFAST;
-        info.two_pass_quantize = FALSE;
-        info.dither_mode = JDITHER_ORDERED;
-        info.buffered_image = TRUE;
-    }
-
-    // Rows land in the bitmap as they are: blue, green, red for colour, cyan, magenta, yellow,
-    // black for CMYK (converted batch by batch), indices for quantised output. Colour spaces
-    // the library cannot turn into these fail in jpeg_start_decompress instead of overrunning
-    // rows.
-    TPixelLayout layout = TPixelLayout::pl24Bit;
-    if (indexed) {
-        layout = TPixelLayout::pl8Bit;
-        if (info.out_color_space != JCS_GRAYSCALE && !cmyk)
-            info.out_color_space = JCS_RGB; // the colour map reads red from component 0
-    } else if (cmyk) {
-        layout = TPixelLayout::pl32Bit;
-    } else {
-        info.out_color_space = JCS_EXT_BGR;
-    }
+    TDecodePlan plan = PlanDecoding(decompressor);
+    plan.UsedPalette = UseHeldPalette(decompressor);
 
     bool ended = false;
     const auto endProgress = [&](int percent) {
@@ -376,117 +546,10 @@ void TJPEGImage::Decode()
             ReportProgress(TProgressStage::psEnding, percent, PaletteModified(), TRect {});
         }
     };
-
-    bool usedPalette = false;
-    if (FTempPalette && FDecodeLayout == TJPEGDecodeLayout::dlIndexed8 && !FTempPalette->empty()
-        && info.out_color_space == JCS_RGB) {
-        const TColorTable& palette = *FTempPalette;
-        const auto count = static_cast<JDIMENSION>(std::min<std::size_t>(palette.size(), 256));
-        decompressor.Guarded([&] {
-            info.colormap = (*info.mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(&info), JPOOL_IMAGE, count, 3);
-        });
-        for (JDIMENSION i = 0; i < count; ++i) {
-            info.colormap[0][i] = palette[i].Red;
-            info.colormap[1][i] = palette[i].Green;
-            info.colormap[2][i] = palette[i].Blue;
-        }
-        info.actual_number_of_colors = static_cast<int>(count);
-        usedPalette = true;
-    } else if (FDecodeLayout == TJPEGDecodeLayout::dlTrueColor) {
-        FTempPalette.reset();
-    }
-
     int rowsDone = 0;
     try {
         ReportProgress(TProgressStage::psStarting, 0, false, TRect {});
-        decompressor.Guarded([&] { jpeg_calc_output_dimensions(&info); });
-        if (info.output_width != 0
-            && std::uint64_t(info.output_height) > MaxImagePixels / std::uint64_t(info.output_width))
-            throw EJPEG(Fmt(SJPEGError, static_cast<int>(JERR_IMAGE_TOO_BIG)));
-        decompressor.Guarded([&] { jpeg_start_decompress(&info); });
-
-        TBitmapHeader header;
-        header.Width = static_cast<std::int32_t>(info.output_width);
-        header.Height = -static_cast<std::int32_t>(info.output_height); // top-down: one forward pass
-        header.BitsPerPixel = static_cast<std::uint16_t>(LayoutBits(layout));
-        TColorTable table;
-        if (usedPalette)
-            table = FTempPalette->size() > 256 ? TColorTable(FTempPalette->begin(), FTempPalette->begin() + 256) : *FTempPalette;
-        else if (layout == TPixelLayout::pl8Bit && info.colormap)
-            table = ColorMapTable(info, FCmykInverted);
-        // Every row is written below (or filled white on failure), so the store need not be
-        // cleared first; a progress handler may look at the rows before they are decoded.
-        FBitmap->NewImage(header, table, OnProgress ? TStoreFill::sfZeroed : TStoreFill::sfUnset);
-        if (layout == TPixelLayout::pl8Bit && !table.empty())
-            SetPaletteModified(true);
-
-        const int height = FBitmap->Height();
-        const int width = FBitmap->Width();
-        std::uint8_t* first = nullptr;
-        std::ptrdiff_t step = 0;
-        const auto findRows = [&] {
-            first = height > 0 ? FBitmap->RowAddress(0) : nullptr;
-            step = height > 1 ? FBitmap->RowAddress(1) - first : 0;
-        };
-        findRows();
-        const int batch = std::clamp(info.rec_outbuf_height, 1, 16);
-        const bool convertCmyk = cmyk && FConvertCmyk && layout == TPixelLayout::pl32Bit;
-
-        const auto readAllRows = [&] {
-            std::array<JSAMPROW, 16> rows {};
-            std::uint8_t* row = first;
-            while (info.output_scanline < info.output_height) {
-                for (int i = 0; i < batch; ++i)
-                    rows[static_cast<std::size_t>(i)] = row + i * step;
-                JDIMENSION got = 0;
-                decompressor.Guarded([&] {
-                    got = jpeg_read_scanlines(&info, rows.data(), static_cast<JDIMENSION>(batch));
-                });
-                if (got == 0) { // cannot happen with a source that never suspends
-                    FillRowsWhite(*FBitmap, static_cast<int>(info.output_scanline));
-                    break;
-                }
-                if (convertCmyk)
-                    ConvertCmykRows(row, step, static_cast<int>(got), width, FCmykInverted);
-                row += step * static_cast<std::ptrdiff_t>(got);
-                rowsDone = std::max(rowsDone, static_cast<int>(info.output_scanline));
-            }
-        };
-
-        if (buffered) {
-            // One output pass per completed scan, then the final pass at full quality.
-            int status = JPEG_SUSPENDED;
-            while (status != JPEG_REACHED_EOI) {
-                decompressor.Guarded([&] { jpeg_start_output(&info, info.input_scan_number); });
-                readAllRows();
-                decompressor.Guarded([&] {
-                    jpeg_finish_output(&info);
-                    do
-                        status = jpeg_consume_input(&info);
-                    while (status != JPEG_REACHED_EOI && status != JPEG_SCAN_COMPLETED);
-                });
-            }
-            info.dct_method = savedDct;
-            info.dither_mode = savedDither;
-            if (savedTwoPass) {
-                info.two_pass_quantize = TRUE;
-                info.colormap = nullptr;
-            }
-            decompressor.Guarded([&] { jpeg_start_output(&info, info.input_scan_number); });
-            if (savedTwoPass && info.colormap && layout == TPixelLayout::pl8Bit && !usedPalette) {
-                // The final pass rewrites every row: a new store with the new table, and the
-                // row pointers of that store.
-                FBitmap->NewImage(header, ColorMapTable(info, FCmykInverted));
-                findRows();
-                SetPaletteModified(true);
-            }
-        }
-        readAllRows();
-        decompressor.Guarded([&] {
-            if (buffered)
-                jpeg_finish_output(&info);
-            jpeg_finish_decompress(&info);
-        });
+        DecodeRows(decompressor, plan, rowsDone);
     } catch (const EAbort&) {
         // Stopped by a progress handler: the rows decoded so far stay.
         FillRowsWhite(*FBitmap, rowsDone);

@@ -6,8 +6,10 @@
 #include <memory>
 #include <string>
 
+class TJPEGDecompressor;
 class TMemoryStream;
 class TStream;
+struct TJPEGRowTarget;
 
 // Any fatal error of the JPEG library, with the library's message code.
 class EJPEG : public EInvalidGraphic { using EInvalidGraphic::EInvalidGraphic; };
@@ -133,6 +135,14 @@ private:
     void ReadStream(TStream& stream, std::int64_t size);
     void CalcOutputDimensions() const;
     void ReportProgress(TProgressStage stage, int percent, bool redrawNow, const TRect& rect);
+    // The steps of Decode (jpegimage.cpp).
+    struct TDecodePlan;
+    TDecodePlan PlanDecoding(TJPEGDecompressor& decompressor);
+    bool UseHeldPalette(TJPEGDecompressor& decompressor);
+    void DecodeRows(TJPEGDecompressor& decompressor, const TDecodePlan& plan, int& rowsDone);
+    TBitmapHeader MakeDecodeTarget(TJPEGDecompressor& decompressor, const TDecodePlan& plan);
+    void ShowScans(TJPEGDecompressor& decompressor, const TDecodePlan& plan, const TBitmapHeader& header,
+        TJPEGRowTarget& target, int& rowsDone);
     template <typename T>
     void ChangeDecodeSetting(T& field, T value);
 

@@ -48,6 +48,30 @@ bool IsOldStyle(const std::uint8_t* source, std::size_t packedSize)
     return packedSize >= 2 && source[0] == 0 && (source[1] & 1) != 0;
 }
 
+// Copies a string of earlier output in blocks of 16 bytes, writing up to 15 bytes behind it.
+// Each block is read before it is written and lies at least one block behind when the string
+// is longer than one; a repeated string's last byte, read before it was written, is put
+// right afterwards.
+inline void CopyStringInBlocks(std::uint8_t* output, const std::uint8_t* from, std::uint32_t length, bool repeat)
+{
+    CopyBlock(output, from);
+    for (std::uint32_t done = BlockSize; done < length; done += BlockSize)
+        CopyBlock(output + done, from + done);
+    if (repeat)
+        output[length - 1] = from[0];
+}
+
+// Every code names a string: the literal ones in the table above, the others an earlier
+// place in the output (entries are written before they are read). The table starts with
+// the literal ones.
+inline void SetLiteralStrings(const std::uint8_t** strings, std::uint32_t* lengths)
+{
+    for (unsigned code = 0; code < 256; ++code) {
+        strings[code] = Literals.data() + code;
+        lengths[code] = 1;
+    }
+}
+
 // Decodes TIFF LZW into dest and returns the bytes written. With Scratch, strings are copied
 // in blocks of 16 bytes while that many fit: up to 15 bytes behind the written ones may then
 // change; without, nothing behind them does.
@@ -57,14 +81,9 @@ std::size_t DecodeTIFFLZW(const std::uint8_t* source, std::size_t packedSize, st
     // Offsets are 32-bit: longer output is cut at 4 GB.
     if (unpackedSize > UINT32_MAX)
         unpackedSize = UINT32_MAX;
-    // Every code names a string: the literal ones in the table above, the others an earlier
-    // place in the output (entries are written before they are read).
     const std::uint8_t* strings[TableSize];
     std::uint32_t lengths[TableSize];
-    for (unsigned code = 0; code < 256; ++code) {
-        strings[code] = Literals.data() + code;
-        lengths[code] = 1;
-    }
+    SetLiteralStrings(strings, lengths);
     const std::uint8_t* input = source;
     const std::uint8_t* const inputEnd = source + packedSize;
     std::uint8_t* output = dest;
@@ -133,14 +152,7 @@ std::size_t DecodeTIFFLZW(const std::uint8_t* source, std::size_t packedSize, st
         previousLength = length;
         const std::size_t room = static_cast<std::size_t>(outputEnd - output);
         if (Scratch && room >= std::size_t(length) + BlockSize - 1) {
-            // Each block is read before it is written and lies at least one block behind when
-            // the string is longer than one; a repeated string's last byte, read before it was
-            // written, is put right afterwards.
-            CopyBlock(output, from);
-            for (std::uint32_t done = BlockSize; done < length; done += BlockSize)
-                CopyBlock(output + done, from + done);
-            if (repeat)
-                output[length - 1] = from[0];
+            CopyStringInBlocks(output, from, length, repeat);
             output += length;
             continue;
         }

@@ -303,129 +303,153 @@ struct TCase {
 
 std::ostream& operator<<(std::ostream& out, const TCase& c) { return out << c.Name; }
 
-std::vector<TCase> DifferentialCases()
+// The table is built kind by kind. Each case gets a sample pattern of its own; widths and
+// strip sizes run through their variants across the kinds.
+class TCaseTable {
+public:
+    void Add(std::string name, TTiffPlan plan, TPixelLayout layout, int tolerance = 0)
+    {
+        if (plan.Samples.empty())
+            plan.Samples = Pattern(plan, std::uint32_t(FCases.size() + 7));
+        FCases.push_back({ std::move(name), std::move(plan), layout, tolerance });
+    }
+    int NextVariant() { return FVariant++; }
+    std::size_t Count() const { return FCases.size(); }
+    std::vector<TCase> Cases() { return std::move(FCases); }
+
+private:
+    std::vector<TCase> FCases;
+    int FVariant = 0;
+};
+
+constexpr std::uint32_t StripRows[] = { 0, 1, 3, 5 };
+
+// One compression in one byte order, for the strip cases of every colour kind.
+struct TStripKind {
+    std::uint16_t Compression;
+    bool BigEndian;
+    bool Predictable; // a compression that takes a predictor
+    std::string Suffix;
+};
+
+TPixelLayout IndexedLayout(int bits)
 {
     using enum TPixelLayout;
-    std::vector<TCase> cases;
-    auto add = [&](std::string name, TTiffPlan plan, TPixelLayout layout, int tolerance = 0) {
-        if (plan.Samples.empty())
-            plan.Samples = Pattern(plan, std::uint32_t(cases.size() + 7));
-        cases.push_back({ std::move(name), std::move(plan), layout, tolerance });
-    };
-    const std::pair<const char*, std::uint16_t> compressions[] = { { "None", COMPRESSION_NONE },
-        { "LZW", COMPRESSION_LZW }, { "Deflate", COMPRESSION_ADOBE_DEFLATE }, { "Zip", COMPRESSION_DEFLATE },
-        { "PackBits", COMPRESSION_PACKBITS } };
-    const std::uint32_t stripRows[] = { 0, 1, 3, 5 };
-    int variant = 0;
-    for (bool bigEndian : { false, true })
-        for (const auto& [compressionName, compression] : compressions) {
-            const bool predictable = compression == COMPRESSION_LZW || compression == COMPRESSION_ADOBE_DEFLATE
-                || compression == COMPRESSION_DEFLATE;
-            const std::string suffix = std::string(compressionName) + (bigEndian ? "BE" : "LE");
-            for (int bits : { 1, 2, 4, 8, 16 })
-                for (std::uint16_t photometric : { PHOTOMETRIC_MINISBLACK, PHOTOMETRIC_MINISWHITE }) {
-                    TTiffPlan plan;
-                    plan.Width = 13 + variant % 5;
-                    plan.Height = 7;
-                    plan.RowsPerStrip = stripRows[variant++ % 4];
-                    plan.BitsPerSample = std::uint16_t(bits);
-                    plan.Photometric = photometric;
-                    plan.Compression = compression;
-                    plan.BigEndian = bigEndian;
-                    plan.Predictor = predictable && bits >= 8 ? 2 : 0;
-                    add("Gray" + std::to_string(bits) + (photometric ? "MinIsBlack" : "MinIsWhite") + suffix, plan,
-                        bits == 1 ? pl1Bit : bits <= 4 ? pl4Bit : pl8Bit);
-                }
-            for (int bits : { 1, 2, 4, 8 }) {
-                TTiffPlan plan;
-                plan.Width = 11 + variant % 7;
-                plan.Height = 6;
-                plan.RowsPerStrip = stripRows[variant++ % 4];
-                plan.BitsPerSample = std::uint16_t(bits);
-                plan.Photometric = PHOTOMETRIC_PALETTE;
-                plan.ColorMap = RampColorMap(bits);
-                plan.Compression = compression;
-                plan.BigEndian = bigEndian;
-                add("Palette" + std::to_string(bits) + suffix, plan, bits == 1 ? pl1Bit : bits <= 4 ? pl4Bit : pl8Bit);
-            }
-            for (int bits : { 8, 16 })
-                for (int samples : { 3, 4 })
-                    for (bool predictor : { false, true }) {
-                        if (predictor && !predictable)
-                            continue;
-                        TTiffPlan plan;
-                        plan.Width = 9 + variant % 6;
-                        plan.Height = 5;
-                        plan.RowsPerStrip = stripRows[variant++ % 4];
-                        plan.BitsPerSample = std::uint16_t(bits);
-                        plan.SamplesPerPixel = std::uint16_t(samples);
-                        plan.Photometric = PHOTOMETRIC_RGB;
-                        if (samples == 4)
-                            plan.ExtraSamples = { EXTRASAMPLE_UNASSALPHA };
-                        plan.Compression = compression;
-                        plan.BigEndian = bigEndian;
-                        plan.Predictor = predictor ? 2 : 0;
-                        add(std::string(samples == 3 ? "RGB" : "RGBA") + std::to_string(bits) + (predictor ? "Predictor" : "")
-                                + suffix,
-                            plan, samples == 3 ? pl24Bit : pl32Bit);
-                    }
-            for (int bits : { 8, 16 }) {
-                TTiffPlan plan;
-                plan.Width = 10;
-                plan.Height = 4;
-                plan.RowsPerStrip = stripRows[variant++ % 4];
-                plan.BitsPerSample = std::uint16_t(bits);
-                plan.SamplesPerPixel = 2;
-                plan.ExtraSamples = { EXTRASAMPLE_ASSOCALPHA };
-                plan.Photometric = bits == 8 ? PHOTOMETRIC_MINISWHITE : PHOTOMETRIC_MINISBLACK;
-                plan.Compression = compression;
-                plan.BigEndian = bigEndian;
-                plan.Predictor = predictable ? 2 : 0;
-                add("GrayAlpha" + std::to_string(bits) + suffix, plan, pl8Bit);
+    return bits == 1 ? pl1Bit : bits <= 4 ? pl4Bit : pl8Bit;
+}
 
-                plan.SamplesPerPixel = 4;
-                plan.ExtraSamples.clear();
-                plan.Photometric = PHOTOMETRIC_SEPARATED;
-                add("CMYK" + std::to_string(bits) + suffix, plan, pl24Bit);
-            }
-            TTiffPlan lab;
-            lab.Width = 16;
-            lab.Height = 16;
-            lab.SamplesPerPixel = 3;
-            lab.Photometric = PHOTOMETRIC_CIELAB;
-            lab.Compression = compression;
-            lab.BigEndian = bigEndian;
-            TTiffPlan ycbcr = lab;
-            TTiffPlan planar = lab;
-            lab.Samples = PinnedSamples(lab, LabColours, cases.size());
-            add("Lab8" + suffix, lab, pl24Bit);
-
-            ycbcr.Photometric = PHOTOMETRIC_YCBCR;
-            ycbcr.SubsamplingH = ycbcr.SubsamplingV = 1;
-            ycbcr.Samples = PinnedSamples(ycbcr, YCbCr601Colours, cases.size());
-            add("YCbCr8" + suffix, ycbcr, pl24Bit);
-
-            planar.Photometric = PHOTOMETRIC_RGB;
-            planar.PlanarConfig = PLANARCONFIG_SEPARATE;
-            planar.RowsPerStrip = 5;
-            planar.Predictor = predictable ? 2 : 0;
-            add("PlanarRGB8" + suffix, planar, pl24Bit);
-            planar.BitsPerSample = 16;
-            planar.SamplesPerPixel = 4;
-            planar.Photometric = PHOTOMETRIC_SEPARATED;
-            add("PlanarCMYK16" + suffix, planar, pl24Bit);
+void AddGrayAndPaletteCases(TCaseTable& table, const TStripKind& kind)
+{
+    for (int bits : { 1, 2, 4, 8, 16 })
+        for (std::uint16_t photometric : { PHOTOMETRIC_MINISBLACK, PHOTOMETRIC_MINISWHITE }) {
+            const int variant = table.NextVariant();
+            TTiffPlan plan;
+            plan.Width = 13 + variant % 5;
+            plan.Height = 7;
+            plan.RowsPerStrip = StripRows[variant % 4];
+            plan.BitsPerSample = std::uint16_t(bits);
+            plan.Photometric = photometric;
+            plan.Compression = kind.Compression;
+            plan.BigEndian = kind.BigEndian;
+            plan.Predictor = kind.Predictable && bits >= 8 ? 2 : 0;
+            table.Add("Gray" + std::to_string(bits) + (photometric ? "MinIsBlack" : "MinIsWhite") + kind.Suffix, plan,
+                IndexedLayout(bits));
         }
-    // YCbCr with the luma weights of ITU-R BT.709 in the file.
-    TTiffPlan ycbcr709;
-    ycbcr709.Width = 8;
-    ycbcr709.Height = 3;
-    ycbcr709.SamplesPerPixel = 3;
-    ycbcr709.Photometric = PHOTOMETRIC_YCBCR;
-    ycbcr709.SubsamplingH = ycbcr709.SubsamplingV = 1;
-    ycbcr709.LumaWeights.assign(Weights709.begin(), Weights709.end());
-    ycbcr709.Samples = PinnedSamples(ycbcr709, YCbCr709Colours, 0);
-    add("YCbCr8Weights709", ycbcr709, pl24Bit);
-    // Fill order 2 for every kind of strip, fax codecs included.
+    for (int bits : { 1, 2, 4, 8 }) {
+        const int variant = table.NextVariant();
+        TTiffPlan plan;
+        plan.Width = 11 + variant % 7;
+        plan.Height = 6;
+        plan.RowsPerStrip = StripRows[variant % 4];
+        plan.BitsPerSample = std::uint16_t(bits);
+        plan.Photometric = PHOTOMETRIC_PALETTE;
+        plan.ColorMap = RampColorMap(bits);
+        plan.Compression = kind.Compression;
+        plan.BigEndian = kind.BigEndian;
+        table.Add("Palette" + std::to_string(bits) + kind.Suffix, plan, IndexedLayout(bits));
+    }
+}
+
+void AddColorCases(TCaseTable& table, const TStripKind& kind)
+{
+    using enum TPixelLayout;
+    for (int bits : { 8, 16 })
+        for (int samples : { 3, 4 })
+            for (bool predictor : { false, true }) {
+                if (predictor && !kind.Predictable)
+                    continue;
+                const int variant = table.NextVariant();
+                TTiffPlan plan;
+                plan.Width = 9 + variant % 6;
+                plan.Height = 5;
+                plan.RowsPerStrip = StripRows[variant % 4];
+                plan.BitsPerSample = std::uint16_t(bits);
+                plan.SamplesPerPixel = std::uint16_t(samples);
+                plan.Photometric = PHOTOMETRIC_RGB;
+                if (samples == 4)
+                    plan.ExtraSamples = { EXTRASAMPLE_UNASSALPHA };
+                plan.Compression = kind.Compression;
+                plan.BigEndian = kind.BigEndian;
+                plan.Predictor = predictor ? 2 : 0;
+                table.Add(std::string(samples == 3 ? "RGB" : "RGBA") + std::to_string(bits) + (predictor ? "Predictor" : "")
+                        + kind.Suffix,
+                    plan, samples == 3 ? pl24Bit : pl32Bit);
+            }
+    for (int bits : { 8, 16 }) {
+        TTiffPlan plan;
+        plan.Width = 10;
+        plan.Height = 4;
+        plan.RowsPerStrip = StripRows[table.NextVariant() % 4];
+        plan.BitsPerSample = std::uint16_t(bits);
+        plan.SamplesPerPixel = 2;
+        plan.ExtraSamples = { EXTRASAMPLE_ASSOCALPHA };
+        plan.Photometric = bits == 8 ? PHOTOMETRIC_MINISWHITE : PHOTOMETRIC_MINISBLACK;
+        plan.Compression = kind.Compression;
+        plan.BigEndian = kind.BigEndian;
+        plan.Predictor = kind.Predictable ? 2 : 0;
+        table.Add("GrayAlpha" + std::to_string(bits) + kind.Suffix, plan, pl8Bit);
+
+        plan.SamplesPerPixel = 4;
+        plan.ExtraSamples.clear();
+        plan.Photometric = PHOTOMETRIC_SEPARATED;
+        table.Add("CMYK" + std::to_string(bits) + kind.Suffix, plan, pl24Bit);
+    }
+}
+
+// Lab, YCbCr without subsampling and separate planes, in one strip.
+void AddSingleStripCases(TCaseTable& table, const TStripKind& kind)
+{
+    TTiffPlan lab;
+    lab.Width = 16;
+    lab.Height = 16;
+    lab.SamplesPerPixel = 3;
+    lab.Photometric = PHOTOMETRIC_CIELAB;
+    lab.Compression = kind.Compression;
+    lab.BigEndian = kind.BigEndian;
+    TTiffPlan ycbcr = lab;
+    TTiffPlan planar = lab;
+    lab.Samples = PinnedSamples(lab, LabColours, table.Count());
+    table.Add("Lab8" + kind.Suffix, lab, TPixelLayout::pl24Bit);
+
+    ycbcr.Photometric = PHOTOMETRIC_YCBCR;
+    ycbcr.SubsamplingH = ycbcr.SubsamplingV = 1;
+    ycbcr.Samples = PinnedSamples(ycbcr, YCbCr601Colours, table.Count());
+    table.Add("YCbCr8" + kind.Suffix, ycbcr, TPixelLayout::pl24Bit);
+
+    planar.Photometric = PHOTOMETRIC_RGB;
+    planar.PlanarConfig = PLANARCONFIG_SEPARATE;
+    planar.RowsPerStrip = 5;
+    planar.Predictor = kind.Predictable ? 2 : 0;
+    table.Add("PlanarRGB8" + kind.Suffix, planar, TPixelLayout::pl24Bit);
+    planar.BitsPerSample = 16;
+    planar.SamplesPerPixel = 4;
+    planar.Photometric = PHOTOMETRIC_SEPARATED;
+    table.Add("PlanarCMYK16" + kind.Suffix, planar, TPixelLayout::pl24Bit);
+}
+
+// Fill order 2 for every kind of strip, fax codecs included.
+void AddFillOrderCases(TCaseTable& table)
+{
     for (std::uint16_t compression : { COMPRESSION_NONE, COMPRESSION_LZW, COMPRESSION_PACKBITS, COMPRESSION_ADOBE_DEFLATE,
              COMPRESSION_CCITTFAX3, COMPRESSION_CCITTRLE, COMPRESSION_CCITTRLEW })
         for (std::uint16_t fillOrder : { FILLORDER_MSB2LSB, FILLORDER_LSB2MSB })
@@ -439,10 +463,16 @@ std::vector<TCase> DifferentialCases()
                 plan.Compression = compression;
                 plan.FillOrder = fillOrder;
                 plan.BigEndian = bigEndian;
-                add("Bilevel" + std::to_string(compression) + "FillOrder" + std::to_string(fillOrder) + (bigEndian ? "BE" : "LE"),
-                    plan, pl1Bit);
+                table.Add("Bilevel" + std::to_string(compression) + "FillOrder" + std::to_string(fillOrder)
+                        + (bigEndian ? "BE" : "LE"),
+                    plan, TPixelLayout::pl1Bit);
             }
-    // JPEG: YCbCr with several subsamplings, RGB and grey.
+}
+
+// JPEG: YCbCr with several subsamplings, RGB and grey.
+void AddJPEGCases(TCaseTable& table)
+{
+    using enum TPixelLayout;
     const std::pair<int, int> samplings[] = { { 1, 1 }, { 2, 1 }, { 2, 2 } };
     for (bool bigEndian : { false, true })
         for (const auto& [h, v] : samplings) {
@@ -456,7 +486,7 @@ std::vector<TCase> DifferentialCases()
             plan.SubsamplingH = std::uint16_t(h);
             plan.SubsamplingV = std::uint16_t(v);
             plan.BigEndian = bigEndian;
-            add("JPEGYCbCr" + std::to_string(h) + std::to_string(v) + (bigEndian ? "BE" : "LE"), plan, pl24Bit, 0);
+            table.Add("JPEGYCbCr" + std::to_string(h) + std::to_string(v) + (bigEndian ? "BE" : "LE"), plan, pl24Bit, 0);
         }
     TTiffPlan rgbJpeg;
     rgbJpeg.Width = 33;
@@ -465,19 +495,48 @@ std::vector<TCase> DifferentialCases()
     rgbJpeg.SamplesPerPixel = 3;
     rgbJpeg.Photometric = PHOTOMETRIC_RGB;
     rgbJpeg.Compression = COMPRESSION_JPEG;
-    add("JPEGRGB", rgbJpeg, pl24Bit, 0);
+    table.Add("JPEGRGB", rgbJpeg, pl24Bit, 0);
     // Separate planes: every strip is a one-component JPEG of one plane's rows.
     for (std::uint32_t rows : { 8u, 16u, 0u }) {
         TTiffPlan planarJpeg = rgbJpeg;
         planarJpeg.PlanarConfig = PLANARCONFIG_SEPARATE;
         planarJpeg.RowsPerStrip = rows;
-        add("JPEGPlanarRGBRows" + std::to_string(rows), planarJpeg, pl24Bit, 0);
+        table.Add("JPEGPlanarRGBRows" + std::to_string(rows), planarJpeg, pl24Bit, 0);
     }
     TTiffPlan grayJpeg = rgbJpeg;
     grayJpeg.SamplesPerPixel = 1;
     grayJpeg.Photometric = PHOTOMETRIC_MINISBLACK;
-    add("JPEGGray", grayJpeg, pl8Bit, 0);
-    return cases;
+    table.Add("JPEGGray", grayJpeg, pl8Bit, 0);
+}
+
+std::vector<TCase> DifferentialCases()
+{
+    TCaseTable table;
+    const std::pair<const char*, std::uint16_t> compressions[] = { { "None", COMPRESSION_NONE },
+        { "LZW", COMPRESSION_LZW }, { "Deflate", COMPRESSION_ADOBE_DEFLATE }, { "Zip", COMPRESSION_DEFLATE },
+        { "PackBits", COMPRESSION_PACKBITS } };
+    for (bool bigEndian : { false, true })
+        for (const auto& [compressionName, compression] : compressions) {
+            const TStripKind kind { compression, bigEndian,
+                compression == COMPRESSION_LZW || compression == COMPRESSION_ADOBE_DEFLATE || compression == COMPRESSION_DEFLATE,
+                std::string(compressionName) + (bigEndian ? "BE" : "LE") };
+            AddGrayAndPaletteCases(table, kind);
+            AddColorCases(table, kind);
+            AddSingleStripCases(table, kind);
+        }
+    // YCbCr with the luma weights of ITU-R BT.709 in the file.
+    TTiffPlan ycbcr709;
+    ycbcr709.Width = 8;
+    ycbcr709.Height = 3;
+    ycbcr709.SamplesPerPixel = 3;
+    ycbcr709.Photometric = PHOTOMETRIC_YCBCR;
+    ycbcr709.SubsamplingH = ycbcr709.SubsamplingV = 1;
+    ycbcr709.LumaWeights.assign(Weights709.begin(), Weights709.end());
+    ycbcr709.Samples = PinnedSamples(ycbcr709, YCbCr709Colours, 0);
+    table.Add("YCbCr8Weights709", ycbcr709, TPixelLayout::pl24Bit);
+    AddFillOrderCases(table);
+    AddJPEGCases(table);
+    return table.Cases();
 }
 
 class TTIFFGraphicMatchesLibTiff : public testing::TestWithParam<TCase> {};
