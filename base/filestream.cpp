@@ -149,10 +149,12 @@ std::string ExpandFileName(const std::string& fileName)
         start = end + 1;
     }
     std::string result;
-    for (const auto& part : parts)
-        result += "/" + part;
+    for (const auto& part : parts) {
+        result += '/';
+        result += part;
+    }
     if (result.empty())
-        result = "/";
+        result.push_back('/');
     if (path.size() > 1 && path.back() == '/' && result != "/")
         result += '/';
     return result;

@@ -821,7 +821,8 @@ void TFbStatement::BeginPrepare()
         TFbLibrary& library = dataBase.Library();
         FStatementType = library.DSQLPrepare(dataBase.DbHandle(), FTransaction->TrHandle(), FStHandle, text,
             FTransaction->SQLDialect(), FResult.get());
-        FCursorName = "C" + std::to_string(FStHandle);
+        FCursorName = 'C';
+        FCursorName += std::to_string(FStHandle);
         if (FUseCursorName)
             library.DSQLSetCursorName(FStHandle, FCursorName);
     } catch (...) {

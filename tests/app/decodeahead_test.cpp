@@ -455,6 +455,6 @@ INSTANTIATE_TEST_SUITE_P(Folders, TDecodeAheadPass,
     testing::Values(TScenario { "Complete", false, false, -1 }, TScenario { "UnreadableEntry", true, false, -1 },
         TScenario { "KindAndFolderChange", false, true, -1 }, TScenario { "Stopped", false, false, 7 },
         TScenario { "UnreadableAndKindChange", true, true, -1 }),
-    [](const testing::TestParamInfo<TScenario>& info) { return std::string(info.param.Name); });
+    [](const testing::TestParamInfo<TScenario>& testInfo) { return std::string(testInfo.param.Name); });
 
 } // namespace

@@ -30,7 +30,7 @@ INSTANTIATE_TEST_SUITE_P(Forms, TTextToIntDef, testing::Values(
     TIntCase { "2147483647", INT_MAX }, TIntCase { "2147483648", -7 }, TIntCase { "-2147483648", INT_MIN },
     TIntCase { "-2147483649", -7 }, TIntCase { "$7FFFFFFF", INT_MAX }, TIntCase { "$80000000", -7 },
     TIntCase { "99999999999999999999999", -7 }, TIntCase { "$FFFFFFFFFFFFFFFFFFFF", -7 }),
-    [](const auto& info) { return testsupport::ParamName(info.param.Text); });
+    [](const auto& testInfo) { return testsupport::ParamName(testInfo.param.Text); });
 
 struct TNameCase {
     const char* Name;
@@ -65,7 +65,7 @@ INSTANTIATE_TEST_SUITE_P(Names, TParseEntryName, testing::Values(
     TNameCase { "1234", 1234, -1, 2 }, TNameCase { "1.2.jpg", -1, -1, 0 },
     TNameCase { "12.j_pg", 12, -1, 2 }, TNameCase { "ab.c_1", -1, 2, 0 },
     TNameCase { "1_2147483647.jpg", 1, 2147483648LL, 2 }, TNameCase { "-5.jpg", -5, -1, 0 }),
-    [](const auto& info) { return testsupport::ParamName(info.param.Name); });
+    [](const auto& testInfo) { return testsupport::ParamName(testInfo.param.Name); });
 
 TEST(TPictureTypeValue, PlainKindsIgnoreTheSuffix)
 {
@@ -110,6 +110,6 @@ INSTANTIATE_TEST_SUITE_P(Sequences, TIsValidUtf8, testing::Values(
     TUtf8Case { "\xF4\x90\x80\x80", false },            // above U+10FFFF
     TUtf8Case { "\xC3", false }, TUtf8Case { "\xE2\x82", false }, // cut short
     TUtf8Case { "\x80", false }, TUtf8Case { "\xC3\x28", false }, TUtf8Case { "\xFF", false }),
-    [](const auto& info) { return testsupport::ParamName(info.param.Bytes); });
+    [](const auto& testInfo) { return testsupport::ParamName(testInfo.param.Bytes); });
 
 } // namespace

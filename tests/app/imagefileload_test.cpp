@@ -57,8 +57,8 @@ INSTANTIATE_TEST_SUITE_P(Names, TLoadImageFileByName,
     testing::Values(TNameCase { "1.JPEG", true }, TNameCase { "1.Jpg", true }, TNameCase { "1.jpg", true },
         TNameCase { "1.jpeg", true }, TNameCase { "1.jpe", false }, TNameCase { "1.jfif", false },
         TNameCase { "1.tga", false }, TNameCase { "1", false }, TNameCase { "1.jpg.txt", false }),
-    [](const auto& info) {
-        std::string name = info.param.Name;
+    [](const auto& testInfo) {
+        std::string name = testInfo.param.Name;
         for (char& c : name)
             if (c == '.')
                 c = '_';
@@ -82,7 +82,7 @@ TEST_P(TLoadImageFileEmpty, LoadsOnlyAsBmp)
 
 INSTANTIATE_TEST_SUITE_P(Extensions, TLoadImageFileEmpty,
     testing::Values(".bmp", ".jpg", ".jpeg", ".png", ".gif", ".tif", ".tiff"),
-    [](const auto& info) { return std::string(info.param + 1); });
+    [](const auto& testInfo) { return std::string(testInfo.param + 1); });
 
 TEST(LoadImageFile, EveryFormatLoadsThroughItsReader)
 {

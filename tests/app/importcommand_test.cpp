@@ -103,9 +103,9 @@ INSTANTIATE_TEST_SUITE_P(Arguments, TImportCommandUsage, testing::Values(
     TUsageCase { { "--db", "a", "--images", "b", "--verbose" }, "unknown argument \"--verbose\"" },
     TUsageCase { { "--db", "a", "--images", "b", "--set-folder=yes" }, "takes no value" },
     TUsageCase { { "--db", "a", "--images", "b", "extra" }, "unknown argument \"extra\"" }),
-    [](const auto& info) {
+    [](const auto& testInfo) {
         std::string words;
-        for (const std::string& argument : info.param.Args)
+        for (const std::string& argument : testInfo.param.Args)
             words += (words.empty() ? "" : " ") + argument;
         return testsupport::ParamName(words);
     });

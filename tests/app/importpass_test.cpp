@@ -257,9 +257,9 @@ INSTANTIATE_TEST_SUITE_P(Kinds, TImportSettings, testing::Values(
     TSettingsCase { 2, false, true, { "0", N, N, N, N, "images/", "IMG", "thumbs/", "THUMBS" }, "2" },
     TSettingsCase { 3, false, true, { "0", N, N, N, N, "images/", "IMG", "thumbs/", "THUMBS" }, "3" },
     TSettingsCase { 4, true, true, { "0", N, N, N, N, "images/", "IMG", "thumbs/", "THUMBS" }, "2" }),
-    [](const auto& info) {
-        return "Kind" + std::to_string(info.param.Kind) + (info.param.Remove ? "Remove" : "")
-            + (info.param.SetFolder ? "SetFolder" : "");
+    [](const auto& testInfo) {
+        return "Kind" + std::to_string(testInfo.param.Kind) + (testInfo.param.Remove ? "Remove" : "")
+            + (testInfo.param.SetFolder ? "SetFolder" : "");
     });
 
 TEST_F(TImportPass, StoresRelativeFoldersQuotesAndUtf8)

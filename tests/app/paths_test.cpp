@@ -46,7 +46,7 @@ INSTANTIATE_TEST_SUITE_P(Paths, TPathSplitting, testing::Values(
     TPathCase { ".hidden", ".hidden", "", ".hidden", ".jpg" },
     TPathCase { "", "", "", "", ".jpg" },
     TPathCase { "/", "", "/", "", "/.jpg" }),
-    [](const auto& info) { return testsupport::ParamName(info.param.Path); });
+    [](const auto& testInfo) { return testsupport::ParamName(testInfo.param.Path); });
 
 TEST(TPathHelpers, ChangeExtensionToNothingDropsIt)
 {
@@ -153,8 +153,8 @@ INSTANTIATE_TEST_SUITE_P(Paths, TPathRelativeTo, testing::Values(
     // One absolute, one relative: no common root.
     TRelativeCase { "cat.fdb", "/pics/", "/pics/" },
     TRelativeCase { "/data/cat.fdb", "pics/", "pics/" }),
-    [](const auto& info) {
-        return testsupport::ParamName(info.param.Target) + "_From_" + testsupport::ParamName(info.param.Base);
+    [](const auto& testInfo) {
+        return testsupport::ParamName(testInfo.param.Target) + "_From_" + testsupport::ParamName(testInfo.param.Base);
     });
 
 } // namespace

@@ -47,8 +47,8 @@ INSTANTIATE_TEST_SUITE_P(Table, TThumbnailSizing, testing::Values(
     // Products beyond 32 bits do not wrap.
     TSizeCase { 30000000, 8, { 318, 1 } }, TSizeCase { 8, 30000000, { 1, 238 } },
     TSizeCase { 25000000, 10000000, { 318, 127 } }),
-    [](const auto& info) {
-        return std::to_string(info.param.Width) + "x" + std::to_string(info.param.Height);
+    [](const auto& testInfo) {
+        return std::to_string(testInfo.param.Width) + "x" + std::to_string(testInfo.param.Height);
     });
 
 class TWriteThumbnailFile : public testing::Test {

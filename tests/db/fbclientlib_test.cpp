@@ -207,7 +207,7 @@ INSTANTIATE_TEST_SUITE_P(Facilities, TFbLibraryFacility, testing::Values(
     TFacilityCase { 0x14130000 | 1, typeid(EFbLicenseError) },   // 19
     TFacilityCase { 0x14150000 | 1, typeid(EFbGStatError) },     // 21
     TFacilityCase { 0x14170000 | 1, typeid(EFbError) }),          // any other
-    [](const auto& info) { return "Facility" + std::to_string(info.param.Code >> 16 & 0xFF); });
+    [](const auto& testInfo) { return "Facility" + std::to_string(testInfo.param.Code >> 16 & 0xFF); });
 
 TEST_F(TFbLibraryCheck, AttachingAMissingFileFailsWithTheLibraryMessage)
 {
@@ -256,7 +256,7 @@ INSTANTIATE_TEST_SUITE_P(Lines, TBuildDPB, testing::Values(
     TBlockCase { "FourByteInteger", "num_buffers=70000", Bytes({ 1, 5, 4, 0x70, 0x11, 0x01, 0x00 }) },
     TBlockCase { "NamesLowerCasedAndTrimmed", " User_Name = SYSDBA \r\n", Bytes({ 1, 28, 6 }, "SYSDBA") },
     TBlockCase { "LongStringCut", "password=" + std::string(300, 'p'), Bytes({ 1, 29, 255 }, std::string(255, 'p')) }),
-    [](const auto& info) { return std::string(info.param.Name); });
+    [](const auto& testInfo) { return std::string(testInfo.param.Name); });
 
 TEST(BuildBPB, WritesKnownItemsWithTheirLength)
 {

@@ -64,7 +64,7 @@ INSTANTIATE_TEST_SUITE_P(Texts, TSQLParamsParse, testing::Values(
     TParseCase { "Beginning", "SELECT beginning FROM t WHERE y = :y", "SELECT beginning FROM t WHERE y = ?", { "y" }, { 0 } },
     TParseCase { "UnclosedLiteral", "SELECT 'abc :x", "SELECT 'abc :x", {}, {} },
     TParseCase { "Utf8Text", "UPDATE options SET \"a\" = 'Fil\xC3\xA9''s/' WHERE \"oid\" = '1'", "UPDATE options SET \"a\" = 'Fil\xC3\xA9''s/' WHERE \"oid\" = '1'", {}, {} }),
-    [](const auto& info) { return std::string(info.param.Name); });
+    [](const auto& testInfo) { return std::string(testInfo.param.Name); });
 
 TEST(TSQLParams, OccurrencesOfOneNameShareBufferAndIndicator)
 {

@@ -100,7 +100,7 @@ INSTANTIATE_TEST_SUITE_P(Descriptions, TColorManagerRefusesSetting,
         TBadSetting { "Subsampling0", [](TColorManager& m) { m.SetLumaWeights(std::span<const float>(), 2, 0); }, SBadSubSampling },
         TBadSetting { "VerticalAboveHorizontal", [](TColorManager& m) { m.SetLumaWeights(std::span<const float>(), 2, 4); },
             SVerticalSubSamplingError }),
-    [](const auto& info) { return std::string(info.param.Name); });
+    [](const auto& testInfo) { return std::string(testInfo.param.Name); });
 
 TEST(TColorManager, MessagesAreTheFixedTexts)
 {
@@ -153,8 +153,8 @@ INSTANTIATE_TEST_SUITE_P(Layouts, TColorManagerLayout,
         TLayoutCase { 1, 3, TPixelLayout::pl15Bit }, TLayoutCase { 6, 3, TPixelLayout::pl24Bit },
         TLayoutCase { 16, 3, TPixelLayout::pl24Bit }, TLayoutCase { 8, 4, TPixelLayout::pl32Bit },
         TLayoutCase { 16, 4, TPixelLayout::pl32Bit }, TLayoutCase { 4, 4, TPixelLayout::plCustom }),
-    [](const auto& info) {
-        return std::to_string(info.param.Bits) + "Bits" + std::to_string(info.param.Samples) + "Samples";
+    [](const auto& testInfo) {
+        return std::to_string(testInfo.param.Bits) + "Bits" + std::to_string(testInfo.param.Samples) + "Samples";
     });
 
 // --- Selection ----------------------------------------------------------------------------
@@ -193,7 +193,7 @@ INSTANTIATE_TEST_SUITE_P(Selections, TColorManagerRefusesConversion,
         TBadSelection { "Gray4To16", schGray, schGray, 4, 16, SConversionFailed },
         TBadSelection { "Gray16To2", schGray, schIndexed, 16, 2, SConversionFailed },
         TBadSelection { "GrayAlpha4To8", schGrayAlpha, schGray, 4, 8, SConversionFailed }),
-    [](const auto& info) { return std::string(info.param.Name); });
+    [](const auto& testInfo) { return std::string(testInfo.param.Name); });
 
 TEST(TColorManager, ConvertsAfterARefusedSelectionIsCorrected)
 {
@@ -367,11 +367,11 @@ std::vector<TCopyCase> CopyCases()
 }
 
 INSTANTIATE_TEST_SUITE_P(AllOrders, TColorManagerColorCopy, testing::ValuesIn(CopyCases()),
-    [](const auto& info) {
+    [](const auto& testInfo) {
         const auto scheme = [](SampleScheme value) {
             return value == schRGB ? "RGB" : value == schRGBA ? "RGBA" : value == schBGR ? "BGR" : "BGRA";
         };
-        const TCopyCase& c = info.param;
+        const TCopyCase& c = testInfo.param;
         return scheme(c.In) + std::to_string(c.InBits) + "To" + scheme(c.Out) + std::to_string(c.OutBits)
             + (c.Planar ? "Planar" : "") + "Mask" + std::to_string(c.Mask);
     });
@@ -428,7 +428,7 @@ INSTANTIATE_TEST_SUITE_P(Depths, TColorManagerGrayCopy,
         TGrayCase { "Plain16To16Swapped", schGray, 16, 16, true, { 1, 2, 3, 4 }, { 2, 1, 4, 3 } },
         TGrayCase { "Twelve16ConvertsNothing", schGray, 12, 16, false, { 1, 2, 3, 4 },
             { Untouched, Untouched, Untouched, Untouched } }),
-    [](const auto& info) { return std::string(info.param.Name); });
+    [](const auto& testInfo) { return std::string(testInfo.param.Name); });
 
 // --- Indexed --------------------------------------------------------------------------------
 
@@ -487,7 +487,7 @@ INSTANTIATE_TEST_SUITE_P(Depths, TColorManagerIndexed,
             { 0x11, 0x11, 0xFF, 0xFF } },
         TIndexedCase { "Two2SixteenSwapped", schIndexed, 2, 16, true, 2, 0xFF, { 0x40 }, { 0, 0, 0, 0 },
             { 0x55, 0x55, 0x00, 0x00 } }),
-    [](const auto& info) { return std::string(info.param.Name); });
+    [](const auto& testInfo) { return std::string(testInfo.param.Name); });
 
 // --- Tone table -----------------------------------------------------------------------------
 
@@ -741,7 +741,7 @@ INSTANTIATE_TEST_SUITE_P(Schemes, TColorManagerYCC,
         TYCCCase { "YCbCr16To16", schYCbCr, schRGB, 16, 16, false, { 0.299f, 0.587f, 0.114f } },
         TYCCCase { "PhotoYCCRGB", schPhotoYCC, schRGB, 8, 8, false, { 0.299f, 0.587f, 0.114f } },
         TYCCCase { "PhotoYCC16To8", schPhotoYCC, schBGR, 16, 8, true, { 0.299f, 0.587f, 0.114f } }),
-    [](const auto& info) { return std::string(info.param.Name); });
+    [](const auto& testInfo) { return std::string(testInfo.param.Name); });
 
 TEST(TColorManager, DefaultChromaFactorsAreThoseOfTheStandardWeights)
 {
@@ -962,7 +962,7 @@ INSTANTIATE_TEST_SUITE_P(Kinds, TColorManagerRawPalette,
         TRawCase { "Quad16", rpInterleaved16Quad, false, true, true, { 0x50, 0x30, 0x10, 0 } },
         TRawCase { "Planar16", rpPlanar16Triple, false, false, false, { 0xB0, 0xA0, 0x1F, 0 } },
         TRawCase { "Planar16Quad", rpPlanar16Quad, false, true, false, { 0xB0, 0xA0, 0x10, 0 } }),
-    [](const auto& info) { return std::string(info.param.Name); });
+    [](const auto& testInfo) { return std::string(testInfo.param.Name); });
 
 TEST(TColorManager, RawPaletteCutsAtTwoHundredFiftySixEntriesAndRefusesMissingPlanes)
 {

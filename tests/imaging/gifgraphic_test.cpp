@@ -304,8 +304,8 @@ std::vector<TGiflibCase> GiflibCases()
 }
 
 INSTANTIATE_TEST_SUITE_P(CodeSizesInterlaceAndTables, TGIFGraphicMatchesGiflib, testing::ValuesIn(GiflibCases()),
-    [](const auto& info) {
-        const TGiflibCase& c = info.param;
+    [](const auto& testInfo) {
+        const TGiflibCase& c = testInfo.param;
         return std::to_string(c.Width) + "x" + std::to_string(c.Height) + "_" + std::to_string(c.Bits) + "Bits"
             + (c.Interlaced ? "Interlaced" : "") + (c.LocalTable ? "LocalTable" : "");
     });
@@ -463,7 +463,7 @@ INSTANTIATE_TEST_SUITE_P(Table, TGIFGraphicShortData,
              bytes[13 + 24 + 10] = 12;
              return bytes;
          }(), 0 }),
-    [](const auto& info) { return std::string(info.param.Name); });
+    [](const auto& testInfo) { return std::string(testInfo.param.Name); });
 
 // ---------------------------------------------------------------------------------------------
 // Headers.
@@ -598,6 +598,6 @@ INSTANTIATE_TEST_SUITE_P(Malformed, TGIFGraphicRefuses,
             "Stream read error" },
         TBadGif { "TruncatedDescriptor", TGifBuilder().Screen(1, 1).Raw({ 0x2C, 0, 0, 0 }).Bytes(), true,
             "Stream read error" }),
-    [](const testing::TestParamInfo<TBadGif>& info) { return std::string(info.param.Name); });
+    [](const testing::TestParamInfo<TBadGif>& testInfo) { return std::string(testInfo.param.Name); });
 
 } // namespace

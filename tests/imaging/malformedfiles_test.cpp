@@ -67,8 +67,8 @@ TEST_P(TMalformedFiles, EndInTheirErrorOrAPicture)
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Kept, TMalformedFiles, testing::ValuesIn(MalformedFiles), [](const auto& info) {
-    std::string name = fs::path(info.param.Name).stem().string();
+INSTANTIATE_TEST_SUITE_P(Kept, TMalformedFiles, testing::ValuesIn(MalformedFiles), [](const auto& testInfo) {
+    std::string name = fs::path(testInfo.param.Name).stem().string();
     std::erase(name, '-');
     return name;
 });

@@ -367,8 +367,8 @@ std::vector<TWriteCase> WriteCases()
 }
 
 INSTANTIATE_TEST_SUITE_P(AllFormatsAndFilters, TPNGGraphicMatchesLibpng, testing::ValuesIn(WriteCases()),
-    [](const auto& info) {
-        const TWriteCase& c = info.param;
+    [](const auto& testInfo) {
+        const TWriteCase& c = testInfo.param;
         const std::string filter = c.Filters == PNG_FILTER_NONE ? "None"
             : c.Filters == PNG_FILTER_SUB                       ? "Sub"
             : c.Filters == PNG_FILTER_UP                        ? "Up"
@@ -540,8 +540,8 @@ INSTANTIATE_TEST_SUITE_P(Table, TPNGGraphicLayout,
         TLayoutCase { 3, 2, TPixelLayout::pl4Bit, 16 }, TLayoutCase { 3, 8, TPixelLayout::pl8Bit, 256 },
         TLayoutCase { 4, 8, TPixelLayout::pl8Bit, 256 }, TLayoutCase { 4, 16, TPixelLayout::pl8Bit, 256 },
         TLayoutCase { 6, 8, TPixelLayout::pl32Bit, 0 }, TLayoutCase { 6, 16, TPixelLayout::pl32Bit, 0 }),
-    [](const auto& info) {
-        return "ColorType" + std::to_string(info.param.ColorType) + "Depth" + std::to_string(info.param.Depth);
+    [](const auto& testInfo) {
+        return "ColorType" + std::to_string(testInfo.param.ColorType) + "Depth" + std::to_string(testInfo.param.Depth);
     });
 
 TEST(TPNGGraphic, GreyDepthTwoUsesSixteenGreys)
@@ -668,8 +668,8 @@ INSTANTIATE_TEST_SUITE_P(Table, TPNGGraphicBackground,
         TBackgroundCase { 0, 4, { 0, 15 }, 255, 255, 255 },
         TBackgroundCase { 3, 8, { 1 }, 40, 50, 60 },
         TBackgroundCase { 2, 8, {}, 255, 255, 255 }),
-    [](const auto& info) {
-        return "ColorType" + std::to_string(info.param.ColorType) + "Depth" + std::to_string(info.param.Depth);
+    [](const auto& testInfo) {
+        return "ColorType" + std::to_string(testInfo.param.ColorType) + "Depth" + std::to_string(testInfo.param.Depth);
     }); // too short: white stays
 
 // ---------------------------------------------------------------------------------------------
@@ -784,7 +784,7 @@ std::vector<TBadPng> BadPngs()
 }
 
 INSTANTIATE_TEST_SUITE_P(Malformed, TPNGGraphicRefuses, testing::ValuesIn(BadPngs()),
-    [](const testing::TestParamInfo<TBadPng>& info) { return std::string(info.param.Name); });
+    [](const testing::TestParamInfo<TBadPng>& testInfo) { return std::string(testInfo.param.Name); });
 
 // ---------------------------------------------------------------------------------------------
 // Header inspection.

@@ -564,7 +564,7 @@ TEST_P(TTIFFGraphicMatchesLibTiff, PixelForPixel)
 }
 
 INSTANTIATE_TEST_SUITE_P(Written, TTIFFGraphicMatchesLibTiff, testing::ValuesIn(DifferentialCases()),
-    [](const testing::TestParamInfo<TCase>& info) { return info.param.Name; });
+    [](const testing::TestParamInfo<TCase>& testInfo) { return testInfo.param.Name; });
 
 // ---------------------------------------------------------------------------------------
 // The public TIFF corpora: every file loads or fails with a documented error; where libtiff
@@ -701,7 +701,7 @@ TEST_P(TTIFFGraphicUnsupported, FailsWithTheNotSupportedMessage)
 }
 
 INSTANTIATE_TEST_SUITE_P(Compressions, TTIFFGraphicUnsupported, testing::ValuesIn(UnsupportedCases()),
-    [](const testing::TestParamInfo<TUnsupported>& info) { return std::string(info.param.Name); });
+    [](const testing::TestParamInfo<TUnsupported>& testInfo) { return std::string(testInfo.param.Name); });
 
 TEST(TTIFFGraphic, Gray16BigEndianBecomes8BitWithGrayTable)
 {
@@ -854,8 +854,8 @@ TEST_P(TTIFFGraphicSubsampledYCbCr, SpreadsTheBlocks)
 INSTANTIATE_TEST_SUITE_P(Samplings, TTIFFGraphicSubsampledYCbCr,
     testing::Values(std::tuple(2, 2, false), std::tuple(2, 1, true), std::tuple(4, 2, false), std::tuple(4, 4, true),
         std::tuple(1, 1, false)),
-    ([](const auto& info) {
-        const auto [h, v, bigEndian] = info.param;
+    ([](const auto& testInfo) {
+        const auto [h, v, bigEndian] = testInfo.param;
         return std::to_string(h) + "x" + std::to_string(v) + (bigEndian ? "BigEndian" : "LittleEndian");
     }));
 
@@ -1029,7 +1029,7 @@ TEST_P(TTIFFGraphicLyingFile, IsRefusedOrLoadsSafely)
 }
 
 INSTANTIATE_TEST_SUITE_P(Malformed, TTIFFGraphicLyingFile, testing::ValuesIn(LyingFiles()),
-    [](const testing::TestParamInfo<TLyingFile>& info) { return std::string(info.param.Name); });
+    [](const testing::TestParamInfo<TLyingFile>& testInfo) { return std::string(testInfo.param.Name); });
 
 // Deflate strips: complete ones inflate in one pass; those the one-pass inflate refuses give
 // exactly what the streaming inflate produces, the rest of the strip reading as zeros.
@@ -1104,7 +1104,7 @@ TEST_P(TTIFFGraphicDeflateStrip, GivesWhatStreamingInflateGives)
 }
 
 INSTANTIATE_TEST_SUITE_P(Strips, TTIFFGraphicDeflateStrip, testing::ValuesIn(DeflateStrips()),
-    [](const testing::TestParamInfo<TDeflateStrip>& info) { return std::string(info.param.Name); });
+    [](const testing::TestParamInfo<TDeflateStrip>& testInfo) { return std::string(testInfo.param.Name); });
 
 TEST(TTIFFGraphic, StripWithoutByteCountTakesTheRestOfTheFile)
 {
@@ -1290,7 +1290,7 @@ TEST_P(TTIFFGraphicPartialImage, KeepsDecodedRowsAndFillsTheRest)
 }
 
 INSTANTIATE_TEST_SUITE_P(Files, TTIFFGraphicPartialImage, testing::ValuesIn(PartialImages()),
-    [](const testing::TestParamInfo<TPartialImage>& info) { return std::string(info.param.Name); });
+    [](const testing::TestParamInfo<TPartialImage>& testInfo) { return std::string(testInfo.param.Name); });
 
 // RGB rows of every width around the blocks of four pixels converted at once: uncompressed,
 // and Deflate with horizontal differences (undone on the way).

@@ -326,9 +326,9 @@ INSTANTIATE_TEST_SUITE_P(Deeper, TBitmapConversion, testing::Values(
     TConversion { pl16Bit, pl32Bit }, TConversion { pl24Bit, pl32Bit }, TConversion { pl32Bit, pl24Bit },
     TConversion { pl32Bit, plDevice }, TConversion { pl24Bit, plDevice },
     TConversion { pl1Bit, pl4Bit }),
-    ([](const auto& info) {
+    ([](const auto& testInfo) {
         const char* const names[] = { "Device", "1Bit", "4Bit", "8Bit", "15Bit", "16Bit", "24Bit", "32Bit", "Custom" };
-        return std::string(names[int(info.param.From)]) + "To" + names[int(info.param.To)];
+        return std::string(names[int(testInfo.param.From)]) + "To" + names[int(testInfo.param.To)];
     }));
 
 TEST(TBitmap, ConversionToIndexedPicksTheNearestColour)

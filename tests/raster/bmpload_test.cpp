@@ -106,7 +106,7 @@ INSTANTIATE_TEST_SUITE_P(Malformed, TBmpRefuses, testing::Values(
     TBadBmp { "BitFieldsWith24Bits", TBmpBuilder().Info(1, 1, 24, 3).Masks(0xFF0000, 0xFF00, 0xFF).Pixels({ 0, 0, 0, 0 }).Bytes() },
     TBadBmp { "JpegInside", TBmpBuilder().Info(1, 1, 24, 4).Pixels({ 0xFF, 0xD8 }).Bytes() },
     TBadBmp { "OffsetPastTheEnd", TBmpBuilder().Info(1, 1, 24).Offset(1000).Pixels({ 0, 0, 0, 0 }).Bytes() }),
-    [](const testing::TestParamInfo<TBadBmp>& info) { return std::string(info.param.Name); });
+    [](const testing::TestParamInfo<TBadBmp>& testInfo) { return std::string(testInfo.param.Name); });
 
 TEST(TBmpLoad, HeadersCutShortFailWithTheReadError)
 {
@@ -220,7 +220,7 @@ INSTANTIATE_TEST_SUITE_P(Runs, TBmpRle, testing::Values(
     TRleCase { "Rle4Literal", 5, 1, 4, { 0, 5, 0x34, 0x56, 0x70, 0, 0, 1 }, { "defgh" } },
     TRleCase { "Rle4LiteralCutShort", 4, 1, 4, { 0, 4, 0x9A }, { "jkaa" } },
     TRleCase { "Rle4Delta", 3, 2, 4, { 0, 2, 1, 1, 1, 0xF0, 0, 1 }, { "apa", "aaa" } }),
-    [](const testing::TestParamInfo<TRleCase>& info) { return std::string(info.param.Name); });
+    [](const testing::TestParamInfo<TRleCase>& testInfo) { return std::string(testInfo.param.Name); });
 
 TEST(TBmpLoad, SavedFilesLoadBackIdentically)
 {

@@ -84,8 +84,8 @@ INSTANTIATE_TEST_SUITE_P(Suite, TBmpSuiteGood,
         TSuiteCase { "rgb24.bmp", "rgb24.png" }, TSuiteCase { "rgb24pal.bmp", "rgb24.png" },
         TSuiteCase { "rgb32.bmp", "rgb24.png" }, TSuiteCase { "rgb32bfdef.bmp", "rgb24.png" },
         TSuiteCase { "rgb32bf.bmp", "rgb24.png" }),
-    [](const testing::TestParamInfo<TSuiteCase>& info) {
-        std::string name = info.param.Bmp;
+    [](const testing::TestParamInfo<TSuiteCase>& testInfo) {
+        std::string name = testInfo.param.Bmp;
         name.resize(name.size() - 4);
         for (char& c : name)
             if (!std::isalnum(static_cast<unsigned char>(c)))
@@ -140,7 +140,7 @@ TEST_P(TBmpSuiteHostile, FailCleanlyOrDecode)
 }
 
 INSTANTIATE_TEST_SUITE_P(Suite, TBmpSuiteHostile, testing::Values("b", "q"),
-    [](const auto& info) { return std::string(info.param) == "b" ? "Broken" : "Questionable"; });
+    [](const auto& testInfo) { return std::string(testInfo.param) == "b" ? "Broken" : "Questionable"; });
 
 TEST(TBmpSuite, RefusesTheHugeFileBeforeAllocating)
 {

@@ -140,7 +140,7 @@ INSTANTIATE_TEST_SUITE_P(Made, TJPEGImageDecodes,
         TMadeCase { "RestartMarkers", { 71, 40, 3, 85, false, 1 } },
         TMadeCase { "Grey", { 40, 33, 1 } }, TMadeCase { "GreyProgressive", { 40, 33, 1, 80, true } },
         TMadeCase { "Cmyk", { 30, 20, 4 } }),
-    [](const auto& info) { return std::string(info.param.Name); });
+    [](const auto& testInfo) { return std::string(testInfo.param.Name); });
 
 struct TSettingsCase {
     const char* Name;
@@ -174,7 +174,7 @@ INSTANTIATE_TEST_SUITE_P(Settings, TJPEGImageSettings,
         TSettingsCase { "NoSmoothing", [](TJPEGImage& i) { i.SetBlockSmoothing(false); }, { .BlockSmoothing = false } },
         // Shown scan by scan, the last pass is the full decode.
         TSettingsCase { "ProgressiveShow", [](TJPEGImage& i) { i.SetProgressiveShow(true); }, {} }),
-    [](const auto& info) { return std::string(info.param.Name); });
+    [](const auto& testInfo) { return std::string(testInfo.param.Name); });
 
 // Shown scan by scan, a grey file gets its table again for the last pass (once a crash: the
 // rows of the replaced store were still written).
@@ -254,7 +254,7 @@ INSTANTIATE_TEST_SUITE_P(Malformed, TJPEGImageRefuses,
     testing::Values(TBadCase { "NotAJpeg", { 0x89, 'P', 'N', 'G', 13, 10 }, JERR_NO_SOI },
         TBadCase { "OnlyTheMarker", { 0xFF, 0xD8 }, JERR_NO_IMAGE },
         TBadCase { "NoFrame", { 0xFF, 0xD8, 0xFF, 0xD9 }, JERR_NO_IMAGE }),
-    [](const auto& info) { return std::string(info.param.Name); });
+    [](const auto& testInfo) { return std::string(testInfo.param.Name); });
 
 TEST(TJPEGImage, EmptyStreamFailsOnDecodeWithTheEmptyInputCode)
 {

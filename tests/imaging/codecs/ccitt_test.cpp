@@ -200,7 +200,7 @@ INSTANTIATE_TEST_SUITE_P(Kinds, FaxAgainstLibtiff, testing::Values(
     TFaxCase{"T4Wide", COMPRESSION_CCITTFAX3, 0, 1, 5000},
     TFaxCase{"T4Reversed", COMPRESSION_CCITTFAX3, 0, 2, 97},
     TFaxCase{"T4FillBits", COMPRESSION_CCITTFAX3, GROUP3OPT_FILLBITS, 1, 850}),
-    [](const auto& info) { return std::string(info.param.Name); });
+    [](const auto& testInfo) { return std::string(testInfo.param.Name); });
 
 // ---- bad data ----
 // The fax codecs report nothing: on bad or short data they stop early or keep zeros (white),
@@ -293,7 +293,7 @@ INSTANTIATE_TEST_SUITE_P(Codecs, FaxCodecsOnBadData, testing::Values(
     TFaxCodec{"T4", COMPRESSION_CCITTFAX3, false},
     TFaxCodec{"ModifiedHuffman", COMPRESSION_CCITTRLE, false},
     TFaxCodec{"ModifiedHuffmanWordAligned", COMPRESSION_CCITTRLEW, true}),
-    [](const auto& info) { return std::string(info.param.Name); });
+    [](const auto& testInfo) { return std::string(testInfo.param.Name); });
 
 TEST(FaxCodecs, CorpusStripsDecodeAsLibtiffDoes)
 {

@@ -144,6 +144,6 @@ INSTANTIATE_TEST_SUITE_P(Pictures, GIFLZWAgainstGiflib, testing::Values(
     TGifCase{"Noise8", 8, true, 400, 300},
     TGifCase{"Blocks8", 8, false, 1000, 700},
     TGifCase{"OnePixel", 8, true, 1, 1}),
-    [](const auto& info) { return std::string(info.param.Name); });
+    [](const auto& testInfo) { return std::string(testInfo.param.Name); });
 
 }

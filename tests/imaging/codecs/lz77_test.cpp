@@ -78,8 +78,8 @@ TEST_P(LZ77Pieces, DecodesAcrossChunksAndRows)
 INSTANTIATE_TEST_SUITE_P(Sizes, LZ77Pieces, testing::Values(std::pair<std::size_t, std::size_t>{1, 1},
     std::pair<std::size_t, std::size_t>{7, 301}, std::pair<std::size_t, std::size_t>{8192, 5},
     std::pair<std::size_t, std::size_t>{100000, 20000}),
-    [](const auto& info) {
-        return "Chunks" + std::to_string(info.param.first) + "Rows" + std::to_string(info.param.second);
+    [](const auto& testInfo) {
+        return "Chunks" + std::to_string(testInfo.param.first) + "Rows" + std::to_string(testInfo.param.second);
     });
 
 TEST(LZ77, AutomaticResetStartsEveryCallOnANewStream)

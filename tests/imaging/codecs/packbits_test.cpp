@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 #include <tiffio.h>
 
+#include <algorithm>
+
 namespace {
 
 TBytes Decode(TBytes input, std::size_t unpackedSize)
@@ -43,11 +45,11 @@ INSTANTIATE_TEST_SUITE_P(Cases, PackBits, testing::Values(
     TPackbitsCase{"CopyLimitedByInput", {0x05, 1, 2}, 4, {1, 2, 0xCD, 0xCD}},
     TPackbitsCase{"RepeatWithoutItsByte", {0x00, 7, 0xFD}, 3, {7, 0xCD, 0xCD}},
     TPackbitsCase{"LongestRuns", {0x81, 1, 0x7F}, 131, [] {
-        TBytes expected(128, 1);
-        expected.insert(expected.end(), 3, 0xCD);
+        TBytes expected(131, 0xCD);
+        std::fill_n(expected.begin(), 128, 1);
         return expected;
     }()}),
-    [](const auto& info) { return std::string(info.param.Name); });
+    [](const auto& testInfo) { return std::string(testInfo.param.Name); });
 
 TEST(PackBits, DecodesStripsAsLibtiffDoes)
 {

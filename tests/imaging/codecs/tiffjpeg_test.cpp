@@ -105,7 +105,7 @@ INSTANTIATE_TEST_SUITE_P(Kinds, TIFFJPEGAgainstLibtiff, testing::Values(
     TJPEGCase{"YCbCrOneStrip", PHOTOMETRIC_YCBCR, 2, 2, 320, 240, 240},
     TJPEGCase{"RGB", PHOTOMETRIC_RGB, 1, 1, 77, 50, 24},
     TJPEGCase{"Gray", PHOTOMETRIC_MINISBLACK, 1, 1, 90, 31, 16}),
-    [](const auto& info) { return std::string(info.param.Name); });
+    [](const auto& testInfo) { return std::string(testInfo.param.Name); });
 
 // One strip of a 16-row image with its settings, for the checks below.
 struct TStripFixture {

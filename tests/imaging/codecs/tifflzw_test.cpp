@@ -109,7 +109,7 @@ TEST_P(TIFFLZWWidth, GrowsOneCodeEarly)
 }
 
 INSTANTIATE_TEST_SUITE_P(Thresholds, TIFFLZWWidth, testing::Values(511u, 1023u, 2047u),
-    [](const auto& info) { return "At" + std::to_string(info.param); });
+    [](const auto& testInfo) { return "At" + std::to_string(testInfo.param); });
 
 TEST(TIFFLZW, FullTableTakesNoMoreEntriesAndStaysAtTwelveBits)
 {
@@ -178,7 +178,7 @@ INSTANTIATE_TEST_SUITE_P(Pictures, TIFFLZWAgainstLibtiff, testing::Values(
     TTiffCase{"BlocksPredictor", 2, 1, 2, 333, 200, 33},
     TTiffCase{"Blocks", 2, 1, 1, 1024, 512, 512},
     TTiffCase{"OnePixel", 0, 1, 1, 1, 1, 1}),
-    [](const auto& info) { return std::string(info.param.Name); });
+    [](const auto& testInfo) { return std::string(testInfo.param.Name); });
 
 TEST(TIFFLZW, ShortOutputAndTruncatedInputGivePrefixesAndNothingMore)
 {
