@@ -26,6 +26,7 @@ inline constexpr std::uint16_t ColorMap = 320;
 inline constexpr std::uint16_t TileWidth = 322;
 inline constexpr std::uint16_t TileLength = 323;
 inline constexpr std::uint16_t ExtraSamples = 338;
+inline constexpr std::uint16_t SampleFormat = 339;
 inline constexpr std::uint16_t JPEGTables = 347;
 inline constexpr std::uint16_t YCbCrCoefficients = 529;
 inline constexpr std::uint16_t YCbCrSubSampling = 530;

@@ -41,12 +41,14 @@ private:
     struct TStripRows;
     void DecodeStrips(TStream& stream, const TTIFFDirectory& directory);
     TRowPlan SetUpColors();
-    void SetUpColorTable(const TTIFFDirectory& directory, const TRowPlan& plan);
+    void PlanSamples(TRowPlan& plan);
+    void SetUpColorTable(const TTIFFDirectory& directory, TRowPlan& plan);
     void PlanRows(TRowPlan& plan);
     TStripCodec ChooseCodec(const TTIFFDirectory& directory, const TRowPlan& plan);
     void DecodeStripRows(const TRowPlan& plan, TStripReader& reader, TStripCodec& codec);
     const std::uint8_t* FetchStrip(TStripReader& reader, TStripCodec& codec, std::uint64_t strip,
         std::uint64_t stripBytes, std::vector<std::uint8_t>& buffer);
+    void UndoPredictors(const TRowPlan& plan, TStripRows& strip, std::uint32_t row);
     void ConvertRows(const TRowPlan& plan, TStripRows& strip, std::uint32_t rows, std::uint8_t* firstRow,
         std::ptrdiff_t rowStep);
     // The store of the layout and table set, at the image's size; true when its pixels are
@@ -56,5 +58,6 @@ private:
     void FillRowsFrom(std::uint32_t first);
 
     std::uint32_t FYCbCrPositioning = 1;
+    std::uint32_t FSampleFormat = 1;
     std::array<float, 3> FYCbCrCoefficients { 0.299f, 0.587f, 0.114f };
 };
