@@ -466,6 +466,12 @@ struct TTIFFGraphic::TRowPlan {
     std::vector<std::array<std::uint8_t, 3>> Palette;
     // 8-bit RGB into the blue, green, red bitmap: predictor and byte swap in one pass per row.
     bool RGBRows = false;
+
+    // The bytes rows rows of one plane decode to.
+    std::uint64_t StripBytes(std::uint32_t rows) const
+    {
+        return Subsampled ? (std::uint64_t(rows) + SubV - 1) / SubV * BlockRowBytes : std::uint64_t(rows) * PlaneBytesPerLine;
+    }
 };
 
 // The decoder of the strips and the whole-strip fast path it allows, chosen with it.
@@ -494,8 +500,16 @@ public:
     }
     std::size_t Count() const { return FOffsets.size(); }
 
-    // Uncompressed strip number strip, stripBytes long; what a short strip lacks reads as zeros.
-    const std::uint8_t* Raw(std::uint64_t strip, std::uint64_t stripBytes, std::vector<std::uint8_t>& buffer);
+    // bytes of uncompressed strip number strip from byte skip on; what a short strip lacks
+    // reads as zeros.
+    const std::uint8_t* Raw(std::uint64_t strip, std::uint64_t skip, std::uint64_t bytes, std::vector<std::uint8_t>& buffer);
+    // The bytes strip number strip has in the file: its byte count, or the rest of the file
+    // without one, as far as the file reaches.
+    std::uint64_t Stored(std::uint64_t strip) const
+    {
+        const std::uint64_t limit = strip < FByteCounts.size() ? FByteCounts[strip] : FFileSize;
+        return std::min(limit, Available(FOffsets[strip]));
+    }
     // The compressed bytes of strip number strip. A strip without a byte count takes the rest
     // of the file; codecs stop when their output is full.
     TStripInput Compressed(std::uint64_t strip);
@@ -513,16 +527,16 @@ private:
     std::vector<std::uint8_t> FInput;
 };
 
-const std::uint8_t* TTIFFGraphic::TStripReader::Raw(std::uint64_t strip, std::uint64_t stripBytes,
+const std::uint8_t* TTIFFGraphic::TStripReader::Raw(std::uint64_t strip, std::uint64_t skip, std::uint64_t bytes,
     std::vector<std::uint8_t>& buffer)
 {
-    const std::uint64_t offset = FOffsets[strip];
-    const std::size_t size = std::size_t(std::min(stripBytes, Available(offset)));
+    const std::uint64_t offset = FOffsets[strip] + skip;
+    const std::size_t size = std::size_t(std::min(bytes, Available(offset)));
     const bool inPlace = !FMemory.empty();
-    // A whole strip in memory is converted where it lies.
-    if (inPlace && size == stripBytes)
+    // Rows wholly in memory are converted where they lie.
+    if (inPlace && size == bytes)
         return FMemory.data() + FBasePosition + offset;
-    buffer.resize(std::size_t(stripBytes));
+    buffer.resize(std::size_t(bytes));
     if (size > 0 && inPlace) {
         std::memcpy(buffer.data(), FMemory.data() + FBasePosition + offset, size);
     } else if (size > 0) {
@@ -845,7 +859,7 @@ const std::uint8_t* TTIFFGraphic::FetchStrip(TStripReader& reader, TStripCodec& 
     TImageProperties& properties = Properties();
     properties.CurrentStrip = std::uint32_t(strip);
     if (!codec.Decoder)
-        return reader.Raw(strip, stripBytes, buffer);
+        return reader.Raw(strip, 0, stripBytes, buffer);
     const TStripInput data = reader.Compressed(strip);
     // Anything the one-pass inflation refuses (truncated, damaged or of another size) goes
     // through the streaming decoder below.
@@ -939,6 +953,67 @@ void TTIFFGraphic::UndoPredictors(const TRowPlan& plan, TStripRows& strip, std::
     }
 }
 
+// An uncompressed strip is read in parts of about RawPartBytes (at least a row), so that no
+// buffer grows with the picture when the rows cannot be used where they lie.
+void TTIFFGraphic::DecodeRawStrip(const TRowPlan& plan, TStripReader& reader, TStripRows& strip, std::uint64_t stripRow,
+    std::uint64_t stripsPerPlane, std::uint32_t rows, std::uint8_t* firstRow, std::ptrdiff_t rowStep)
+{
+    constexpr std::uint64_t RawPartBytes = 1 << 20;
+    Properties().CurrentStrip = std::uint32_t(stripRow);
+    const std::uint64_t rowBytes = std::max<std::uint64_t>(plan.PlaneBytesPerLine, 1);
+    const std::uint32_t part = std::uint32_t(std::clamp<std::uint64_t>(RawPartBytes / rowBytes, 1, rows));
+    for (std::uint32_t first = 0; first < rows; first += part) {
+        const std::uint32_t count = std::min(part, rows - first);
+        for (std::uint32_t plane = 0; plane < plan.Planes; ++plane) {
+            const std::uint64_t number = plane * stripsPerPlane + stripRow;
+            std::vector<std::uint8_t>& buffer = strip.Buffers[plane];
+            if (number >= reader.Count()) { // a plane without data stays zero
+                buffer.assign(std::size_t(count * plan.PlaneBytesPerLine), 0);
+                strip.Rows[plane] = buffer.data();
+                continue;
+            }
+            strip.Rows[plane] = reader.Raw(number, first * plan.PlaneBytesPerLine, count * plan.PlaneBytesPerLine, buffer);
+        }
+        ConvertRows(plan, strip, count, firstRow, rowStep);
+    }
+}
+
+// A file whose strips cannot hold the rows it declares is refused before the store exists:
+// an uncompressed strip holds its bytes, a compressed one at most what its codec can make of
+// its bytes. Where a codec has no such certain bound, only a file without strips is refused.
+void TTIFFGraphic::CheckStripData(const TStripReader& reader, const TRowPlan& plan)
+{
+    const TImageProperties& properties = Properties();
+    if (reader.Count() == 0)
+        RaiseGraphicError(SInvalidImageFormat, SFormatName);
+    std::uint64_t ratio = 0, slack = 0;
+    switch (properties.Compression) {
+    case cmpNone: ratio = 1; break;
+    case cmpPackBits: ratio = 64; break; // a run of 128 bytes in two
+    case cmpLZW: ratio = 3641; slack = 4096; break; // at most 4096 bytes per code of 9 bits or more
+    case cmpDeflate: ratio = 1032; slack = 1032; break; // 258 bytes per match in two bits at best
+    default: return;
+    }
+    const std::uint32_t height = properties.Height, firstRows = properties.RowsPerStrip[0];
+    const std::uint64_t stripsPerPlane = plan.Planar ? (std::uint64_t(height) + firstRows - 1) / firstRows : reader.Count();
+    std::uint64_t needed = 0, held = 0;
+    std::uint32_t row = 0;
+    for (std::uint64_t stripRow = 0; stripRow < stripsPerPlane && row < height; ++stripRow) {
+        const std::size_t rowsIndex = std::min<std::size_t>(stripRow, properties.RowsPerStrip.size() - 1);
+        const std::uint32_t rows = std::min(properties.RowsPerStrip[rowsIndex], height - row);
+        const std::uint64_t bytes = plan.StripBytes(rows);
+        for (std::uint32_t plane = 0; plane < plan.Planes; ++plane) {
+            const std::uint64_t number = plane * stripsPerPlane + stripRow;
+            needed += bytes;
+            if (number < reader.Count())
+                held += std::min(bytes, reader.Stored(number) * ratio + slack);
+        }
+        row += rows;
+    }
+    if (row < height || held < needed)
+        RaiseGraphicError(SInvalidImageFormat, SFormatName);
+}
+
 void TTIFFGraphic::DecodeStripRows(const TRowPlan& plan, TStripReader& reader, TStripCodec& codec)
 {
     TImageProperties& properties = Properties();
@@ -954,8 +1029,11 @@ void TTIFFGraphic::DecodeStripRows(const TRowPlan& plan, TStripReader& reader, T
     for (std::uint64_t stripRow = 0; stripRow < stripsPerPlane && properties.CurrentRow < height; ++stripRow) {
         const std::size_t rowsIndex = std::min<std::size_t>(stripRow, properties.RowsPerStrip.size() - 1);
         const std::uint32_t rows = std::min(properties.RowsPerStrip[rowsIndex], height - properties.CurrentRow);
-        const std::uint64_t stripBytes = plan.Subsampled ? (std::uint64_t(rows) + plan.SubV - 1) / plan.SubV * plan.BlockRowBytes
-                                                         : std::uint64_t(rows) * plan.PlaneBytesPerLine;
+        if (!codec.Decoder && !plan.Subsampled) {
+            DecodeRawStrip(plan, reader, strip, stripRow, stripsPerPlane, rows, firstRow, rowStep);
+            continue;
+        }
+        const std::uint64_t stripBytes = plan.StripBytes(rows);
         for (std::uint32_t plane = 0; plane < plan.Planes; ++plane) {
             const std::uint64_t number = plane * stripsPerPlane + stripRow;
             std::vector<std::uint8_t>& buffer = strip.Buffers[plane];
@@ -981,6 +1059,10 @@ void TTIFFGraphic::DecodeStrips(TStream& stream, const TTIFFDirectory& directory
         RaiseGraphicError(SInvalidImageFormat, SFormatName);
     SetPixelLayout(plan.Layout);
     SetUpColorTable(directory, plan);
+    PlanRows(plan);
+    TStripCodec codec = ChooseCodec(directory, plan);
+    CheckStripData(reader, plan);
+    properties.CurrentRow = 0;
     const bool unsetStore = MakeStore(width, height);
     // Rows an error or a lack of strips leaves unwritten get the fill of a new size.
     struct TFillRest {
@@ -997,9 +1079,6 @@ void TTIFFGraphic::DecodeStrips(TStream& stream, const TTIFFDirectory& directory
         }
     } fillRest { *this, properties.CurrentRow, unsetStore };
     FProgressRect.Right = std::int32_t(width);
-
-    PlanRows(plan);
-    TStripCodec codec = ChooseCodec(directory, plan);
     // Bits stored in reversed order (FillOrder 2) are put right before decoding, unless the
     // codec does it; the fax codecs rewrite their input, so it is never used in place.
     reader.SetReading(properties.Options & optReversedBits && !codec.ReversesBits, !codec.ReversesBits);

@@ -45,6 +45,9 @@ private:
     void SetUpColorTable(const TTIFFDirectory& directory, TRowPlan& plan);
     void PlanRows(TRowPlan& plan);
     TStripCodec ChooseCodec(const TTIFFDirectory& directory, const TRowPlan& plan);
+    void CheckStripData(const TStripReader& reader, const TRowPlan& plan);
+    void DecodeRawStrip(const TRowPlan& plan, TStripReader& reader, TStripRows& strip, std::uint64_t stripRow,
+        std::uint64_t stripsPerPlane, std::uint32_t rows, std::uint8_t* firstRow, std::ptrdiff_t rowStep);
     void DecodeStripRows(const TRowPlan& plan, TStripReader& reader, TStripCodec& codec);
     const std::uint8_t* FetchStrip(TStripReader& reader, TStripCodec& codec, std::uint64_t strip,
         std::uint64_t stripBytes, std::vector<std::uint8_t>& buffer);

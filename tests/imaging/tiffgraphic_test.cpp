@@ -1063,7 +1063,15 @@ std::vector<TLyingFile> LyingFiles()
     std::vector<TLyingFile> cases;
     const std::vector<std::uint8_t> pixels(4 * 4, 0x40);
     auto gray = [&] { return GrayRaw(4, 4, pixels); };
-    cases.push_back({ "StripOffsetBeyondEnd", gray().Remove(273).Add(273, tLong, { 0x7FFFFFF0 }).Bytes(), nullptr });
+    const std::vector<std::uint8_t> wideSamples(4 * 4 * 8, 0x40); // enough for four 16-bit samples
+    auto colour = [&] { return GrayRaw(4, 4, wideSamples); };
+    // Strips that cannot hold the rows: refused before the picture's store exists.
+    cases.push_back({ "StripOffsetBeyondEnd", gray().Remove(273).Add(273, tLong, { 0x7FFFFFF0 }).Bytes(), SInvalidTIFF });
+    cases.push_back({ "NoStrips", gray().Remove(273).Remove(279).Bytes(), SInvalidTIFF });
+    cases.push_back({ "ByteCountsShortOfTheRows", gray().Remove(279).Add(279, tLong, { 15 }).Bytes(), SInvalidTIFF });
+    cases.push_back({ "OneStripOfThree", gray().Add(278, tLong, { 1 }).Remove(257).Add(257, tLong, { 12 }).Bytes(), SInvalidTIFF });
+    cases.push_back({ "HugePictureInATinyDeflateStrip", gray().Remove(256).Remove(257).Remove(259).Add(256, tLong, { 1 << 14 })
+                          .Add(257, tLong, { 1 << 14 }).Add(259, tShort, { 8 }).Bytes(), SInvalidTIFF });
     cases.push_back({ "StripCountBeyondEnd", gray().Remove(279).Add(279, tLong, { 0xFFFFFFF0 }).Bytes(), nullptr });
     cases.push_back({ "StripOffsetsCountBeyondEnd", gray().Remove(273).AddLie(273, tLong, 0x40000000, 8).Bytes(), "Stream read error" });
     cases.push_back({ "HugeWidthTimesBits", gray().Remove(256).Remove(258).Add(256, tLong, { 0xFFFFFFFF }).Add(258, tShort, { 16 }).Bytes(),
@@ -1081,12 +1089,12 @@ std::vector<TLyingFile> LyingFiles()
     cases.push_back({ "SignedPalette", gray().Remove(262).Add(262, tShort, { 3 }).Add(339, tShort, { 2 }).Bytes(), SInvalidTIFF });
     cases.push_back({ "FloatPredictorOnIntegers", gray().Remove(259).Add(259, tShort, { 5 }).Add(317, tShort, { 3 }).Bytes(),
         SInvalidTIFF });
-    cases.push_back({ "TwelveBitLab", gray().Remove(258).Remove(262).Remove(277).Add(258, tShort, { 12 }).Add(262, tShort, { 8 })
+    cases.push_back({ "TwelveBitLab", colour().Remove(258).Remove(262).Remove(277).Add(258, tShort, { 12 }).Add(262, tShort, { 8 })
                           .Add(277, tShort, { 3 }).Bytes(), SConversionFailed });
     cases.push_back({ "TransparencyMask", gray().Remove(262).Add(262, tShort, { 4 }).Bytes(), SConversionFailed });
     cases.push_back({ "BadSubsampling", gray().Remove(262).Remove(277).Add(262, tShort, { 6 }).Add(277, tShort, { 3 })
                           .Add(530, tShort, { 3, 1 }).Bytes(), SBadSubSampling });
-    cases.push_back({ "ZeroLumaWeight", gray().Remove(262).Remove(277).Add(262, tShort, { 6 }).Add(277, tShort, { 3 })
+    cases.push_back({ "ZeroLumaWeight", colour().Remove(262).Remove(277).Add(262, tShort, { 6 }).Add(277, tShort, { 3 })
                           .Add(529, tRational, { 0, 0, 0 }).Add(530, tShort, { 1, 1 }).Bytes(), nullptr });
     cases.push_back({ "DirectoryBeyondEnd", [&] { auto b = gray().Bytes(); b[4] = 0xF0; b[5] = 0xFF; return b; }(), "Stream read error" });
     cases.push_back({ "TruncatedHeader", { 'I', 'I', 42, 0, 8 }, "Stream read error" });
@@ -1274,32 +1282,9 @@ TRawTiff RGBRaw(std::uint32_t width, std::uint32_t height, std::uint32_t rowsPer
 
 std::vector<TPartialImage> PartialImages()
 {
-    std::vector<std::uint8_t> gray(7 * 2), rgb(7 * 2 * 3);
-    for (std::size_t i = 0; i < gray.size(); ++i)
-        gray[i] = std::uint8_t(i * 17);
-    for (std::size_t i = 0; i < rgb.size(); ++i)
-        rgb[i] = std::uint8_t(i * 11 + 3);
+    // Uncompressed strips short of the rows are refused (the lying files above); a damaged
+    // strip of a codec without a certain bound keeps the rows before it.
     std::vector<TPartialImage> cases;
-    cases.push_back({ "GrayOneStripOfThree", GrayRaw(7, 6, gray).Add(278, tLong, { 2 }).Bytes(), 7, 6, 2, 1, gray, true, false });
-    cases.push_back({ "PaletteOneStripOfThree",
-        GrayRaw(7, 6, gray).Add(278, tLong, { 2 }).Remove(262).Add(262, tShort, { 3 }).Add(320, tShort, [] {
-            std::vector<std::uint32_t> map;
-            for (std::uint16_t value : RampColorMap(8))
-                map.push_back(value);
-            return map;
-        }()).Bytes(),
-        7, 6, 2, 1, gray, false, false });
-    cases.push_back({ "RGBOneStripOfThree", RGBRaw(7, 6, 2, { rgb }, 1).Bytes(), 7, 6, 2, 3, rgb, true, false });
-    cases.push_back({ "RGBReversedBitsOneStripOfThree", RGBRaw(7, 6, 2, { rgb }, 1).Add(266, tShort, { 2 }).Bytes(), 7, 6, 2, 3,
-        [&] {
-            std::vector<std::uint8_t> reversed(rgb.size());
-            for (std::size_t i = 0; i < rgb.size(); ++i)
-                for (int bit = 0; bit < 8; ++bit)
-                    if (rgb[i] & (1 << bit))
-                        reversed[i] |= std::uint8_t(0x80 >> bit);
-            return reversed;
-        }(),
-        true, false });
     // JPEG strips of 8 rows, the second one overwritten with zeros: decoding stops there.
     TTiffPlan jpeg;
     jpeg.Width = 16;
