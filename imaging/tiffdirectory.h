@@ -12,6 +12,7 @@ inline constexpr std::uint16_t BitsPerSample = 258;
 inline constexpr std::uint16_t Compression = 259;
 inline constexpr std::uint16_t PhotometricInterpretation = 262;
 inline constexpr std::uint16_t FillOrder = 266;
+inline constexpr std::uint16_t Orientation = 274;
 inline constexpr std::uint16_t StripOffsets = 273;
 inline constexpr std::uint16_t SamplesPerPixel = 277;
 inline constexpr std::uint16_t RowsPerStrip = 278;

@@ -274,6 +274,7 @@ bool TTIFFGraphic::ReadImageInfo(TStream& stream, std::uint32_t imageIndex)
     FSourceStream = &stream;
     FYCbCrPositioning = 1;
     FYCbCrCoefficients = { 0.299f, 0.587f, 0.114f };
+    FOrientation = 1;
     TImageProperties& properties = Properties();
     TTIFFDirectory directory(stream, FBasePosition, false);
     std::uint16_t version;
@@ -331,6 +332,8 @@ void TTIFFGraphic::FillProperties(const TTIFFDirectory& directory)
     properties.Predictor = directory.Integer(tifftag::Predictor, 0);
     const std::vector<std::uint32_t> formats = directory.IntegerArray(tifftag::SampleFormat); // one per sample
     FSampleFormat = formats.empty() ? 1 : formats[0];
+    const std::uint32_t orientation = directory.Integer(tifftag::Orientation, 1);
+    FOrientation = orientation >= 1 && orientation <= 8 ? orientation : 1;
     if (directory.Integer(tifftag::FillOrder, 1) == 2)
         properties.Options |= optReversedBits;
 
