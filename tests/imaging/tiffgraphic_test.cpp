@@ -1427,7 +1427,7 @@ TEST(TTIFFGraphicSeeds, EverySeedLoads)
         EXPECT_EQ(tiff.IsEmpty(), entry.path().filename() == "tiled.tif");
         ++seeds;
     }
-    EXPECT_EQ(seeds, 23);
+    EXPECT_EQ(seeds, 27);
 }
 
 } // namespace
