@@ -185,6 +185,11 @@ void TColorManager::PickRowRoutine()
         throw EColorConversionError(SIndexedNotSupported);
 
     const unsigned in = FInSampleBits, out = FOutSampleBits;
+    // Samples of whole pixels are read as 8 or 16 bits only; a routine never leaves a row
+    // unwritten for another depth.
+    const bool bytesOnly = FInScheme != schIndexed && (FInScheme != schGray || in == 16 || out == 16);
+    if (bytesOnly && ((in != 8 && in != 16) || (out != 8 && out != 16)))
+        throw EColorConversionError(SConversionFailed);
     TRowRoutine routine = nullptr;
     switch (FInScheme) {
     case schIndexed:
@@ -200,7 +205,7 @@ void TColorManager::PickRowRoutine()
     case schGray:
         if (in != 16 && out != 16)
             routine = IndexedNToM;
-        else if (in >= 8 && out >= 8)
+        else
             routine = GrayCopy;
         break;
     case schGrayAlpha:

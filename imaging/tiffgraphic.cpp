@@ -8,6 +8,7 @@
 #include "imaging/codecs/tiffjpeg.h"
 #include "imaging/codecs/tifflzw.h"
 #include "imaging/tiffdirectory.h"
+#include "imaging/tiffsamples.h"
 
 #include <algorithm>
 #include <cmath>
@@ -273,6 +274,7 @@ bool TTIFFGraphic::ReadImageInfo(TStream& stream, std::uint32_t imageIndex)
     FSourceStream = &stream;
     FYCbCrPositioning = 1;
     FYCbCrCoefficients = { 0.299f, 0.587f, 0.114f };
+    FOrientation = 1;
     TImageProperties& properties = Properties();
     TTIFFDirectory directory(stream, FBasePosition, false);
     std::uint16_t version;
@@ -328,6 +330,10 @@ void TTIFFGraphic::FillProperties(const TTIFFDirectory& directory)
         properties.YResolution *= 2.54f;
     }
     properties.Predictor = directory.Integer(tifftag::Predictor, 0);
+    const std::vector<std::uint32_t> formats = directory.IntegerArray(tifftag::SampleFormat); // one per sample
+    FSampleFormat = formats.empty() ? 1 : formats[0];
+    const std::uint32_t orientation = directory.Integer(tifftag::Orientation, 1);
+    FOrientation = orientation >= 1 && orientation <= 8 ? orientation : 1;
     if (directory.Integer(tifftag::FillOrder, 1) == 2)
         properties.Options |= optReversedBits;
 
@@ -451,8 +457,24 @@ struct TTIFFGraphic::TRowPlan {
     std::uint64_t BlockRowBytes = 0;
     bool Predictor = false;
     std::uint32_t PredictorSamples = 0;
+    // The floating-point predictor, undone before the samples are read.
+    bool FloatPredictor = false;
+    // Samples the colour manager cannot read, brought to 8 bits first; RowSamples of each plane.
+    bool Unpack = false;
+    TSampleUnpacker Unpacker;
+    std::uint32_t RowSamples = 0;
+    // Palette indices above 8 bits (or of 3, 5, 6, 7 bits) looked up straight into blue,
+    // green, red pixels: the whole map, black beyond it.
+    bool WidePalette = false;
+    std::vector<std::array<std::uint8_t, 3>> Palette;
     // 8-bit RGB into the blue, green, red bitmap: predictor and byte swap in one pass per row.
     bool RGBRows = false;
+
+    // The bytes rows rows of one plane decode to.
+    std::uint64_t StripBytes(std::uint32_t rows) const
+    {
+        return Subsampled ? (std::uint64_t(rows) + SubV - 1) / SubV * BlockRowBytes : std::uint64_t(rows) * PlaneBytesPerLine;
+    }
 };
 
 // The decoder of the strips and the whole-strip fast path it allows, chosen with it.
@@ -481,8 +503,16 @@ public:
     }
     std::size_t Count() const { return FOffsets.size(); }
 
-    // Uncompressed strip number strip, stripBytes long; what a short strip lacks reads as zeros.
-    const std::uint8_t* Raw(std::uint64_t strip, std::uint64_t stripBytes, std::vector<std::uint8_t>& buffer);
+    // bytes of uncompressed strip number strip from byte skip on; what a short strip lacks
+    // reads as zeros.
+    const std::uint8_t* Raw(std::uint64_t strip, std::uint64_t skip, std::uint64_t bytes, std::vector<std::uint8_t>& buffer);
+    // The bytes strip number strip has in the file: its byte count, or the rest of the file
+    // without one, as far as the file reaches.
+    std::uint64_t Stored(std::uint64_t strip) const
+    {
+        const std::uint64_t limit = strip < FByteCounts.size() ? FByteCounts[strip] : FFileSize;
+        return std::min(limit, Available(FOffsets[strip]));
+    }
     // The compressed bytes of strip number strip. A strip without a byte count takes the rest
     // of the file; codecs stop when their output is full.
     TStripInput Compressed(std::uint64_t strip);
@@ -500,16 +530,16 @@ private:
     std::vector<std::uint8_t> FInput;
 };
 
-const std::uint8_t* TTIFFGraphic::TStripReader::Raw(std::uint64_t strip, std::uint64_t stripBytes,
+const std::uint8_t* TTIFFGraphic::TStripReader::Raw(std::uint64_t strip, std::uint64_t skip, std::uint64_t bytes,
     std::vector<std::uint8_t>& buffer)
 {
-    const std::uint64_t offset = FOffsets[strip];
-    const std::size_t size = std::size_t(std::min(stripBytes, Available(offset)));
+    const std::uint64_t offset = FOffsets[strip] + skip;
+    const std::size_t size = std::size_t(std::min(bytes, Available(offset)));
     const bool inPlace = !FMemory.empty();
-    // A whole strip in memory is converted where it lies.
-    if (inPlace && size == stripBytes)
+    // Rows wholly in memory are converted where they lie.
+    if (inPlace && size == bytes)
         return FMemory.data() + FBasePosition + offset;
-    buffer.resize(std::size_t(stripBytes));
+    buffer.resize(std::size_t(bytes));
     if (size > 0 && inPlace) {
         std::memcpy(buffer.data(), FMemory.data() + FBasePosition + offset, size);
     } else if (size > 0) {
@@ -544,13 +574,18 @@ TStripInput TTIFFGraphic::TStripReader::Compressed(std::uint64_t strip)
 struct TTIFFGraphic::TStripRows {
     explicit TStripRows(const TRowPlan& plan)
         : Buffers(plan.Planes), Rows(plan.Planes), Sources(plan.Planes),
-          Expanded(plan.Subsampled ? std::size_t(plan.BytesPerLine) * plan.SubV : 0)
+          Expanded(plan.Subsampled ? std::size_t(plan.BytesPerLine) * plan.SubV : 0),
+          Unpacked(plan.Unpack ? plan.Planes : 0, std::vector<std::uint8_t>(plan.RowSamples)),
+          Indices(plan.WidePalette ? plan.RowSamples : 0)
     {
     }
     std::vector<std::vector<std::uint8_t>> Buffers;
     std::vector<const std::uint8_t*> Rows;
     std::vector<const std::uint8_t*> Sources; // one row of each plane, for the colour manager
     std::vector<std::uint8_t> Expanded; // subsampled YCbCr blocks spread out into rows
+    std::vector<std::vector<std::uint8_t>> Unpacked; // one row of each plane as 8-bit samples
+    std::vector<std::uint32_t> Indices; // one row of wide palette indices
+    std::vector<std::uint8_t> Scratch; // the floating-point predictor's byte planes
 };
 
 TTIFFGraphic::TRowPlan TTIFFGraphic::SetUpColors()
@@ -575,6 +610,14 @@ TTIFFGraphic::TRowPlan TTIFFGraphic::SetUpColors()
         inBits = 8;
     } else {
         const bool grayOrIndexed = inScheme == schGray || inScheme == schIndexed;
+        PlanSamples(plan);
+        if (plan.Unpack)
+            inBits = 8;
+        if (plan.WidePalette) { // looked up by the reader itself
+            plan.InScheme = plan.OutScheme = schIndexed;
+            plan.Layout = TPixelLayout::pl24Bit;
+            return plan;
+        }
         // The row routines and grey tables exist for these depths only.
         if (grayOrIndexed && inBits != 1 && inBits != 2 && inBits != 4 && inBits != 8 && inBits != 16)
             throw EColorConversionError(SBadColorDepth);
@@ -625,12 +668,60 @@ TTIFFGraphic::TRowPlan TTIFFGraphic::SetUpColors()
     return plan;
 }
 
+// Which samples go to the colour manager as they are, which are brought to 8 bits first and
+// which palette indices the reader looks up itself; anything else is refused.
+void TTIFFGraphic::PlanSamples(TRowPlan& plan)
+{
+    const TImageProperties& properties = Properties();
+    const unsigned bits = properties.BitsPerSample;
+    TSampleKind kind = TSampleKind::skUnsigned;
+    if (FSampleFormat == 2)
+        kind = TSampleKind::skSigned;
+    else if (FSampleFormat == 3)
+        kind = TSampleKind::skFloat;
+    else if (FSampleFormat == 5 || FSampleFormat == 6) // complex numbers
+        RaiseGraphicError(SInvalidImageFormat, SFormatName);
+    const bool plain = kind == TSampleKind::skUnsigned;
+    switch (properties.ColorScheme) {
+    case schIndexed:
+        if (!plain || bits > 16 || plan.Samples != 1)
+            RaiseGraphicError(SInvalidImageFormat, SFormatName);
+        plan.WidePalette = bits != 1 && bits != 2 && bits != 4 && bits != 8;
+        break;
+    case schGray:
+        plan.Unpack = !plain || (bits != 1 && bits != 2 && bits != 4 && bits != 8 && bits != 16);
+        break;
+    case schRGB: case schRGBA: case schCMYK:
+        plan.Unpack = !plain || (bits != 8 && bits != 16);
+        break;
+    default: // L*a*b* and YCbCr: unsigned samples of the depths the colour manager reads
+        if (!plain)
+            RaiseGraphicError(SInvalidImageFormat, SFormatName);
+        break;
+    }
+    if ((plan.Unpack || plan.WidePalette) && (plan.JPEG || !TSampleUnpacker::Readable(bits, kind)))
+        RaiseGraphicError(SInvalidImageFormat, SFormatName);
+    plan.Unpacker = TSampleUnpacker(bits, kind, properties.Options & optBigEndian);
+}
+
 // Set before the pixels exist, so that nothing is converted.
-void TTIFFGraphic::SetUpColorTable(const TTIFFDirectory& directory, const TRowPlan& plan)
+void TTIFFGraphic::SetUpColorTable(const TTIFFDirectory& directory, TRowPlan& plan)
 {
     const TImageProperties& properties = Properties();
     TColorManager& colors = ColorManager();
-    if (plan.OutScheme == schIndexed || plan.OutScheme == schGray) {
+    if (plan.WidePalette) {
+        // Three planes of N 16-bit values, each reduced as 16-bit samples are.
+        plan.Palette.assign(std::size_t(1) << properties.BitsPerSample, {});
+        const TTIFFEntry* colorMap = directory.Find(tifftag::ColorMap);
+        const std::uint32_t entries = colorMap ? std::min<std::uint32_t>(colorMap->Count / 3, std::uint32_t(plan.Palette.size())) : 0;
+        const std::uint32_t planeSize = colorMap ? colorMap->Count / 3 : 0;
+        const bool bigEndian = properties.Options & optBigEndian;
+        for (unsigned c = 0; c < 3 && entries > 0; ++c) { // blue, green, red from the red, green, blue planes
+            const std::vector<std::uint8_t> values = directory.RawShorts(tifftag::ColorMap, (2 - c) * planeSize, entries);
+            for (std::uint32_t i = 0; i < entries && values.size() == std::size_t(entries) * 2; ++i)
+                plan.Palette[i][c] = std::uint8_t((bigEndian ? values[2 * i] << 8 | values[2 * i + 1] : values[2 * i + 1] << 8 | values[2 * i]) * 255 / 65535);
+        }
+    } else if (plan.OutScheme == schIndexed || plan.OutScheme == schGray) {
         TColorTable table;
         if (plan.InScheme == schGray || (plan.InScheme == schGrayAlpha && properties.ColorScheme == schGray))
             table = colors.MakeGrayPalette(properties.Options & optMinIsWhite);
@@ -662,8 +753,8 @@ void TTIFFGraphic::PlanRows(TRowPlan& plan)
     const std::uint32_t bits = properties.BitsPerSample;
     plan.Planes = plan.Planar ? plan.Samples : 1;
     plan.SourceCount = plan.Planar && (plan.InScheme == schGray || plan.InScheme == schIndexed) ? 1 : plan.Planes;
-    // At most 16 bits × 4 samples per pixel get here, so with at most 2^28 pixels a row
-    // stays below 2^31 bytes.
+    // At most 64 bits × 4 samples per pixel get here; rows of 2^31 bytes and more are refused
+    // below.
     plan.BytesPerLine = plan.JPEGBGR ? std::uint64_t(width) * 3 : (std::uint64_t(bits) * plan.Samples * width + 7) / 8;
     plan.PlaneBytesPerLine = plan.Planar ? (std::uint64_t(bits) * width + 7) / 8 : plan.BytesPerLine;
     properties.BytesPerLine = std::uint32_t(plan.BytesPerLine);
@@ -678,8 +769,21 @@ void TTIFFGraphic::PlanRows(TRowPlan& plan)
 
     plan.Predictor = properties.Compression != cmpNone && properties.Predictor == 2 && !plan.Subsampled;
     plan.PredictorSamples = plan.Planar ? 1 : plan.Samples;
+    plan.RowSamples = width * (plan.Planar ? 1 : plan.Samples);
+    // Differencing of whole samples exists for 8, 16, 32 and 64 bits, the floating-point
+    // predictor for floats only.
+    if (plan.Predictor && (plan.Unpack || plan.WidePalette) && bits != 8 && bits != 16 && bits != 32 && bits != 64)
+        RaiseGraphicError(SInvalidImageFormat, SFormatName);
+    if (properties.Compression != cmpNone && properties.Predictor == 3 && !plan.JPEG) {
+        if (FSampleFormat != 3)
+            RaiseGraphicError(SInvalidImageFormat, SFormatName);
+        plan.FloatPredictor = true;
+        plan.Unpacker.SetBigEndian(true); // the predictor puts the most significant byte first
+    }
+    if (plan.BytesPerLine > 0x7FFFFFFF)
+        RaiseGraphicError(SInvalidImageFormat, SFormatName);
     // Uncompressed RGB rows go straight from the file's bytes.
-    plan.RGBRows = !plan.JPEG && !plan.Planar && !plan.Subsampled && plan.Samples == 3 && bits == 8
+    plan.RGBRows = !plan.JPEG && !plan.Unpack && !plan.Planar && !plan.Subsampled && plan.Samples == 3 && bits == 8
         && plan.InScheme == schRGB && plan.OutScheme == schBGR && plan.Layout == TPixelLayout::pl24Bit
         && (colors.OutFlags() & cfApplyCurve) == 0;
 }
@@ -758,7 +862,7 @@ const std::uint8_t* TTIFFGraphic::FetchStrip(TStripReader& reader, TStripCodec& 
     TImageProperties& properties = Properties();
     properties.CurrentStrip = std::uint32_t(strip);
     if (!codec.Decoder)
-        return reader.Raw(strip, stripBytes, buffer);
+        return reader.Raw(strip, 0, stripBytes, buffer);
     const TStripInput data = reader.Compressed(strip);
     // Anything the one-pass inflation refuses (truncated, damaged or of another size) goes
     // through the streaming decoder below.
@@ -809,17 +913,108 @@ void TTIFFGraphic::ConvertRows(const TRowPlan& plan, TStripRows& strip, std::uin
             ProgressRow(properties.CurrentRow, height);
             continue;
         }
-        if (plan.Predictor)
-            for (std::uint32_t plane = 0; plane < plan.Planes; ++plane)
-                UndoPredictor(strip.Buffers[plane].data() + std::size_t(row) * plan.PlaneBytesPerLine,
-                    std::size_t(plan.PlaneBytesPerLine), width, plan.PredictorSamples, properties.BitsPerSample,
-                    properties.Options & optBigEndian);
+        UndoPredictors(plan, strip, row);
         for (std::uint32_t plane = 0; plane < plan.Planes; ++plane)
             strip.Sources[plane] = strip.Rows[plane] + std::size_t(row) * plan.PlaneBytesPerLine;
+        if (plan.WidePalette) {
+            plan.Unpacker.ToIndices(strip.Sources[0], strip.Indices.data(), width);
+            for (std::uint32_t x = 0; x < width; ++x) {
+                const std::uint32_t index = strip.Indices[x];
+                const std::array<std::uint8_t, 3> color = index < plan.Palette.size() ? plan.Palette[index] : std::array<std::uint8_t, 3> {};
+                std::memcpy(target + std::size_t(x) * 3, color.data(), 3);
+            }
+            ++properties.CurrentRow;
+            ProgressRow(properties.CurrentRow, height);
+            continue;
+        }
+        if (plan.Unpack)
+            for (std::size_t plane = 0; plane < plan.SourceCount; ++plane) {
+                plan.Unpacker.ToEightBits(strip.Sources[plane], strip.Unpacked[plane].data(), plan.RowSamples);
+                strip.Sources[plane] = strip.Unpacked[plane].data();
+            }
         colors.TranslateRow(std::span<const std::uint8_t* const>(strip.Sources.data(), plan.SourceCount), target, width);
         ++properties.CurrentRow;
         ProgressRow(properties.CurrentRow, height);
     }
+}
+
+void TTIFFGraphic::UndoPredictors(const TRowPlan& plan, TStripRows& strip, std::uint32_t row)
+{
+    const TImageProperties& properties = Properties();
+    const unsigned bits = properties.BitsPerSample;
+    const bool bigEndian = properties.Options & optBigEndian;
+    if (!plan.Predictor && !plan.FloatPredictor)
+        return;
+    for (std::uint32_t plane = 0; plane < plan.Planes; ++plane) {
+        std::uint8_t* data = strip.Buffers[plane].data() + std::size_t(row) * plan.PlaneBytesPerLine;
+        if (plan.FloatPredictor)
+            UndoFloatPredictor(data, plan.RowSamples, plan.PredictorSamples, bits / 8, strip.Scratch);
+        else if (bits >= 32)
+            UndoWidePredictor(data, plan.RowSamples, plan.PredictorSamples, bits / 8, bigEndian);
+        else
+            UndoPredictor(data, std::size_t(plan.PlaneBytesPerLine), properties.Width, plan.PredictorSamples, bits, bigEndian);
+    }
+}
+
+// An uncompressed strip is read in parts of about RawPartBytes (at least a row), so that no
+// buffer grows with the picture when the rows cannot be used where they lie.
+void TTIFFGraphic::DecodeRawStrip(const TRowPlan& plan, TStripReader& reader, TStripRows& strip, std::uint64_t stripRow,
+    std::uint64_t stripsPerPlane, std::uint32_t rows, std::uint8_t* firstRow, std::ptrdiff_t rowStep)
+{
+    constexpr std::uint64_t RawPartBytes = 1 << 20;
+    Properties().CurrentStrip = std::uint32_t(stripRow);
+    const std::uint64_t rowBytes = std::max<std::uint64_t>(plan.PlaneBytesPerLine, 1);
+    const std::uint32_t part = std::uint32_t(std::clamp<std::uint64_t>(RawPartBytes / rowBytes, 1, rows));
+    for (std::uint32_t first = 0; first < rows; first += part) {
+        const std::uint32_t count = std::min(part, rows - first);
+        for (std::uint32_t plane = 0; plane < plan.Planes; ++plane) {
+            const std::uint64_t number = plane * stripsPerPlane + stripRow;
+            std::vector<std::uint8_t>& buffer = strip.Buffers[plane];
+            if (number >= reader.Count()) { // a plane without data stays zero
+                buffer.assign(std::size_t(count * plan.PlaneBytesPerLine), 0);
+                strip.Rows[plane] = buffer.data();
+                continue;
+            }
+            strip.Rows[plane] = reader.Raw(number, first * plan.PlaneBytesPerLine, count * plan.PlaneBytesPerLine, buffer);
+        }
+        ConvertRows(plan, strip, count, firstRow, rowStep);
+    }
+}
+
+// A file whose strips cannot hold the rows it declares is refused before the store exists:
+// an uncompressed strip holds its bytes, a compressed one at most what its codec can make of
+// its bytes. Where a codec has no such certain bound, only a file without strips is refused.
+void TTIFFGraphic::CheckStripData(const TStripReader& reader, const TRowPlan& plan)
+{
+    const TImageProperties& properties = Properties();
+    if (reader.Count() == 0)
+        RaiseGraphicError(SInvalidImageFormat, SFormatName);
+    std::uint64_t ratio = 0, slack = 0;
+    switch (properties.Compression) {
+    case cmpNone: ratio = 1; break;
+    case cmpPackBits: ratio = 64; break; // a run of 128 bytes in two
+    case cmpLZW: ratio = 3641; slack = 4096; break; // at most 4096 bytes per code of 9 bits or more
+    case cmpDeflate: ratio = 1032; slack = 1032; break; // 258 bytes per match in two bits at best
+    default: return;
+    }
+    const std::uint32_t height = properties.Height, firstRows = properties.RowsPerStrip[0];
+    const std::uint64_t stripsPerPlane = plan.Planar ? (std::uint64_t(height) + firstRows - 1) / firstRows : reader.Count();
+    std::uint64_t needed = 0, held = 0;
+    std::uint32_t row = 0;
+    for (std::uint64_t stripRow = 0; stripRow < stripsPerPlane && row < height; ++stripRow) {
+        const std::size_t rowsIndex = std::min<std::size_t>(stripRow, properties.RowsPerStrip.size() - 1);
+        const std::uint32_t rows = std::min(properties.RowsPerStrip[rowsIndex], height - row);
+        const std::uint64_t bytes = plan.StripBytes(rows);
+        for (std::uint32_t plane = 0; plane < plan.Planes; ++plane) {
+            const std::uint64_t number = plane * stripsPerPlane + stripRow;
+            needed += bytes;
+            if (number < reader.Count())
+                held += std::min(bytes, reader.Stored(number) * ratio + slack);
+        }
+        row += rows;
+    }
+    if (row < height || held < needed)
+        RaiseGraphicError(SInvalidImageFormat, SFormatName);
 }
 
 void TTIFFGraphic::DecodeStripRows(const TRowPlan& plan, TStripReader& reader, TStripCodec& codec)
@@ -837,8 +1032,11 @@ void TTIFFGraphic::DecodeStripRows(const TRowPlan& plan, TStripReader& reader, T
     for (std::uint64_t stripRow = 0; stripRow < stripsPerPlane && properties.CurrentRow < height; ++stripRow) {
         const std::size_t rowsIndex = std::min<std::size_t>(stripRow, properties.RowsPerStrip.size() - 1);
         const std::uint32_t rows = std::min(properties.RowsPerStrip[rowsIndex], height - properties.CurrentRow);
-        const std::uint64_t stripBytes = plan.Subsampled ? (std::uint64_t(rows) + plan.SubV - 1) / plan.SubV * plan.BlockRowBytes
-                                                         : std::uint64_t(rows) * plan.PlaneBytesPerLine;
+        if (!codec.Decoder && !plan.Subsampled) {
+            DecodeRawStrip(plan, reader, strip, stripRow, stripsPerPlane, rows, firstRow, rowStep);
+            continue;
+        }
+        const std::uint64_t stripBytes = plan.StripBytes(rows);
         for (std::uint32_t plane = 0; plane < plan.Planes; ++plane) {
             const std::uint64_t number = plane * stripsPerPlane + stripRow;
             std::vector<std::uint8_t>& buffer = strip.Buffers[plane];
@@ -864,6 +1062,10 @@ void TTIFFGraphic::DecodeStrips(TStream& stream, const TTIFFDirectory& directory
         RaiseGraphicError(SInvalidImageFormat, SFormatName);
     SetPixelLayout(plan.Layout);
     SetUpColorTable(directory, plan);
+    PlanRows(plan);
+    TStripCodec codec = ChooseCodec(directory, plan);
+    CheckStripData(reader, plan);
+    properties.CurrentRow = 0;
     const bool unsetStore = MakeStore(width, height);
     // Rows an error or a lack of strips leaves unwritten get the fill of a new size.
     struct TFillRest {
@@ -880,9 +1082,6 @@ void TTIFFGraphic::DecodeStrips(TStream& stream, const TTIFFDirectory& directory
         }
     } fillRest { *this, properties.CurrentRow, unsetStore };
     FProgressRect.Right = std::int32_t(width);
-
-    PlanRows(plan);
-    TStripCodec codec = ChooseCodec(directory, plan);
     // Bits stored in reversed order (FillOrder 2) are put right before decoding, unless the
     // codec does it; the fax codecs rewrite their input, so it is never used in place.
     reader.SetReading(properties.Options & optReversedBits && !codec.ReversesBits, !codec.ReversesBits);

@@ -30,6 +30,9 @@ public:
     // YCbCr tags of the last ReadImageInfo (kept, positioning is not used for decoding).
     std::uint32_t YCbCrPositioning() const { return FYCbCrPositioning; }
     const std::array<float, 3>& YCbCrCoefficients() const { return FYCbCrCoefficients; }
+    // The Orientation tag of the last ReadImageInfo: 1 to 8 as the tag says, 1 (as stored)
+    // when it is missing or out of range. The pixels are always loaded as stored.
+    std::uint32_t Orientation() const { return FOrientation; }
 
 private:
     void FillProperties(const TTIFFDirectory& directory);
@@ -41,12 +44,17 @@ private:
     struct TStripRows;
     void DecodeStrips(TStream& stream, const TTIFFDirectory& directory);
     TRowPlan SetUpColors();
-    void SetUpColorTable(const TTIFFDirectory& directory, const TRowPlan& plan);
+    void PlanSamples(TRowPlan& plan);
+    void SetUpColorTable(const TTIFFDirectory& directory, TRowPlan& plan);
     void PlanRows(TRowPlan& plan);
     TStripCodec ChooseCodec(const TTIFFDirectory& directory, const TRowPlan& plan);
+    void CheckStripData(const TStripReader& reader, const TRowPlan& plan);
+    void DecodeRawStrip(const TRowPlan& plan, TStripReader& reader, TStripRows& strip, std::uint64_t stripRow,
+        std::uint64_t stripsPerPlane, std::uint32_t rows, std::uint8_t* firstRow, std::ptrdiff_t rowStep);
     void DecodeStripRows(const TRowPlan& plan, TStripReader& reader, TStripCodec& codec);
     const std::uint8_t* FetchStrip(TStripReader& reader, TStripCodec& codec, std::uint64_t strip,
         std::uint64_t stripBytes, std::vector<std::uint8_t>& buffer);
+    void UndoPredictors(const TRowPlan& plan, TStripRows& strip, std::uint32_t row);
     void ConvertRows(const TRowPlan& plan, TStripRows& strip, std::uint32_t rows, std::uint8_t* firstRow,
         std::ptrdiff_t rowStep);
     // The store of the layout and table set, at the image's size; true when its pixels are
@@ -56,5 +64,7 @@ private:
     void FillRowsFrom(std::uint32_t first);
 
     std::uint32_t FYCbCrPositioning = 1;
+    std::uint32_t FSampleFormat = 1;
+    std::uint32_t FOrientation = 1;
     std::array<float, 3> FYCbCrCoefficients { 0.299f, 0.587f, 0.114f };
 };

@@ -107,6 +107,31 @@ std::vector<std::pair<std::string, TTiffPlan>> SeedPlans()
     TTiffPlan tiled = base;
     tiled.TileWidth = tiled.TileLength = 16;
     add("tiled.tif", tiled);
+    // Depths and kinds the reader brings to 8 bits, and a palette beyond 8 bits.
+    TTiffPlan rgb12 = base; // last, so that the earlier seeds keep their patterns
+    rgb12.SamplesPerPixel = 3;
+    rgb12.BitsPerSample = 12;
+    rgb12.Photometric = PHOTOMETRIC_RGB;
+    add("rgb12.tif", rgb12);
+    TTiffPlan float32 = base;
+    float32.BitsPerSample = 32;
+    float32.SampleFormat = SAMPLEFORMAT_IEEEFP;
+    float32.Compression = COMPRESSION_ADOBE_DEFLATE;
+    float32.Predictor = PREDICTOR_FLOATINGPOINT;
+    add("gray-float32.tif", float32);
+    TTiffPlan signed16 = base;
+    signed16.BitsPerSample = 16;
+    signed16.SampleFormat = SAMPLEFORMAT_INT;
+    signed16.Compression = COMPRESSION_LZW;
+    signed16.Predictor = 2;
+    signed16.BigEndian = true;
+    add("gray-int16.tif", signed16);
+    TTiffPlan palette10 = base;
+    palette10.BitsPerSample = 10;
+    palette10.Photometric = PHOTOMETRIC_PALETTE;
+    for (int i = 0; i < 3 << 10; ++i)
+        palette10.ColorMap.push_back(std::uint16_t(i * 97));
+    add("palette10.tif", palette10);
     return plans;
 }
 

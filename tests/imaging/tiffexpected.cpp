@@ -3,9 +3,50 @@
 #include <tiffio.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 
 namespace tifftest {
+
+namespace {
+
+__extension__ typedef unsigned __int128 TWide;
+
+// Bits of a row, most significant first; samples of whole bytes are copied byte by byte this
+// way too, so machine order is kept.
+std::uint64_t GetBits(const std::uint8_t* row, std::size_t first, unsigned count)
+{
+    std::uint64_t value = 0;
+    for (std::size_t bit = first; bit < first + count; ++bit)
+        value = value << 1 | (row[bit / 8] >> (7 - bit % 8) & 1);
+    return value;
+}
+
+void PutBits(std::uint8_t* row, std::size_t first, unsigned count, std::uint64_t value)
+{
+    for (unsigned i = 0; i < count; ++i) {
+        const std::size_t bit = first + i;
+        const unsigned set = unsigned(value >> (count - 1 - i) & 1);
+        row[bit / 8] = std::uint8_t((row[bit / 8] & ~(0x80 >> bit % 8)) | set << (7 - bit % 8));
+    }
+}
+
+// Rows of separate planes (planeRowBytes each, plane after plane) into interleaved rows.
+TBytes Interleave(const TDecoded& d, const TBytes& planes, std::size_t planeRowBytes, std::size_t rowBytes)
+{
+    TBytes rows(rowBytes * d.Height);
+    const unsigned bits = d.BitsPerSample, count = d.SamplesPerPixel;
+    for (std::uint32_t y = 0; y < d.Height; ++y)
+        for (unsigned plane = 0; plane < count; ++plane) {
+            const std::uint8_t* source = planes.data() + (std::size_t(plane) * d.Height + y) * planeRowBytes;
+            for (std::uint32_t x = 0; x < d.Width; ++x)
+                PutBits(rows.data() + y * rowBytes, (std::size_t(x) * count + plane) * bits, bits,
+                    GetBits(source, std::size_t(x) * bits, bits));
+        }
+    return rows;
+}
+
+} // namespace
 
 std::optional<TDecoded> ReadWithLibTiff(const TBytes& bytes)
 {
@@ -23,14 +64,13 @@ std::optional<TDecoded> ReadWithLibTiff(const TBytes& bytes)
     if (d.LumaWeights.empty())
         d.LumaWeights = { 0.299f, 0.587f, 0.114f };
     TIFFGetFieldDefaulted(tif, TIFFTAG_INKSET, &d.InkSet);
-    TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLEFORMAT, &d.SampleFormat);
     d.HasAlpha = !d.ExtraSamples.empty()
         && std::all_of(d.ExtraSamples.begin(), d.ExtraSamples.end(), [](std::uint16_t v) { return v <= 2; });
     if (d.Compression == COMPRESSION_JPEG && d.Photometric == PHOTOMETRIC_YCBCR)
         TIFFSetField(tif, TIFFTAG_JPEGCOLORMODE, JPEGCOLORMODE_RGB);
     d.SampleRowBytes = RowBytes(d);
     const bool sane = d.TileWidth == 0 && d.Width > 0 && d.Height > 0 && std::uint64_t(d.Width) * d.Height <= (1u << 24)
-        && (d.PlanarConfig == PLANARCONFIG_CONTIG || d.BitsPerSample == 8 || d.BitsPerSample == 16) && d.BitsPerSample <= 16;
+        && d.BitsPerSample <= 64;
     if (!sane)
         return d;
     std::uint32_t rowsPerStrip = d.Height;
@@ -47,7 +87,6 @@ std::optional<TDecoded> ReadWithLibTiff(const TBytes& bytes)
     }
     if (ok && d.PlanarConfig == PLANARCONFIG_SEPARATE && d.SamplesPerPixel > 1) {
         // The first plane is in place; the others follow, then everything is interleaved.
-        const std::size_t sampleBytes = d.BitsPerSample / 8;
         const std::size_t planeBytes = rowBytes * d.Height;
         TBytes planes(planeBytes * d.SamplesPerPixel);
         std::copy(samples.begin(), samples.end(), planes.begin());
@@ -58,13 +97,9 @@ std::optional<TDecoded> ReadWithLibTiff(const TBytes& bytes)
                 ok = TIFFReadEncodedStrip(tif, plane * stripsPerPlane + strip,
                          planes.data() + plane * planeBytes + row * rowBytes, tmsize_t(want)) == tmsize_t(want);
             }
-        samples.assign(planes.size(), 0);
-        const std::size_t pixels = std::size_t(d.Width) * d.Height;
-        for (std::size_t pixel = 0; pixel < pixels; ++pixel)
-            for (unsigned plane = 0; plane < d.SamplesPerPixel; ++plane)
-                std::memcpy(samples.data() + (pixel * d.SamplesPerPixel + plane) * sampleBytes,
-                    planes.data() + plane * planeBytes + pixel * sampleBytes, sampleBytes);
-        rowBytes *= d.SamplesPerPixel;
+        const std::size_t planeRowBytes = rowBytes;
+        rowBytes = RowBytes(d);
+        samples = Interleave(d, planes, planeRowBytes, rowBytes);
     }
     if (ok) {
         d.Samples = std::move(samples);
@@ -77,25 +112,54 @@ namespace {
 
 std::uint8_t Clamp255(long long v) { return std::uint8_t(std::clamp<long long>(v, 0, 255)); }
 
-std::uint32_t Sample(const TDecoded& d, std::uint32_t x, std::uint32_t y, unsigned s)
+// A raw sample: whole bytes from 16 bits up in machine order, smaller depths as bits.
+std::uint64_t Sample(const TDecoded& d, std::uint32_t x, std::uint32_t y, unsigned s)
 {
     const std::uint8_t* row = d.Samples.data() + std::size_t(y) * d.SampleRowBytes;
     const unsigned bits = d.BitsPerSample;
     const std::size_t index = std::size_t(x) * d.SamplesPerPixel + s;
-    if (bits == 8)
-        return row[index];
-    if (bits == 16) {
-        std::uint16_t v;
-        std::memcpy(&v, row + index * 2, 2);
+    if (bits % 8 == 0 && bits >= 16) {
+        std::uint64_t v = 0;
+        std::memcpy(&v, row + index * (bits / 8), bits / 8); // a little-endian machine
         return v;
     }
-    const std::size_t bit = index * bits;
-    return (row[bit / 8] >> (8 - bits - bit % 8)) & ((1u << bits) - 1);
+    return GetBits(row, index * bits, bits);
 }
 
-std::uint8_t To8(const TDecoded& d, std::uint32_t v)
+// Depths and kinds the colour manager does not read are brought to 8 bits by the reader.
+bool Reduced(const TDecoded& d)
 {
-    return d.BitsPerSample == 16 ? Reduce16(v) : std::uint8_t(v);
+    const unsigned bits = d.BitsPerSample;
+    return d.SampleFormat == SAMPLEFORMAT_INT || d.SampleFormat == SAMPLEFORMAT_IEEEFP || (bits != 8 && bits != 16);
+}
+
+// A sample on the 8-bit scale: unsigned n-bit v as v × 255 ÷ (2^n − 1) cut off, signed ones
+// moved up by 2^(n−1) first, floats 0.0–1.0 rounded and clamped.
+std::uint8_t To8(const TDecoded& d, std::uint64_t v)
+{
+    const unsigned bits = d.BitsPerSample;
+    if (d.SampleFormat == SAMPLEFORMAT_IEEEFP) {
+        double f = 0;
+        if (bits == 16) {
+            const int e = int(v >> 10 & 31);
+            const double m = double(v & 1023);
+            f = e == 0 ? std::ldexp(m, -24) : e == 31 ? (m == 0 ? HUGE_VAL : NAN) : std::ldexp(1024 + m, e - 25);
+            if (v & 0x8000)
+                f = -f;
+        } else if (bits == 32) {
+            float single;
+            const std::uint32_t word = std::uint32_t(v);
+            std::memcpy(&single, &word, 4);
+            f = single;
+        } else {
+            std::memcpy(&f, &v, 8);
+        }
+        return std::isnan(f) ? 0 : std::uint8_t(std::lround(std::clamp(f, 0.0, 1.0) * 255));
+    }
+    const std::uint64_t top = bits == 64 ? ~std::uint64_t(0) : (std::uint64_t(1) << bits) - 1;
+    if (d.SampleFormat == SAMPLEFORMAT_INT)
+        v = (v + (std::uint64_t(1) << (bits - 1))) & top;
+    return std::uint8_t(TWide(v) * 255 / top);
 }
 
 // The grey level a value of the given depth ends up with: the indexed rescale (2 bits into
@@ -112,9 +176,9 @@ std::uint8_t GrayLevel(unsigned bits, std::uint32_t v, bool minIsWhite)
 }
 
 // (255 − X)(255 − K) / 255 for 8 bits; the 16-bit form reduces to 8 bits at the end.
-std::uint8_t Ink(const TDecoded& d, std::uint32_t v, std::uint32_t k)
+std::uint8_t Ink(unsigned bits, std::uint32_t v, std::uint32_t k)
 {
-    if (d.BitsPerSample == 16) {
+    if (bits == 16) {
         const std::uint64_t m = std::uint64_t(v) * k / 65535;
         return Clamp255(255 - (long long)((v + k - m) * 255 / 65535));
     }
@@ -138,12 +202,16 @@ std::vector<std::optional<TBGRA>> ExpectedColors(const TDecoded& d, const TPinne
             switch (d.Photometric) {
             case PHOTOMETRIC_MINISWHITE:
             case PHOTOMETRIC_MINISBLACK: {
-                const std::uint8_t g = GrayLevel(d.BitsPerSample, s(0), d.Photometric == PHOTOMETRIC_MINISWHITE);
+                const bool minIsWhite = d.Photometric == PHOTOMETRIC_MINISWHITE;
+                const unsigned bits = d.BitsPerSample;
+                const bool table = d.SampleFormat != SAMPLEFORMAT_INT && d.SampleFormat != SAMPLEFORMAT_IEEEFP
+                    && (bits == 1 || bits == 2 || bits == 4 || bits == 8 || bits == 16);
+                const std::uint8_t g = table ? GrayLevel(bits, std::uint32_t(s(0)), minIsWhite) : GrayLevel(8, To8(d, s(0)), minIsWhite);
                 c = TBGRA { g, g, g, 0 };
                 break;
             }
             case PHOTOMETRIC_PALETTE: {
-                const std::uint32_t i = s(0);
+                const std::uint64_t i = s(0);
                 const std::size_t n = d.ColorMap.size() / 3; // red, green and blue planes
                 c = i < n ? TBGRA { Reduce16(d.ColorMap[2 * n + i]), Reduce16(d.ColorMap[n + i]), Reduce16(d.ColorMap[i]), 0 }
                           : TBGRA {};
@@ -153,7 +221,14 @@ std::vector<std::optional<TBGRA>> ExpectedColors(const TDecoded& d, const TPinne
                 c = TBGRA { To8(d, s(2)), To8(d, s(1)), To8(d, s(0)), d.SamplesPerPixel >= 4 ? To8(d, s(3)) : std::uint8_t(0) };
                 break;
             case PHOTOMETRIC_SEPARATED:
-                c = TBGRA { Ink(d, s(2), s(3)), Ink(d, s(1), s(3)), Ink(d, s(0), s(3)), 0 };
+                if (Reduced(d)) {
+                    const auto ink = [&](unsigned i) { return Ink(8, To8(d, s(i)), To8(d, s(3))); };
+                    c = TBGRA { ink(2), ink(1), ink(0), 0 };
+                } else {
+                    c = TBGRA { Ink(d.BitsPerSample, std::uint32_t(s(2)), std::uint32_t(s(3))),
+                        Ink(d.BitsPerSample, std::uint32_t(s(1)), std::uint32_t(s(3))),
+                        Ink(d.BitsPerSample, std::uint32_t(s(0)), std::uint32_t(s(3))), 0 };
+                }
                 break;
             case PHOTOMETRIC_CIELAB:
             case PHOTOMETRIC_YCBCR:

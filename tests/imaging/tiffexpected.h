@@ -17,12 +17,12 @@ namespace tifftest {
 // samples (Samples, rows of SampleRowBytes; 16-bit samples in machine order). Photometric is
 // 0 without the tag; LumaWeights are the default ones without the tag.
 struct TDecoded : TTiffPlan {
-    std::uint16_t InkSet = 1, SampleFormat = 1;
+    std::uint16_t InkSet = 1;
     bool HasCompressionTag = false, HasAlpha = false;
     std::size_t SampleRowBytes = 0;
 };
 
-// Reads the first directory and its strips. Samples stays empty when libtiff cannot decode
+// Reads the first directory and its strips; samples of separate planes are interleaved. Samples stays empty when libtiff cannot decode
 // every strip or the file is tiled.
 std::optional<TDecoded> ReadWithLibTiff(const TBytes& bytes);
 

@@ -190,7 +190,7 @@ std::vector<std::uint16_t> RampColorMap(int bits)
 {
     const int n = 1 << bits;
     std::vector<std::uint16_t> map(3 * n);
-    for (int i = 0; i < n; ++i) {
+    for (std::int64_t i = 0; i < n; ++i) {
         map[i] = std::uint16_t(i * 65535 / (n - 1));
         map[n + i] = std::uint16_t(65535 - i * 40000 / n);
         map[2 * n + i] = std::uint16_t((i * 7919) & 0xFFFF);
@@ -416,6 +416,79 @@ void AddColorCases(TCaseTable& table, const TStripKind& kind)
     }
 }
 
+// Floats from −0.2 to 1.2 (half, single or double precision in machine order), so that both
+// clamps and the range between are met.
+TBytes FloatSamples(const TTiffPlan& plan)
+{
+    const std::size_t count = std::size_t(plan.Width) * plan.Height * plan.SamplesPerPixel;
+    const unsigned bytes = plan.BitsPerSample / 8;
+    TBytes samples(count * bytes);
+    for (std::size_t i = 0; i < count; ++i) {
+        const float value = float((i * 37 + i / 5) % 141) / 100.0f - 0.2f;
+        std::uint64_t word = 0;
+        if (bytes == 2) { // half precision, cut off; values this size are normal numbers or 0
+            std::uint32_t single;
+            std::memcpy(&single, &value, 4);
+            const int exponent = int(single >> 23 & 0xFF) - 127 + 15;
+            word = (single >> 16 & 0x8000) | (exponent > 0 ? std::uint32_t(exponent) << 10 | (single >> 13 & 0x3FF) : 0);
+        } else if (bytes == 4) {
+            std::memcpy(&word, &value, 4);
+        } else {
+            const double wide = value;
+            std::memcpy(&word, &wide, 8);
+        }
+        std::memcpy(samples.data() + i * bytes, &word, bytes);
+    }
+    return samples;
+}
+
+// Depths other than 8 and 16 bits, signed and floating-point samples, wide palettes.
+void AddDepthCases(TCaseTable& table, const TStripKind& kind)
+{
+    using enum TPixelLayout;
+    struct TDepth {
+        const char* Name;
+        std::uint16_t Photometric, Samples, Bits, Format;
+        TPixelLayout Layout;
+    };
+    static const TDepth depths[] = { { "Gray3", 1, 1, 3, 1, pl8Bit }, { "Gray6MinIsWhite", 0, 1, 6, 1, pl8Bit },
+        { "Gray12", 1, 1, 12, 1, pl8Bit }, { "Gray24", 1, 1, 24, 1, pl8Bit }, { "Gray32", 1, 1, 32, 1, pl8Bit },
+        { "GrayInt8", 1, 1, 8, 2, pl8Bit }, { "GrayInt16", 1, 1, 16, 2, pl8Bit }, { "GrayInt32", 1, 1, 32, 2, pl8Bit },
+        { "GrayFloat16", 1, 1, 16, 3, pl8Bit }, { "GrayFloat32", 1, 1, 32, 3, pl8Bit }, { "GrayFloat64", 1, 1, 64, 3, pl8Bit },
+        { "GrayAlpha12", 1, 2, 12, 1, pl8Bit }, { "RGB2", 2, 3, 2, 1, pl24Bit }, { "RGB5", 2, 3, 5, 1, pl24Bit },
+        { "RGB10", 2, 3, 10, 1, pl24Bit }, { "RGB14", 2, 3, 14, 1, pl24Bit }, { "RGBInt8", 2, 3, 8, 2, pl24Bit },
+        { "RGBInt16", 2, 3, 16, 2, pl24Bit }, { "RGBFloat32", 2, 3, 32, 3, pl24Bit }, { "RGBA12", 2, 4, 12, 1, pl32Bit },
+        { "CMYK4", 5, 4, 4, 1, pl24Bit }, { "CMYKFloat32", 5, 4, 32, 3, pl24Bit }, { "Palette3", 3, 1, 3, 1, pl24Bit },
+        { "Palette16", 3, 1, 16, 1, pl24Bit } };
+    for (const TDepth& depth : depths) {
+        const bool wholeSamples = depth.Bits == 8 || depth.Bits == 16 || depth.Bits == 32 || depth.Bits == 64;
+        for (int predictor : { 1, 2, 3 }) {
+            if (predictor > 1 && (!kind.Predictable || !wholeSamples || (predictor == 3) != (depth.Format == 3)))
+                continue;
+            const int variant = table.NextVariant();
+            TTiffPlan plan;
+            plan.Width = 7 + variant % 9;
+            plan.Height = 5;
+            plan.RowsPerStrip = StripRows[variant % 4];
+            plan.Photometric = depth.Photometric;
+            plan.SamplesPerPixel = depth.Samples;
+            plan.BitsPerSample = depth.Bits;
+            plan.SampleFormat = depth.Format;
+            if (depth.Samples == 2 || (depth.Samples == 4 && depth.Photometric == PHOTOMETRIC_RGB))
+                plan.ExtraSamples = { EXTRASAMPLE_UNASSALPHA };
+            if (depth.Photometric == PHOTOMETRIC_PALETTE)
+                plan.ColorMap = RampColorMap(depth.Bits);
+            if (depth.Format == SAMPLEFORMAT_IEEEFP)
+                plan.Samples = FloatSamples(plan);
+            plan.Compression = kind.Compression;
+            plan.BigEndian = kind.BigEndian;
+            plan.Predictor = std::uint16_t(predictor == 1 ? 0 : predictor);
+            table.Add(depth.Name + std::string(predictor == 1 ? "" : predictor == 2 ? "Predictor" : "FloatPredictor") + kind.Suffix,
+                plan, depth.Layout);
+        }
+    }
+}
+
 // Lab, YCbCr without subsampling and separate planes, in one strip.
 void AddSingleStripCases(TCaseTable& table, const TStripKind& kind)
 {
@@ -523,6 +596,7 @@ std::vector<TCase> DifferentialCases()
             AddGrayAndPaletteCases(table, kind);
             AddColorCases(table, kind);
             AddSingleStripCases(table, kind);
+            AddDepthCases(table, kind);
         }
     // YCbCr with the luma weights of ITU-R BT.709 in the file.
     TTiffPlan ycbcr709;
@@ -572,9 +646,15 @@ INSTANTIATE_TEST_SUITE_P(Written, TTIFFGraphicMatchesLibTiff, testing::ValuesIn(
 
 bool Supported(const TDecoded& d)
 {
-    if (d.TileWidth != 0 || d.Samples.empty() || d.SamplesPerPixel > 4 || d.SampleFormat == SAMPLEFORMAT_IEEEFP)
+    const unsigned bits = d.BitsPerSample;
+    const bool floats = d.SampleFormat == SAMPLEFORMAT_IEEEFP, plain = d.SampleFormat == SAMPLEFORMAT_UINT || d.SampleFormat == SAMPLEFORMAT_VOID;
+    const bool readable = floats ? bits == 16 || bits == 32 || bits == 64
+                                 : (bits <= 32 || bits == 64) && bits >= (d.SampleFormat == SAMPLEFORMAT_INT ? 2u : 1u);
+    const bool wholeSamples = bits == 8 || bits == 16 || bits == 32 || bits == 64;
+    if (d.TileWidth != 0 || d.Samples.empty() || d.SamplesPerPixel > 4 || d.SampleFormat > SAMPLEFORMAT_VOID || !readable)
         return false;
-    if (d.Predictor != 1 && !(d.Predictor == 2 && (d.BitsPerSample == 8 || d.BitsPerSample == 16)))
+    // Predictor 0: libtiff names none for codecs without one.
+    if (d.Predictor > 1 && !(d.Predictor == 2 && wholeSamples) && !(d.Predictor == 3 && floats))
         return false;
     switch (d.Compression) {
     case COMPRESSION_NONE: case COMPRESSION_LZW: case COMPRESSION_ADOBE_DEFLATE: case COMPRESSION_DEFLATE:
@@ -590,21 +670,19 @@ bool Supported(const TDecoded& d)
     default:
         return false;
     }
-    const unsigned bits = d.BitsPerSample;
     switch (d.Photometric) {
     case PHOTOMETRIC_MINISWHITE: case PHOTOMETRIC_MINISBLACK:
-        return (bits == 1 || bits == 2 || bits == 4 || bits == 8 || bits == 16)
-            && (d.SamplesPerPixel == 1 || (d.SamplesPerPixel == 2 && d.HasAlpha && bits >= 8));
+        return d.SamplesPerPixel == 1 || (d.SamplesPerPixel == 2 && d.HasAlpha && !(plain && bits < 8 && bits != 3));
     case PHOTOMETRIC_PALETTE:
-        return d.SamplesPerPixel == 1 && bits <= 8 && bits != 3 && bits != 5 && bits != 6 && bits != 7 && !d.ColorMap.empty();
+        return d.SamplesPerPixel == 1 && plain && bits <= 16 && !d.ColorMap.empty();
     case PHOTOMETRIC_RGB:
-        return (bits == 8 || bits == 16) && d.SamplesPerPixel >= 3;
+        return d.SamplesPerPixel >= 3;
     case PHOTOMETRIC_SEPARATED:
-        return (bits == 8 || bits == 16) && d.SamplesPerPixel == 4 && d.InkSet == INKSET_CMYK;
+        return d.SamplesPerPixel == 4 && d.InkSet == INKSET_CMYK;
     case PHOTOMETRIC_CIELAB:
-        return bits == 8 && d.SamplesPerPixel == 3;
+        return bits == 8 && plain && d.SamplesPerPixel == 3;
     case PHOTOMETRIC_YCBCR:
-        return bits == 8 && d.SamplesPerPixel == 3 && d.SubsamplingH == 1 && d.SubsamplingV == 1;
+        return bits == 8 && plain && d.SamplesPerPixel == 3 && d.SubsamplingH == 1 && d.SubsamplingV == 1;
     default:
         return false;
     }
@@ -637,16 +715,19 @@ TEST(TTIFFGraphicCorpus, LoadsOrFailsCleanlyAndMatchesLibTiff)
             ++failed;
         }
         const std::optional<TDecoded> reference = ReadWithLibTiff(bytes);
-        if (!reference || !Supported(*reference))
+        const bool bigTiff = bytes.size() > 3 && (bytes[2] == 43 || bytes[3] == 43); // a format of its own
+        if (!reference || bigTiff || !Supported(*reference))
             continue;
         ++compared;
-        ASSERT_EQ(tiff.Width(), int(reference->Width));
-        ASSERT_EQ(tiff.Height(), int(reference->Height));
+        EXPECT_EQ(tiff.Width(), int(reference->Width));
+        EXPECT_EQ(tiff.Height(), int(reference->Height));
+        if (tiff.Width() != int(reference->Width) || tiff.Height() != int(reference->Height))
+            continue;
         // L*a*b* and YCbCr pixels are compared where their colours are pinned.
         EXPECT_LE(MaxDifference(Colors(tiff), ExpectedColors(*reference, PinnedColour)), 0);
     }
     std::cout << "corpus: " << loaded << " loaded, " << failed << " refused, " << compared << " compared with libtiff\n";
-    EXPECT_GT(compared, 20);
+    EXPECT_GT(compared, 200);
 }
 
 // ---------------------------------------------------------------------------------------
@@ -872,6 +953,18 @@ TEST(TTIFFGraphic, MinIsWhiteBilevelHasWhiteFirstEntry)
     EXPECT_EQ(tiff.ColorTable()[1], (TRGBQuad { 0, 0, 0, 0 }));
 }
 
+TEST(TTIFFGraphic, OrientationIsTheTagOrAsStored)
+{
+    const std::vector<std::uint8_t> pixels(4 * 4, 0x40);
+    TTIFFGraphic tiff;
+    Load(tiff, GrayRaw(4, 4, pixels).Bytes());
+    EXPECT_EQ(tiff.Orientation(), 1u);
+    for (std::uint32_t value : { 0u, 1u, 2u, 5u, 8u, 9u, 0xFFFFu }) {
+        Load(tiff, GrayRaw(4, 4, pixels).Add(274, tShort, { value }).Bytes());
+        EXPECT_EQ(tiff.Orientation(), value >= 1 && value <= 8 ? value : 1u) << value;
+    }
+}
+
 TEST(TTIFFGraphic, ReadImageInfoReachesLaterDirectories)
 {
     QuietLibTiff();
@@ -982,7 +1075,15 @@ std::vector<TLyingFile> LyingFiles()
     std::vector<TLyingFile> cases;
     const std::vector<std::uint8_t> pixels(4 * 4, 0x40);
     auto gray = [&] { return GrayRaw(4, 4, pixels); };
-    cases.push_back({ "StripOffsetBeyondEnd", gray().Remove(273).Add(273, tLong, { 0x7FFFFFF0 }).Bytes(), nullptr });
+    const std::vector<std::uint8_t> wideSamples(4 * 4 * 8, 0x40); // enough for four 16-bit samples
+    auto colour = [&] { return GrayRaw(4, 4, wideSamples); };
+    // Strips that cannot hold the rows: refused before the picture's store exists.
+    cases.push_back({ "StripOffsetBeyondEnd", gray().Remove(273).Add(273, tLong, { 0x7FFFFFF0 }).Bytes(), SInvalidTIFF });
+    cases.push_back({ "NoStrips", gray().Remove(273).Remove(279).Bytes(), SInvalidTIFF });
+    cases.push_back({ "ByteCountsShortOfTheRows", gray().Remove(279).Add(279, tLong, { 15 }).Bytes(), SInvalidTIFF });
+    cases.push_back({ "OneStripOfThree", gray().Add(278, tLong, { 1 }).Remove(257).Add(257, tLong, { 12 }).Bytes(), SInvalidTIFF });
+    cases.push_back({ "HugePictureInATinyDeflateStrip", gray().Remove(256).Remove(257).Remove(259).Add(256, tLong, { 1 << 14 })
+                          .Add(257, tLong, { 1 << 14 }).Add(259, tShort, { 8 }).Bytes(), SInvalidTIFF });
     cases.push_back({ "StripCountBeyondEnd", gray().Remove(279).Add(279, tLong, { 0xFFFFFFF0 }).Bytes(), nullptr });
     cases.push_back({ "StripOffsetsCountBeyondEnd", gray().Remove(273).AddLie(273, tLong, 0x40000000, 8).Bytes(), "Stream read error" });
     cases.push_back({ "HugeWidthTimesBits", gray().Remove(256).Remove(258).Add(256, tLong, { 0xFFFFFFFF }).Add(258, tShort, { 16 }).Bytes(),
@@ -994,12 +1095,18 @@ std::vector<TLyingFile> LyingFiles()
     cases.push_back({ "RGBWithOneSample", gray().Remove(262).Add(262, tShort, { 2 }).Bytes(), SBadSampleCount });
     cases.push_back({ "PaletteAlphaWithOneSample",
         gray().Remove(262).Add(262, tShort, { 3 }).Add(338, tShort, { 2 }).Bytes(), nullptr });
-    cases.push_back({ "ThreeBitGray", gray().Remove(258).Add(258, tShort, { 3 }).Bytes(), SBadColorDepth });
-    cases.push_back({ "ZeroBitGray", gray().Remove(258).Add(258, tShort, { 0 }).Bytes(), SBadColorDepth });
+    cases.push_back({ "ZeroBitGray", gray().Remove(258).Add(258, tShort, { 0 }).Bytes(), SInvalidTIFF });
+    cases.push_back({ "ThirtyThreeBitGray", gray().Remove(258).Add(258, tShort, { 33 }).Bytes(), SInvalidTIFF });
+    cases.push_back({ "ComplexSamples", gray().Add(339, tShort, { 6 }).Bytes(), SInvalidTIFF });
+    cases.push_back({ "SignedPalette", gray().Remove(262).Add(262, tShort, { 3 }).Add(339, tShort, { 2 }).Bytes(), SInvalidTIFF });
+    cases.push_back({ "FloatPredictorOnIntegers", gray().Remove(259).Add(259, tShort, { 5 }).Add(317, tShort, { 3 }).Bytes(),
+        SInvalidTIFF });
+    cases.push_back({ "TwelveBitLab", colour().Remove(258).Remove(262).Remove(277).Add(258, tShort, { 12 }).Add(262, tShort, { 8 })
+                          .Add(277, tShort, { 3 }).Bytes(), SConversionFailed });
     cases.push_back({ "TransparencyMask", gray().Remove(262).Add(262, tShort, { 4 }).Bytes(), SConversionFailed });
     cases.push_back({ "BadSubsampling", gray().Remove(262).Remove(277).Add(262, tShort, { 6 }).Add(277, tShort, { 3 })
                           .Add(530, tShort, { 3, 1 }).Bytes(), SBadSubSampling });
-    cases.push_back({ "ZeroLumaWeight", gray().Remove(262).Remove(277).Add(262, tShort, { 6 }).Add(277, tShort, { 3 })
+    cases.push_back({ "ZeroLumaWeight", colour().Remove(262).Remove(277).Add(262, tShort, { 6 }).Add(277, tShort, { 3 })
                           .Add(529, tRational, { 0, 0, 0 }).Add(530, tShort, { 1, 1 }).Bytes(), nullptr });
     cases.push_back({ "DirectoryBeyondEnd", [&] { auto b = gray().Bytes(); b[4] = 0xF0; b[5] = 0xFF; return b; }(), "Stream read error" });
     cases.push_back({ "TruncatedHeader", { 'I', 'I', 42, 0, 8 }, "Stream read error" });
@@ -1187,32 +1294,9 @@ TRawTiff RGBRaw(std::uint32_t width, std::uint32_t height, std::uint32_t rowsPer
 
 std::vector<TPartialImage> PartialImages()
 {
-    std::vector<std::uint8_t> gray(7 * 2), rgb(7 * 2 * 3);
-    for (std::size_t i = 0; i < gray.size(); ++i)
-        gray[i] = std::uint8_t(i * 17);
-    for (std::size_t i = 0; i < rgb.size(); ++i)
-        rgb[i] = std::uint8_t(i * 11 + 3);
+    // Uncompressed strips short of the rows are refused (the lying files above); a damaged
+    // strip of a codec without a certain bound keeps the rows before it.
     std::vector<TPartialImage> cases;
-    cases.push_back({ "GrayOneStripOfThree", GrayRaw(7, 6, gray).Add(278, tLong, { 2 }).Bytes(), 7, 6, 2, 1, gray, true, false });
-    cases.push_back({ "PaletteOneStripOfThree",
-        GrayRaw(7, 6, gray).Add(278, tLong, { 2 }).Remove(262).Add(262, tShort, { 3 }).Add(320, tShort, [] {
-            std::vector<std::uint32_t> map;
-            for (std::uint16_t value : RampColorMap(8))
-                map.push_back(value);
-            return map;
-        }()).Bytes(),
-        7, 6, 2, 1, gray, false, false });
-    cases.push_back({ "RGBOneStripOfThree", RGBRaw(7, 6, 2, { rgb }, 1).Bytes(), 7, 6, 2, 3, rgb, true, false });
-    cases.push_back({ "RGBReversedBitsOneStripOfThree", RGBRaw(7, 6, 2, { rgb }, 1).Add(266, tShort, { 2 }).Bytes(), 7, 6, 2, 3,
-        [&] {
-            std::vector<std::uint8_t> reversed(rgb.size());
-            for (std::size_t i = 0; i < rgb.size(); ++i)
-                for (int bit = 0; bit < 8; ++bit)
-                    if (rgb[i] & (1 << bit))
-                        reversed[i] |= std::uint8_t(0x80 >> bit);
-            return reversed;
-        }(),
-        true, false });
     // JPEG strips of 8 rows, the second one overwritten with zeros: decoding stops there.
     TTiffPlan jpeg;
     jpeg.Width = 16;
@@ -1343,7 +1427,7 @@ TEST(TTIFFGraphicSeeds, EverySeedLoads)
         EXPECT_EQ(tiff.IsEmpty(), entry.path().filename() == "tiled.tif");
         ++seeds;
     }
-    EXPECT_EQ(seeds, 23);
+    EXPECT_EQ(seeds, 27);
 }
 
 } // namespace

@@ -122,6 +122,8 @@ void SetTags(TIFF* tif, const TTiffPlan& plan)
     TIFFSetField(tif, TIFFTAG_COMPRESSION, plan.Compression);
     if (plan.Predictor)
         TIFFSetField(tif, TIFFTAG_PREDICTOR, plan.Predictor);
+    if (plan.SampleFormat != SAMPLEFORMAT_UINT)
+        TIFFSetField(tif, TIFFTAG_SAMPLEFORMAT, plan.SampleFormat);
     if (plan.FillOrder)
         TIFFSetField(tif, TIFFTAG_FILLORDER, plan.FillOrder);
     if (!plan.ColorMap.empty()) {
@@ -198,6 +200,7 @@ TTiffPlan ReadPlan(TIFF* tif)
     TIFFGetFieldDefaulted(tif, TIFFTAG_PREDICTOR, &plan.Predictor);
     TIFFGetFieldDefaulted(tif, TIFFTAG_FILLORDER, &plan.FillOrder);
     TIFFGetFieldDefaulted(tif, TIFFTAG_PLANARCONFIG, &plan.PlanarConfig);
+    TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLEFORMAT, &plan.SampleFormat);
     TIFFGetField(tif, TIFFTAG_GROUP3OPTIONS, &plan.Group3Options);
     if (plan.Photometric == PHOTOMETRIC_YCBCR) {
         TIFFGetFieldDefaulted(tif, TIFFTAG_YCBCRSUBSAMPLING, &plan.SubsamplingH, &plan.SubsamplingV);

@@ -24,6 +24,7 @@ struct TTiffPlan {
     std::uint16_t Predictor = 0;
     std::uint16_t FillOrder = 0;
     std::uint16_t PlanarConfig = 1; // 2: separate planes (8 and 16 bits only)
+    std::uint16_t SampleFormat = 1; // 2: signed, 3: floating point
     std::uint32_t Group3Options = 0; // written with Group 3 fax compression only
     std::uint16_t SubsamplingH = 0, SubsamplingV = 0; // YCbCr only
     std::vector<float> LumaWeights; // YCbCrCoefficients
@@ -31,7 +32,7 @@ struct TTiffPlan {
     std::vector<std::uint16_t> ColorMap, ExtraSamples;
     bool BigEndian = false;
     int JpegQuality = 90;
-    TBytes Samples; // packed rows, 16-bit samples in machine order
+    TBytes Samples; // packed rows, samples of 16, 24, 32 and 64 bits in machine order
 };
 
 std::size_t RowBytes(const TTiffPlan& plan);
