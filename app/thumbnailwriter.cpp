@@ -11,8 +11,8 @@
 #include "base/warning.h"
 #include "db/fbcomponents.h"
 #include "raster/bitmap.h"
-#include "raster/canvas.h"
 #include "raster/jpegimage.h"
+#include "raster/thumbnaildrawing.h"
 
 #include <cerrno>
 #include <fcntl.h>
@@ -139,7 +139,7 @@ bool EncodeThumbnail(const std::string& imagePath, TMemoryStream& jpegBytes, TIm
         const TThumbnailSize size = ThumbnailSize(source.Width(), source.Height());
         TBitmap thumbnail;
         thumbnail.ResizeTo(size.Width, size.Height);
-        thumbnail.Canvas().DrawStretched(TRect { 0, 0, size.Width, size.Height }, &source);
+        DrawThumbnail(source, thumbnail);
         jpeg.CopyContentFrom(thumbnail); // shares the pixels; the thumbnail bitmap may go
     }
     const TStopwatch watch(Total(stats, &TImportStats::EncodeTime));
