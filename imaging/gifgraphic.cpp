@@ -149,8 +149,7 @@ std::vector<std::uint8_t> DecodeIndices(std::vector<std::uint8_t>& compressed, s
 {
     const std::size_t pixels = std::size_t(width) * height;
     std::vector<std::uint8_t> decoded(pixels + width);
-    // Code sizes above 8 cannot describe byte indices (and 12 leaves no room in the table).
-    if (pixels != 0 && minimumCodeSize >= 1 && minimumCodeSize <= 8) {
+    if (pixels != 0) {
         TGIFLZWDecoder decoder(minimumCodeSize);
         std::uint8_t* source = compressed.data();
         std::uint8_t* dest = decoded.data();
@@ -215,6 +214,9 @@ void TGIFGraphic::LoadStream(TStream& stream)
     if (descriptor[8] & ColorTableFlag)
         ReadColorTable(reader, table, TableEntries(descriptor[8]));
     const std::uint8_t minimumCodeSize = reader.ReadU8();
+    // Indices are bytes: a code size above 8 cannot describe them, and 0 none at all.
+    if (minimumCodeSize < 1 || minimumCodeSize > 8)
+        RaiseGraphicError(SInvalidImageFormat, SGIFFormatName);
 
     std::vector<std::uint8_t> compressed = GatherSubBlocks(reader);
     const std::vector<std::uint8_t> decoded = DecodeIndices(compressed, minimumCodeSize, width, height);
