@@ -3,6 +3,7 @@
 #include "raster/storepool.h"
 
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <new>
 #include <type_traits>
@@ -69,9 +70,12 @@ struct TPixelAllocator {
     T* allocate(std::size_t count)
     {
         const std::size_t bytes = count * sizeof(T);
-        if (storepool::Enabled() && bytes >= storepool::LargeStoreBytes)
-            return static_cast<T*>(storepool::Allocate(bytes));
-        return std::allocator<T>().allocate(count);
+        T* block = storepool::Enabled() && bytes >= storepool::LargeStoreBytes
+            ? static_cast<T*>(storepool::Allocate(bytes))
+            : std::allocator<T>().allocate(count);
+        if (const int poison = storepool::StorePoison(); poison != storepool::StorePoisonOff) [[unlikely]]
+            std::memset(static_cast<void*>(block), poison, bytes);
+        return block;
     }
     void deallocate(T* block, std::size_t count) noexcept
     {
