@@ -373,6 +373,11 @@ void TTIFFGraphic::LoadStream(TStream& stream)
     if (!directory.ReadHeader(version, firstIFD) || !directory.ReadDirectory(Properties().FirstIFD, 0))
         RaiseGraphicError(SInvalidImageFormat, SFormatName);
     DecodeStrips(stream, directory);
+    // An alpha sample kept in the fourth byte, seen by the thumbnails only.
+    const std::vector<std::uint32_t> extra = directory.IntegerArray(tifftag::ExtraSamples);
+    if (!IsEmpty() && PixelLayout() == TPixelLayout::pl32Bit && Properties().ColorScheme == schRGBA && !extra.empty()
+        && (extra[0] == 1 || extra[0] == 2))
+        SetAlpha(extra[0] == 1 ? TAlphaForm::afPremultiplied : TAlphaForm::afStraight);
 }
 
 bool TTIFFGraphic::MakeStore(std::uint32_t width, std::uint32_t height)

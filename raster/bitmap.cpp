@@ -583,6 +583,16 @@ void TBitmap::NewImage(const TBitmapHeader& header, const TColorTable& table, TS
     SetImage(MakeImage(header, table, fill));
 }
 
+void TBitmap::SetAlpha(TAlphaForm form, std::vector<std::uint8_t> indexAlpha, TRGBQuad key)
+{
+    if (!FImage)
+        return;
+    TBitmapImage& image = UniqueImage();
+    image.Alpha = form;
+    image.IndexAlpha = std::move(indexAlpha);
+    image.Key = key;
+}
+
 TBitmapImage& TBitmap::UniqueImage()
 {
     std::lock_guard lock(StoreLock());

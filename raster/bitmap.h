@@ -107,12 +107,24 @@ using TPixelStore = std::vector<std::uint8_t, TPixelAllocator<std::uint8_t>>;
 // every row (the row padding is cleared either way).
 enum class TStoreFill : std::uint8_t { sfZeroed, sfUnset };
 
+// The transparency a reader found in a picture; only the drawing of thumbnails looks at it.
+enum class TAlphaForm : std::uint8_t {
+    afNone,          // opaque
+    afStraight,      // 32 bits: the fourth byte is the alpha of the colour
+    afPremultiplied, // 32 bits: the fourth byte is alpha, the colour already multiplied by it
+    afIndexed,       // IndexAlpha gives the alpha of each table index (opaque past its end)
+    afKey,           // pixels of the colour Key are transparent, the others opaque
+};
+
 // The shared pixel store. Bitmaps hold it through std::shared_ptr and copy it before writing.
 struct TBitmapImage {
     TBitmapHeader Header;
     TColorTable ColorTable;
     TPixelStore Pixels; // rows of RowBytes()
     bool DeviceForm = false;           // the pixels are the display's form only (plDevice)
+    TAlphaForm Alpha = TAlphaForm::afNone; // a new store of another form is opaque again
+    std::vector<std::uint8_t> IndexAlpha {}; // with afIndexed
+    TRGBQuad Key {};                     // with afKey
 
     std::size_t RowBytes() const;
     bool HasPixels() const { return !Pixels.empty(); }
@@ -178,6 +190,9 @@ public:
     bool Transparent = false;
     TColor TransparentColor = clDefault;
     TTransparentMode TransparentMode = TTransparentMode::tmAuto;
+
+    // The transparency of the current store (see TAlphaForm); readers set it once decoded.
+    void SetAlpha(TAlphaForm form, std::vector<std::uint8_t> indexAlpha = {}, TRGBQuad key = {});
 
     // The store, shared with every bitmap that copied this one.
     std::shared_ptr<const TBitmapImage> Image() const;
