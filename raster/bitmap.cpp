@@ -593,6 +593,18 @@ void TBitmap::SetAlpha(TAlphaForm form, std::vector<std::uint8_t> indexAlpha, TR
     image.Key = key;
 }
 
+int TBitmap::Orientation() const
+{
+    const std::shared_ptr<const TBitmapImage> image = Image();
+    return image ? image->Orientation : 1;
+}
+
+void TBitmap::SetOrientation(int orientation)
+{
+    if (FImage && orientation != Orientation())
+        UniqueImage().Orientation = static_cast<std::uint8_t>(orientation >= 1 && orientation <= 8 ? orientation : 1);
+}
+
 TBitmapImage& TBitmap::UniqueImage()
 {
     std::lock_guard lock(StoreLock());

@@ -125,6 +125,7 @@ struct TBitmapImage {
     TAlphaForm Alpha = TAlphaForm::afNone; // a new store of another form is opaque again
     std::vector<std::uint8_t> IndexAlpha {}; // with afIndexed
     TRGBQuad Key {};                     // with afKey
+    std::uint8_t Orientation = 1;        // how the picture is shown (see raster/orientation.h)
 
     std::size_t RowBytes() const;
     bool HasPixels() const { return !Pixels.empty(); }
@@ -193,6 +194,11 @@ public:
 
     // The transparency of the current store (see TAlphaForm); readers set it once decoded.
     void SetAlpha(TAlphaForm form, std::vector<std::uint8_t> indexAlpha = {}, TRGBQuad key = {});
+
+    // How the picture of the current store is shown (1..8, see raster/orientation.h); readers
+    // set it from their files' tags, anything outside 1..8 as 1.
+    int Orientation() const;
+    void SetOrientation(int orientation);
 
     // The store, shared with every bitmap that copied this one.
     std::shared_ptr<const TBitmapImage> Image() const;
