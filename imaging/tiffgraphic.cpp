@@ -8,6 +8,7 @@
 #include "imaging/codecs/tiffjpeg.h"
 #include "imaging/codecs/tifflzw.h"
 #include "imaging/tiffdirectory.h"
+#include "raster/orientation.h"
 
 #include <algorithm>
 #include <cmath>
@@ -378,6 +379,10 @@ void TTIFFGraphic::LoadStream(TStream& stream)
     if (!IsEmpty() && PixelLayout() == TPixelLayout::pl32Bit && Properties().ColorScheme == schRGBA && !extra.empty()
         && (extra[0] == 1 || extra[0] == 2))
         SetAlpha(extra[0] == 1 ? TAlphaForm::afPremultiplied : TAlphaForm::afStraight);
+    // How viewers show the picture (the Orientation tag); any unusable value means as stored.
+    constexpr std::uint16_t OrientationTag = 274;
+    if (!IsEmpty())
+        SetOrientation(SaneOrientation(directory.Integer(OrientationTag, OrientationAsStored)));
 }
 
 bool TTIFFGraphic::MakeStore(std::uint32_t width, std::uint32_t height)
