@@ -1,11 +1,12 @@
-// The JPEG image object on arbitrary bytes: header, decoding with settings taken from the
-// first byte (twice, under different store poison: the two pictures must be the same), and
-// encoding the decoded picture again. Only EJPEG (and the stream read error) may come out;
+// The JPEG image object on arbitrary bytes: the EXIF orientation, header, decoding with
+// settings taken from the first byte (twice, under different store poison: the two pictures
+// must be the same), and encoding the decoded picture again. Only EJPEG (and the stream read error) may come out;
 // anything else, a crash or a sanitizer report is a finding.
 #include "base/exception.h"
 #include "base/stream.h"
 #include "raster/bitmap.h"
 #include "raster/jpegimage.h"
+#include "raster/orientation.h"
 #include "tests/fuzz/poisonedtwice.h"
 
 #include <cstddef>
@@ -45,6 +46,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 {
     if (size < 1)
         return 0;
+    // The EXIF block's reader on every input, whatever the decoding below reaches.
+    if (const int orientation = ExifOrientation(std::span<const std::uint8_t>(data + 1, size - 1));
+        orientation < 1 || orientation > 8)
+        __builtin_trap();
     TJPEGImage first, second;
     const TBitmap* picture = nullptr;
     if (!poisoned::SameBothTimes(first, second, [&](TJPEGImage& image) {

@@ -104,7 +104,7 @@ INSTANTIATE_TEST_SUITE_P(Compressions, TBilevelThumbnail,
         TBilevel { "CcittRleWord", COMPRESSION_CCITTRLEW }, TBilevel { "Group3", COMPRESSION_CCITTFAX3 },
         TBilevel { "PackBits", COMPRESSION_PACKBITS }, TBilevel { "Lzw", COMPRESSION_LZW },
         TBilevel { "Deflate", COMPRESSION_ADOBE_DEFLATE }),
-    [](const auto& info) { return std::string(info.param.Name); });
+    [](const auto& c) { return std::string(c.param.Name); });
 
 // ---------------------------------------------------------------------------------------------
 // Transparency over white, against the reference libraries' RGBA composited over white here.
@@ -292,6 +292,6 @@ TEST_P(TTransparentThumbnail, ShowsThePictureOverWhite)
 }
 
 INSTANTIATE_TEST_SUITE_P(Readers, TTransparentThumbnail, testing::ValuesIn(TransparentCases()),
-    [](const auto& info) { return std::string(info.param.Name); });
+    [](const auto& c) { return std::string(c.param.Name); });
 
 } // namespace
