@@ -29,9 +29,11 @@ std::string UsageText()
            "      SIGHUP stopped it before its next entry (what it did is committed and\n"
            "      counted; a second signal ends it at once).\n"
            "  images-by-id thumbnail IMAGE OUT.jpg\n"
-           "      Writes the thumbnail of one picture, exactly as an import makes it.\n"
-           "  images-by-id decode IMAGE OUT.ppm\n"
-           "      Decodes one picture into a binary PPM file.\n"
+           "      Writes the thumbnail of one picture, exactly as an import makes it (turned\n"
+           "      and mirrored as the picture's orientation tag says, as viewers show it).\n"
+           "  images-by-id decode [--oriented] IMAGE OUT.ppm\n"
+           "      Decodes one picture into a binary PPM file, its pixels as stored; with\n"
+           "      --oriented as viewers show it (turned by its orientation tag).\n"
            "  images-by-id --help\n"
            "      Shows this text.\n";
 }

@@ -5,6 +5,7 @@
 #include "base/filestream.h"
 #include "base/fmt.h"
 #include "raster/bitmap.h"
+#include "raster/orientation.h"
 
 #include <exception>
 #include <iostream>
@@ -12,7 +13,7 @@
 
 namespace {
 
-constexpr const char* SDecodeUsage = "usage: images-by-id decode IMAGE OUT.ppm";
+constexpr const char* SDecodeUsage = "usage: images-by-id decode [--oriented] IMAGE OUT.ppm";
 constexpr const char* SCannotDecode = "Cannot decode \"%s\": not a picture of a known type, or damaged.";
 
 } // namespace
@@ -64,8 +65,12 @@ void WriteBitmapPpm(const TBitmap& bitmap, TStream& stream)
     }
 }
 
-int RunDecodeCommand(const std::vector<std::string>& args)
+int RunDecodeCommand(const std::vector<std::string>& arguments)
 {
+    std::vector<std::string> args = arguments;
+    const bool oriented = !args.empty() && args[0] == "--oriented";
+    if (oriented)
+        args.erase(args.begin());
     if (args.size() != 2 || args[0].empty() || args[1].empty()) {
         std::cerr << SDecodeUsage << '\n';
         return ExitUsage;
@@ -78,8 +83,11 @@ int RunDecodeCommand(const std::vector<std::string>& args)
             std::cerr << Fmt(SCannotDecode, image) << '\n';
             return ExitFailed;
         }
+        TBitmap shown;
+        if (oriented)
+            OrientedCopy(bitmap, shown);
         TFileStream stream(output, fmCreate);
-        WriteBitmapPpm(bitmap, stream);
+        WriteBitmapPpm(oriented ? shown : bitmap, stream);
     } catch (const std::exception& error) { // open, read and write failures with their texts
         std::cerr << error.what() << '\n';
         return ExitFailed;

@@ -11,8 +11,9 @@
 #include "base/warning.h"
 #include "db/fbcomponents.h"
 #include "raster/bitmap.h"
-#include "raster/canvas.h"
 #include "raster/jpegimage.h"
+#include "raster/orientation.h"
+#include "raster/thumbnaildrawing.h"
 
 #include <cerrno>
 #include <fcntl.h>
@@ -136,10 +137,15 @@ bool EncodeThumbnail(const std::string& imagePath, TMemoryStream& jpegBytes, TIm
     TJPEGImage jpeg;
     {
         const TStopwatch watch(Total(stats, &TImportStats::DrawTime));
-        const TThumbnailSize size = ThumbnailSize(source.Width(), source.Height());
+        // As viewers show the picture: turned by its orientation before it is sized.
+        TBitmap turned;
+        if (source.Orientation() != OrientationAsStored)
+            OrientedCopy(source, turned);
+        const TBitmap& shown = source.Orientation() != OrientationAsStored ? turned : source;
+        const TThumbnailSize size = ThumbnailSize(shown.Width(), shown.Height());
         TBitmap thumbnail;
         thumbnail.ResizeTo(size.Width, size.Height);
-        thumbnail.Canvas().DrawStretched(TRect { 0, 0, size.Width, size.Height }, &source);
+        DrawThumbnail(shown, thumbnail);
         jpeg.CopyContentFrom(thumbnail); // shares the pixels; the thumbnail bitmap may go
     }
     const TStopwatch watch(Total(stats, &TImportStats::EncodeTime));

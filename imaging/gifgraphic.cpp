@@ -10,6 +10,7 @@
 #include <cstring>
 #include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -39,8 +40,9 @@ void SkipSubBlocks(TByteReader& reader)
 }
 
 // Reads byte by byte up to an image separator or the trailer, skipping the extensions met on
-// the way, and returns that byte.
-std::uint8_t SkipExtensions(TByteReader& reader)
+// the way, and returns that byte. The transparent index of the last graphic control block
+// met goes to *transparentIndex when given (-1: none).
+std::uint8_t SkipExtensions(TByteReader& reader, int* transparentIndex = nullptr)
 {
     for (;;) {
         const std::uint8_t byte = reader.ReadU8();
@@ -53,9 +55,13 @@ std::uint8_t SkipExtensions(TByteReader& reader)
             reader.Skip(reader.ReadU8());
             SkipSubBlocks(reader);
             break;
-        case GraphicControlLabel:
-            reader.Skip(std::size_t(reader.ReadU8()) + 1); // the block and its terminator
+        case GraphicControlLabel: {
+            const auto block = reader.Take(reader.ReadU8());
+            reader.Skip(1); // the terminator
+            if (transparentIndex)
+                *transparentIndex = block.size() >= 4 && (block[0] & 1) ? block[3] : -1;
             break;
+        }
         case CommentLabel:
         case ApplicationLabel:
             SkipSubBlocks(reader);
@@ -149,8 +155,7 @@ std::vector<std::uint8_t> DecodeIndices(std::vector<std::uint8_t>& compressed, s
 {
     const std::size_t pixels = std::size_t(width) * height;
     std::vector<std::uint8_t> decoded(pixels + width);
-    // Code sizes above 8 cannot describe byte indices (and 12 leaves no room in the table).
-    if (pixels != 0 && minimumCodeSize >= 1 && minimumCodeSize <= 8) {
+    if (pixels != 0) {
         TGIFLZWDecoder decoder(minimumCodeSize);
         std::uint8_t* source = compressed.data();
         std::uint8_t* dest = decoded.data();
@@ -187,7 +192,7 @@ bool TGIFGraphic::ReadImageInfo(TStream& stream, std::uint32_t imageIndex)
 
 void TGIFGraphic::LoadStream(TStream& stream)
 {
-    Transparent = false; // a transparent index in the file has no effect
+    Transparent = false; // a transparent index in the file has no effect here
     TransparentColor = clDefault;
     StartLoading(stream, SGIFFormatName);
     std::vector<std::uint8_t> buffer;
@@ -200,7 +205,8 @@ void TGIFGraphic::LoadStream(TStream& stream)
         ReadColorTable(reader, table, TableEntries(screen[4]));
         SetColorTable(table);
     }
-    const std::uint8_t separator = SkipExtensions(reader);
+    int transparentIndex = -1;
+    const std::uint8_t separator = SkipExtensions(reader, &transparentIndex);
     ProgressEnd();
     if (separator != ImageSeparator) { // the trailer: no image, no pixels
         stream.SetPosition(BasePosition() + static_cast<std::int64_t>(reader.Position()));
@@ -215,6 +221,9 @@ void TGIFGraphic::LoadStream(TStream& stream)
     if (descriptor[8] & ColorTableFlag)
         ReadColorTable(reader, table, TableEntries(descriptor[8]));
     const std::uint8_t minimumCodeSize = reader.ReadU8();
+    // Indices are bytes: a code size above 8 cannot describe them, and 0 none at all.
+    if (minimumCodeSize < 1 || minimumCodeSize > 8)
+        RaiseGraphicError(SInvalidImageFormat, SGIFFormatName);
 
     std::vector<std::uint8_t> compressed = GatherSubBlocks(reader);
     const std::vector<std::uint8_t> decoded = DecodeIndices(compressed, minimumCodeSize, width, height);
@@ -228,6 +237,11 @@ void TGIFGraphic::LoadStream(TStream& stream)
     NewImage(header, table);
     if (width != 0 && height != 0)
         StoreRows(decoded.data());
+    if (transparentIndex >= 0) { // seen by the thumbnails only
+        std::vector<std::uint8_t> alpha(std::size_t(transparentIndex) + 1, 255);
+        alpha.back() = 0;
+        SetAlpha(TAlphaForm::afIndexed, std::move(alpha));
+    }
     ProgressEnd();
     stream.SetPosition(BasePosition() + static_cast<std::int64_t>(reader.Position()));
 }

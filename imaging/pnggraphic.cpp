@@ -264,6 +264,7 @@ private:
     void ReadTransparency(std::span<const std::uint8_t> data);
     void DecodeImage();
     void MakeBitmap(TStoreFill fill);
+    void SetAlpha();
     void FillBackground(std::uint32_t fromRow);
     std::size_t ReadRow(std::uint8_t* row, std::size_t length);
     bool InflateWhole(std::size_t expected);
@@ -292,6 +293,7 @@ private:
     TColor FBackground = clWhite;
     int FBackgroundIndex = -1;
     TColor FTransparent = clNone;
+    std::vector<std::uint8_t> FIndexAlpha; // tRNS of an indexed image
     bool FImageDone = false;
 
     std::uint8_t* FRow0 = nullptr;
@@ -409,8 +411,10 @@ void TPNGLoad::ReadBackground(std::span<const std::uint8_t> data)
 
 void TPNGLoad::ReadTransparency(std::span<const std::uint8_t> data)
 {
-    // Only grey and RGB images name a transparent colour; alpha values have no effect.
-    if (FColorType == 0 && data.size() >= 2)
+    // Grey and RGB images name a transparent colour, indexed ones an alpha for each index.
+    if (FColorType == 3)
+        FIndexAlpha.assign(data.begin(), data.begin() + static_cast<std::ptrdiff_t>(std::min<std::size_t>(data.size(), 256)));
+    else if (FColorType == 0 && data.size() >= 2)
         FTransparent = ScaleSample(BigEndian16(data.data()), FDepth) * TColor(0x010101);
     else if (FColorType == 2 && data.size() >= 6)
         FTransparent = RGBColor(ScaleSample(BigEndian16(data.data()), FDepth),
@@ -480,6 +484,18 @@ void TPNGLoad::Run()
     FGraphic.ProgressEnd();
 }
 
+// The transparency the thumbnails show.
+void TPNGLoad::SetAlpha()
+{
+    if (FColorType == 6)
+        FGraphic.SetAlpha(TAlphaForm::afStraight);
+    else if (FColorType == 3 && !FIndexAlpha.empty())
+        FGraphic.SetAlpha(TAlphaForm::afIndexed, FIndexAlpha);
+    else if (FTransparent != clNone)
+        FGraphic.SetAlpha(TAlphaForm::afKey, {},
+            TRGBQuad { std::uint8_t(FTransparent >> 16), std::uint8_t(FTransparent >> 8), std::uint8_t(FTransparent), 0 });
+}
+
 void TPNGLoad::MakeBitmap(TStoreFill fill)
 {
     TColorTable table;
@@ -495,6 +511,7 @@ void TPNGLoad::MakeBitmap(TStoreFill fill)
     header.Height = static_cast<std::int32_t>(FHeight);
     header.BitsPerPixel = static_cast<std::uint16_t>(LayoutBits(FLayout));
     FGraphic.NewImage(header, table, fill);
+    SetAlpha();
     FRow0 = FGraphic.RowAddress(0);
     FRowStep = FHeight > 1 ? FGraphic.RowAddress(1) - FRow0 : 0;
     if (FTransparent != clNone) {

@@ -9,6 +9,7 @@
 #include "imaging/codecs/tifflzw.h"
 #include "imaging/tiffdirectory.h"
 #include "imaging/tiffsamples.h"
+#include "raster/orientation.h"
 
 #include <algorithm>
 #include <cmath>
@@ -274,7 +275,6 @@ bool TTIFFGraphic::ReadImageInfo(TStream& stream, std::uint32_t imageIndex)
     FSourceStream = &stream;
     FYCbCrPositioning = 1;
     FYCbCrCoefficients = { 0.299f, 0.587f, 0.114f };
-    FOrientation = 1;
     TImageProperties& properties = Properties();
     TTIFFDirectory directory(stream, FBasePosition, false);
     std::uint16_t version;
@@ -332,8 +332,6 @@ void TTIFFGraphic::FillProperties(const TTIFFDirectory& directory)
     properties.Predictor = directory.Integer(tifftag::Predictor, 0);
     const std::vector<std::uint32_t> formats = directory.IntegerArray(tifftag::SampleFormat); // one per sample
     FSampleFormat = formats.empty() ? 1 : formats[0];
-    const std::uint32_t orientation = directory.Integer(tifftag::Orientation, 1);
-    FOrientation = orientation >= 1 && orientation <= 8 ? orientation : 1;
     if (directory.Integer(tifftag::FillOrder, 1) == 2)
         properties.Options |= optReversedBits;
 
@@ -379,6 +377,14 @@ void TTIFFGraphic::LoadStream(TStream& stream)
     if (!directory.ReadHeader(version, firstIFD) || !directory.ReadDirectory(Properties().FirstIFD, 0))
         RaiseGraphicError(SInvalidImageFormat, SFormatName);
     DecodeStrips(stream, directory);
+    // An alpha sample kept in the fourth byte, seen by the thumbnails only.
+    const std::vector<std::uint32_t> extra = directory.IntegerArray(tifftag::ExtraSamples);
+    if (!IsEmpty() && PixelLayout() == TPixelLayout::pl32Bit && Properties().ColorScheme == schRGBA && !extra.empty()
+        && (extra[0] == 1 || extra[0] == 2))
+        SetAlpha(extra[0] == 1 ? TAlphaForm::afPremultiplied : TAlphaForm::afStraight);
+    // How viewers show the picture (the Orientation tag); any unusable value means as stored.
+    if (!IsEmpty())
+        SetOrientation(SaneOrientation(directory.Integer(tifftag::Orientation, OrientationAsStored)));
 }
 
 bool TTIFFGraphic::MakeStore(std::uint32_t width, std::uint32_t height)

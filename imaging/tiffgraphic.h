@@ -30,9 +30,6 @@ public:
     // YCbCr tags of the last ReadImageInfo (kept, positioning is not used for decoding).
     std::uint32_t YCbCrPositioning() const { return FYCbCrPositioning; }
     const std::array<float, 3>& YCbCrCoefficients() const { return FYCbCrCoefficients; }
-    // The Orientation tag of the last ReadImageInfo: 1 to 8 as the tag says, 1 (as stored)
-    // when it is missing or out of range. The pixels are always loaded as stored.
-    std::uint32_t Orientation() const { return FOrientation; }
 
 private:
     void FillProperties(const TTIFFDirectory& directory);
@@ -65,6 +62,5 @@ private:
 
     std::uint32_t FYCbCrPositioning = 1;
     std::uint32_t FSampleFormat = 1;
-    std::uint32_t FOrientation = 1;
     std::array<float, 3> FYCbCrCoefficients { 0.299f, 0.587f, 0.114f };
 };

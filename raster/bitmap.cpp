@@ -583,6 +583,28 @@ void TBitmap::NewImage(const TBitmapHeader& header, const TColorTable& table, TS
     SetImage(MakeImage(header, table, fill));
 }
 
+void TBitmap::SetAlpha(TAlphaForm form, std::vector<std::uint8_t> indexAlpha, TRGBQuad key)
+{
+    if (!FImage)
+        return;
+    TBitmapImage& image = UniqueImage();
+    image.Alpha = form;
+    image.IndexAlpha = std::move(indexAlpha);
+    image.Key = key;
+}
+
+int TBitmap::Orientation() const
+{
+    const std::shared_ptr<const TBitmapImage> image = Image();
+    return image ? image->Orientation : 1;
+}
+
+void TBitmap::SetOrientation(int orientation)
+{
+    if (FImage && orientation != Orientation())
+        UniqueImage().Orientation = static_cast<std::uint8_t>(orientation >= 1 && orientation <= 8 ? orientation : 1);
+}
+
 TBitmapImage& TBitmap::UniqueImage()
 {
     std::lock_guard lock(StoreLock());

@@ -3,6 +3,7 @@
 #include "raster/storepool.h"
 
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <new>
 #include <type_traits>
@@ -69,9 +70,12 @@ struct TPixelAllocator {
     T* allocate(std::size_t count)
     {
         const std::size_t bytes = count * sizeof(T);
-        if (storepool::Enabled() && bytes >= storepool::LargeStoreBytes)
-            return static_cast<T*>(storepool::Allocate(bytes));
-        return std::allocator<T>().allocate(count);
+        T* block = storepool::Enabled() && bytes >= storepool::LargeStoreBytes
+            ? static_cast<T*>(storepool::Allocate(bytes))
+            : std::allocator<T>().allocate(count);
+        if (const int poison = storepool::StorePoison(); poison != storepool::StorePoisonOff) [[unlikely]]
+            std::memset(static_cast<void*>(block), poison, bytes);
+        return block;
     }
     void deallocate(T* block, std::size_t count) noexcept
     {
@@ -103,12 +107,25 @@ using TPixelStore = std::vector<std::uint8_t, TPixelAllocator<std::uint8_t>>;
 // every row (the row padding is cleared either way).
 enum class TStoreFill : std::uint8_t { sfZeroed, sfUnset };
 
+// The transparency a reader found in a picture; only the drawing of thumbnails looks at it.
+enum class TAlphaForm : std::uint8_t {
+    afNone,          // opaque
+    afStraight,      // 32 bits: the fourth byte is the alpha of the colour
+    afPremultiplied, // 32 bits: the fourth byte is alpha, the colour already multiplied by it
+    afIndexed,       // IndexAlpha gives the alpha of each table index (opaque past its end)
+    afKey,           // pixels of the colour Key are transparent, the others opaque
+};
+
 // The shared pixel store. Bitmaps hold it through std::shared_ptr and copy it before writing.
 struct TBitmapImage {
     TBitmapHeader Header;
     TColorTable ColorTable;
     TPixelStore Pixels; // rows of RowBytes()
     bool DeviceForm = false;           // the pixels are the display's form only (plDevice)
+    TAlphaForm Alpha = TAlphaForm::afNone; // a new store of another form is opaque again
+    std::vector<std::uint8_t> IndexAlpha {}; // with afIndexed
+    TRGBQuad Key {};                     // with afKey
+    std::uint8_t Orientation = 1;        // how the picture is shown (see raster/orientation.h)
 
     std::size_t RowBytes() const;
     bool HasPixels() const { return !Pixels.empty(); }
@@ -174,6 +191,14 @@ public:
     bool Transparent = false;
     TColor TransparentColor = clDefault;
     TTransparentMode TransparentMode = TTransparentMode::tmAuto;
+
+    // The transparency of the current store (see TAlphaForm); readers set it once decoded.
+    void SetAlpha(TAlphaForm form, std::vector<std::uint8_t> indexAlpha = {}, TRGBQuad key = {});
+
+    // How the picture of the current store is shown (1..8, see raster/orientation.h); readers
+    // set it from their files' tags, anything outside 1..8 as 1.
+    int Orientation() const;
+    void SetOrientation(int orientation);
 
     // The store, shared with every bitmap that copied this one.
     std::shared_ptr<const TBitmapImage> Image() const;

@@ -70,7 +70,19 @@ struct TStretchPlan {
     std::vector<TSpan> Rows {};
     int ClipLeft = 0;
     int ClipTop = 0;
+    std::uint32_t DarkValue = 0; // of a monochrome source: the value whose colour is darker
 };
+
+// The value of a two-colour table that shows the darker colour (0 when both are as dark), so
+// that black wins whatever the table's order.
+std::uint32_t DarkerValue(const TBitmapImage& image)
+{
+    const auto lightness = [&](std::uint32_t value) {
+        const TRGBQuad c = DecodeValue(image, value);
+        return 299u * c.Red + 587u * c.Green + 114u * c.Blue;
+    };
+    return lightness(1) < lightness(0) ? 1 : 0;
+}
 
 // The thumbnail path: one source pixel per destination pixel, bytes copied directly from a
 // true-colour or indexed source into a true-colour target. Kept out of line: inlined into the
@@ -126,12 +138,13 @@ TRGBQuad StretchedColour(const TStretchPlan& plan, TStretchMode mode, const TSpa
     if (mode == TStretchMode::smColorOnColor)
         return DecodeValue(from, RawPixel(plan.SourceRows[static_cast<std::size_t>(rowSpan.Nearest)], columnSpan.Nearest, sourceBits));
     if (mode == TStretchMode::smAndScans) {
-        // dropped rows and columns are combined with AND: black wins over white
-        std::uint32_t value = ~0u;
+        // dropped rows and columns are combined so that the darker colour wins: thin dark
+        // lines survive the reduction
         for (int y = rowSpan.First; y < rowSpan.Last; ++y)
             for (int x = columnSpan.First; x < columnSpan.Last; ++x)
-                value &= RawPixel(plan.SourceRows[static_cast<std::size_t>(y)], x, sourceBits);
-        return DecodeValue(from, value);
+                if (RawPixel(plan.SourceRows[static_cast<std::size_t>(y)], x, sourceBits) == plan.DarkValue)
+                    return DecodeValue(from, plan.DarkValue);
+        return DecodeValue(from, plan.DarkValue ^ 1u);
     }
     unsigned blue = 0, green = 0, red = 0, count = 0;
     for (int y = rowSpan.First; y < rowSpan.Last; ++y)
@@ -303,5 +316,7 @@ void TCanvas::StretchCopy(const TRect& rect, const TBitmap& source)
             rule.Key = ColorToQuad(source.TransparentColor & 0xFFFFFF);
     }
     rule.Pattern = ColorToQuad(Brush.Color);
+    if (rule.Mode == TStretchMode::smAndScans)
+        plan.DarkValue = DarkerValue(from);
     StretchThroughColours(plan, rule);
 }

@@ -4,6 +4,7 @@
 #include "base/stream.h"
 #include "raster/canvas.h"
 #include "raster/jpegglue.h"
+#include "raster/orientation.h"
 
 #include <jerror.h>
 
@@ -560,6 +561,7 @@ void TJPEGImage::Decode()
         endProgress(0);
         throw;
     }
+    FBitmap->SetOrientation(ExifOrientation(FData->CompressedData->Bytes()));
     endProgress(100);
     if (PaletteModified())
         Changed();

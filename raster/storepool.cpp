@@ -3,6 +3,7 @@
 #include <sys/mman.h>
 
 #include <algorithm>
+#include <atomic>
 #include <mutex>
 #include <new>
 #include <vector>
@@ -30,6 +31,8 @@ TPool& Pool()
 }
 
 void Unmap(THeader* header) noexcept { munmap(header, header->Capacity); }
+
+std::atomic<int> Poison { StorePoisonOff };
 
 } // namespace
 
@@ -79,6 +82,10 @@ void Release(void* block, std::size_t) noexcept
     if (dropped)
         Unmap(dropped);
 }
+
+void SetStorePoison(int pattern) { Poison.store(pattern, std::memory_order_relaxed); }
+
+int StorePoison() { return Poison.load(std::memory_order_relaxed); }
 
 std::size_t KeptCount()
 {

@@ -16,6 +16,13 @@ void* Allocate(std::size_t bytes);
 // Gives back a block of Allocate, with the size asked for then.
 void Release(void* block, std::size_t bytes) noexcept;
 
+// For tests and fuzz targets: every new pixel store (large or small) is filled with the
+// pattern byte before use, so that a pixel no decoder writes shows as a difference between two
+// runs with different patterns. StorePoisonOff (the default) leaves new stores as they come.
+inline constexpr int StorePoisonOff = -1;
+void SetStorePoison(int pattern);
+int StorePoison();
+
 // For tests: free blocks kept now, and blocks mapped since the start.
 std::size_t KeptCount();
 std::size_t MappedCount();

@@ -6,6 +6,7 @@
 #include "tests/app/importtestsupport.h"
 #include "tests/support/files.h"
 #include "tests/support/jpegreference.h"
+#include "tests/support/tiffreference.h"
 
 #include <gtest/gtest.h>
 
@@ -27,6 +28,34 @@ TEST(DecodeCommand, UsageErrorsExitWith2)
     EXPECT_EQ(RunDecodeCommand({ "a.jpg" }), 2);
     EXPECT_EQ(RunDecodeCommand({ "a.jpg", "b.ppm", "c" }), 2);
     EXPECT_EQ(RunDecodeCommand({ "", "b.ppm" }), 2);
+    EXPECT_EQ(RunDecodeCommand({ "--oriented", "a.jpg" }), 2);
+    EXPECT_EQ(RunDecodeCommand({ "a.jpg", "--oriented", "b.ppm" }), 2);
+}
+
+// A picture stored a quarter turned: decode writes it as stored, --oriented as shown.
+TEST(DecodeCommand, OrientedWritesThePictureAsShown)
+{
+    TTempFolder folder;
+    tifftest::TTiffPlan plan;
+    plan.Width = 3;
+    plan.Height = 2;
+    plan.Orientation = 6;
+    plan.Samples = { 10, 20, 30, 40, 50, 60 };
+    testsupport::WriteFile(folder / "turned.tif", tifftest::WriteTiff(plan));
+    ASSERT_EQ(RunDecodeCommand({ folder / "turned.tif", folder / "stored.ppm" }), 0);
+    ASSERT_EQ(RunDecodeCommand({ "--oriented", folder / "turned.tif", folder / "shown.ppm" }), 0);
+    const auto pixels = [](const std::vector<std::uint8_t>& ppm, std::size_t header) {
+        std::vector<std::uint8_t> grey;
+        for (std::size_t i = header; i < ppm.size(); i += 3)
+            grey.push_back(ppm[i]);
+        return grey;
+    };
+    const std::vector<std::uint8_t> stored = FileBytes(folder / "stored.ppm"), shown = FileBytes(folder / "shown.ppm");
+    ASSERT_EQ(std::string(stored.begin(), stored.begin() + 11), "P6\n3 2\n255\n");
+    ASSERT_EQ(std::string(shown.begin(), shown.begin() + 11), "P6\n2 3\n255\n");
+    EXPECT_EQ(pixels(stored, 11), (std::vector<std::uint8_t> { 10, 20, 30, 40, 50, 60 }));
+    // stored row 0 is the shown right side, stored column 0 the shown top
+    EXPECT_EQ(pixels(shown, 11), (std::vector<std::uint8_t> { 40, 10, 50, 20, 60, 30 }));
 }
 
 TEST(DecodeCommand, UndecodableOrUnopenablePicturesExitWith1)

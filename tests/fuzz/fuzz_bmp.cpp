@@ -1,9 +1,11 @@
-// BMP loading on arbitrary bytes; a decoded picture is also drawn, converted and written
-// back, so that every path that reads the loaded store runs.
+// BMP loading on arbitrary bytes, twice under different store poison (the two pictures must be
+// the same); a decoded picture is also drawn, converted and written back, so that every path
+// that reads the loaded store runs.
 #include "base/exception.h"
 #include "base/stream.h"
 #include "raster/bitmap.h"
 #include "raster/canvas.h"
+#include "tests/fuzz/poisonedtwice.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -37,15 +39,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 {
     if (TooLarge(data, size))
         return 0;
-    TMemoryStream stream(std::span<const std::uint8_t>(data, size));
-    TBitmap bitmap;
-    try {
-        bitmap.LoadStream(stream);
-    } catch (const EInvalidGraphic&) {
-        return 0;
-    } catch (const EReadError&) {
-        return 0;
-    }
+    TBitmap bitmap, second;
+    const auto decode = [&](TBitmap& target) -> const TBitmap* {
+        TMemoryStream stream(std::span<const std::uint8_t>(data, size));
+        try {
+            target.LoadStream(stream);
+            return &target;
+        } catch (const EInvalidGraphic&) {
+        } catch (const EReadError&) {
+        }
+        return nullptr;
+    };
+    if (!poisoned::SameBothTimes(bitmap, second, decode))
+        __builtin_trap();
     if (bitmap.IsEmpty())
         return 0;
     TBitmap thumbnail;

@@ -4,6 +4,7 @@
 #include "base/exception.h"
 #include "base/stream.h"
 #include "raster/bitmap.h"
+#include "imaging/tiffgraphic.h"
 #include "raster/jpegimage.h"
 #include "tests/support/files.h"
 
@@ -44,6 +45,11 @@ const TMalformedFile MalformedFiles[] = {
         "grey file shown scan by scan: the last pass wrote into the rows of a store already freed "
         "(found by fuzzing)",
         JpegObject(true), nullptr },
+    { "tiff/malformed/rgb7-poison-difference.tif",
+        "7-bit RGB: loaded without converting a row, so two decodes showed whatever the store held "
+        "(found by fuzzing with poisoned stores)",
+        [](TStream& stream) { TTIFFGraphic().LoadStream(stream); },
+        "Cannot load image. Invalid or unexpected TIF/TIFF image format." },
 };
 
 class TMalformedFiles : public testing::TestWithParam<TMalformedFile> {};

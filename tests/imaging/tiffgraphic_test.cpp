@@ -958,10 +958,10 @@ TEST(TTIFFGraphic, OrientationIsTheTagOrAsStored)
     const std::vector<std::uint8_t> pixels(4 * 4, 0x40);
     TTIFFGraphic tiff;
     Load(tiff, GrayRaw(4, 4, pixels).Bytes());
-    EXPECT_EQ(tiff.Orientation(), 1u);
+    EXPECT_EQ(tiff.Orientation(), 1);
     for (std::uint32_t value : { 0u, 1u, 2u, 5u, 8u, 9u, 0xFFFFu }) {
         Load(tiff, GrayRaw(4, 4, pixels).Add(274, tShort, { value }).Bytes());
-        EXPECT_EQ(tiff.Orientation(), value >= 1 && value <= 8 ? value : 1u) << value;
+        EXPECT_EQ(tiff.Orientation(), value >= 1 && value <= 8 ? int(value) : 1) << value;
     }
 }
 

@@ -2,6 +2,8 @@
 // largest few are kept, and the bytes handed out are the caller's to use in full.
 #include "raster/storepool.h"
 
+#include "raster/bitmap.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -84,6 +86,29 @@ TEST(StorePool, ThreadsTakeAndGiveBackBlocksSafely)
     work(1u);
     other.join();
     EXPECT_LE(storepool::KeptCount(), storepool::KeptBlocks);
+}
+
+// Under poison every store a decoder would leave unset shows the pattern, small or large, a
+// reused block included; a zeroed store stays zero.
+TEST(StorePool, PoisonFillsEveryNewStoreThatIsNotZeroed)
+{
+    for (const int width : { 16, 2048 }) {
+        TBitmapHeader header;
+        header.Width = width;
+        header.Height = 1024;
+        header.BitsPerPixel = 24;
+        for (const int pattern : { 0xA5, 0x5A }) {
+            storepool::SetStorePoison(pattern);
+            TBitmap unset, zeroed;
+            unset.NewImage(header, {}, TStoreFill::sfUnset);
+            zeroed.NewImage(header, {});
+            storepool::SetStorePoison(storepool::StorePoisonOff);
+            for (const int row : { 0, 511, 1023 }) {
+                EXPECT_EQ(unset.RowAddress(row)[3 * width - 1], pattern) << width;
+                EXPECT_EQ(zeroed.RowAddress(row)[3 * width - 1], 0) << width;
+            }
+        }
+    }
 }
 
 } // namespace

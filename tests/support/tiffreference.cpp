@@ -143,6 +143,8 @@ void SetTags(TIFF* tif, const TTiffPlan& plan)
         TIFFSetField(tif, TIFFTAG_YCBCRCOEFFICIENTS, plan.LumaWeights.data());
     if (plan.Compression == COMPRESSION_CCITTFAX3)
         TIFFSetField(tif, TIFFTAG_GROUP3OPTIONS, plan.Group3Options);
+    if (plan.Orientation != 0)
+        TIFFSetField(tif, TIFFTAG_ORIENTATION, plan.Orientation);
 }
 
 bool WriteTiles(TIFF* tif, const TTiffPlan& plan)

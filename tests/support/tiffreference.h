@@ -30,6 +30,7 @@ struct TTiffPlan {
     std::vector<float> LumaWeights; // YCbCrCoefficients
     std::uint32_t TileWidth = 0, TileLength = 0; // tiles are filled with 0x55
     std::vector<std::uint16_t> ColorMap, ExtraSamples;
+    std::uint16_t Orientation = 0;
     bool BigEndian = false;
     int JpegQuality = 90;
     TBytes Samples; // packed rows, samples of 16, 24, 32 and 64 bits in machine order
