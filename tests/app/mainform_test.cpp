@@ -478,6 +478,12 @@ TEST(TForm1, Screenshot)
         form.setFont(QFont(form.font().family(), std::atoi(points)));
     form.DBEdit->setText("/home/user/catalogue/movies.fdb");
     form.TypeItems[4]->setChecked(true);
+    TImportStats stats; // a summary in the status line, as after a pass
+    stats.Entries = 302;
+    stats.Imported = stats.Thumbnails = 120;
+    stats.Skipped = 178;
+    stats.Reasons[static_cast<std::size_t>(TEntryReason::rsNotPictureExtension)] = 4;
+    form.StatusLabel->setText(QString::fromStdString(SummaryLine(stats)));
     form.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
     QTest::qWait(200);
