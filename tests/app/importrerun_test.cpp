@@ -4,6 +4,7 @@
 
 #include "app/entryoutcome.h"
 #include "app/fileimport.h"
+#include "app/progressmeter.h"
 #include "base/fmt.h"
 #include "childprocess.h"
 
@@ -273,6 +274,24 @@ TEST_F(TImportAgain, ReportEndsWithTheEntryThatFailed)
     const TCommandRun nowhere = Covers({ "--report", Folder / "no/such/folder/r.csv" });
     EXPECT_EQ(nowhere.ExitCode, ExitFailed);
     EXPECT_THAT(nowhere.Err, HasSubstr("cannot be written"));
+}
+
+TEST(ProgressMeter, RedrawsAtMostTenTimesASecondAndEstimatesTheTimeLeft)
+{
+    using namespace std::chrono_literals;
+    TProgressMeter meter;
+    const auto start = TProgressMeter::TClock::time_point {} + 1h;
+    meter.Start(5000, start);
+    EXPECT_TRUE(meter.Due(1, start));
+    EXPECT_FALSE(meter.Due(2, start + 99ms));
+    EXPECT_TRUE(meter.Due(3, start + 100ms));
+    EXPECT_FALSE(meter.Due(4, start + 150ms));
+    EXPECT_TRUE(meter.Due(5000, start + 160ms)) << "the last entry always shows";
+    EXPECT_EQ(meter.Line(0, 0, start), "0 of 5000 entries, 0 pictures imported");
+    EXPECT_EQ(meter.Line(1000, 900, start + 40s), "1000 of 5000 entries, 900 pictures imported, 25.0 files/s, 2:40 left");
+    EXPECT_EQ(meter.Line(10, 9, start + 7s), "10 of 5000 entries, 9 pictures imported, 1.4 files/s, 58:13 left");
+    EXPECT_EQ(meter.Line(1, 1, start + 2s), "1 of 5000 entries, 1 pictures imported, 0.5 files/s, 2:46:38 left");
+    EXPECT_EQ(meter.Line(5000, 4000, start + 100s), "5000 of 5000 entries, 4000 pictures imported, 50.0 files/s");
 }
 
 // The program's standard error as a terminal shows it.
