@@ -9,7 +9,8 @@ std::string UsageText()
            "      Opens the dialog (on a display; without one, exit status 2).\n"
            "  images-by-id import --db DBFILE --images DIR [--thumbs DIR]\n"
            "                      [--kind poster|screenshot|front|cd|both]\n"
-           "                      [--remove-existing] [--set-folder] [--threads 1|2]\n"
+           "                      [--remove-existing] [--skip-existing] [--set-folder]\n"
+           "                      [--dry-run] [--report FILE] [--verbose] [--threads 1|2]\n"
            "      Imports every picture of DIR named by catalogue number (1234.jpg; with\n"
            "      --kind both, 1234_1.jpg is a front cover and 1234_2.jpg a CD cover) into the\n"
            "      catalogue database DBFILE, as the dialog's \"Process images\" does. The kind\n"
@@ -17,12 +18,20 @@ std::string UsageText()
            "      thumbnail 318 pixels wide (landscape) or 238 high is written there for\n"
            "      each (never in DIR itself). --remove-existing deletes every images row\n"
            "      first, with the thumbnails rows left without one, once DIR can be read;\n"
-           "      --set-folder stores the folders in the options table. With thumbnails\n"
+           "      --set-folder stores the folders in the options table.\n"
+           "      --skip-existing passes over a picture whose record already has an images\n"
+           "      row of the same file name and type, making its thumbnail (file and row,\n"
+           "      same picture id) again if either is missing; with --remove-existing,\n"
+           "      removing wins and nothing is skipped. --dry-run only looks: it inserts,\n"
+           "      deletes, numbers and writes nothing and prints what each entry would\n"
+           "      become. --report FILE writes a CSV line for every entry (file, outcome,\n"
+           "      reason, record key, picture id, thumbnail file), also when the pass\n"
+           "      fails; --verbose prints the same lines to standard error. With thumbnails\n"
            "      and more than one core, the next pictures are decoded ahead on a second\n"
            "      thread; --threads 1 decodes everything on one thread.\n"
            "      Progress goes to standard error on a terminal; the last line on standard\n"
            "      output counts entries seen, pictures imported, thumbnails written and\n"
-           "      entries passed over. Exit status: 0 when the pass ended normally, 1 when it\n"
+           "      entries passed over, then skipped entries and each reason. Exit status: 0 when the pass ended normally, 1 when it\n"
            "      ended with an error or left something undone (thumbnail rows that could\n"
            "      not be stored, pictures too large for the memory left, no options row for\n"
            "      --set-folder), 2 for usage errors, 130, 143 or 129 when SIGINT, SIGTERM or\n"
@@ -35,7 +44,9 @@ std::string UsageText()
            "      Decodes one picture into a binary PPM file, its pixels as stored; with\n"
            "      --oriented as viewers show it (turned by its orientation tag).\n"
            "  images-by-id --help\n"
-           "      Shows this text.\n";
+           "      Shows this text.\n"
+           "  images-by-id --version\n"
+           "      Shows the version.\n";
 }
 
 bool DialogCanOpen(const char* display, const char* waylandDisplay, const char* platform)

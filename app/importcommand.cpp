@@ -1,6 +1,8 @@
 #include "app/importcommand.h"
 
 #include "app/importpass.h"
+#include "app/progressmeter.h"
+#include "app/reportfile.h"
 #include "app/stopsignals.h"
 #include "base/filestream.h"
 #include "base/fmt.h"
@@ -20,13 +22,21 @@ constexpr std::array<std::string_view, KindCount> KindNames { "poster", "screens
 struct TImportOptions {
     TImportRequest Request;
     bool HasDatabase = false, HasImages = false;
+    std::string ReportFile; // --report, "" without
+    bool Verbose = false;
 };
 
-// The command line's front end: progress on a terminal, messages to standard error.
+// The command line's front end: progress on a terminal, messages to standard error, each
+// entry's line to the report, to standard error (--verbose) and to standard output (a dry run).
 class TConsoleFrontEnd : public TImportFrontEnd {
 public:
-    TConsoleFrontEnd(int kindIndex, std::string thumbsFolder, std::ostream& err, bool showProgress)
-        : FKindIndex(kindIndex), FThumbsFolder(std::move(thumbsFolder)), FErr(err), FShowProgress(showProgress) {}
+    TConsoleFrontEnd(int kindIndex, std::string thumbsFolder, std::ostream& out, std::ostream& err, bool showProgress)
+        : FKindIndex(kindIndex), FThumbsFolder(std::move(thumbsFolder)), FOut(out), FErr(err),
+          FShowProgress(showProgress) {}
+
+    TReportFile* Report = nullptr;
+    bool Verbose = false;
+    bool DryRun = false;
 
     int KindIndex() override { return FKindIndex; }
     std::string ThumbsFolderText() override { return FThumbsFolder; }
@@ -44,16 +54,7 @@ public:
             FProgressShown = false;
         }
     }
-    void SetGoCaption(const std::string& caption) override
-    {
-        if (!FShowProgress || caption == SProcessImages)
-            return;
-        std::string line = caption;
-        FErr << '\r' << line << std::string(FLastLength > line.size() ? FLastLength - line.size() : 0, ' ')
-             << std::flush;
-        FLastLength = line.size();
-        FProgressShown = true;
-    }
+    void SetGoCaption(const std::string&) override {}
     void ProcessEvents() override {}
     bool StopRequested() override { return StopSignal() != 0; } // SIGINT, SIGTERM, SIGHUP
     void ShowMessage(const std::string& text) override
@@ -61,14 +62,52 @@ public:
         ClearProgress();
         FErr << text << '\n';
     }
+    void WalkStarted(std::size_t entries) override
+    {
+        FMeter.Start(entries, TProgressMeter::TClock::now());
+        if (Verbose) {
+            ClearProgress();
+            FErr << SReportHeader << '\n';
+        }
+        if (DryRun)
+            FOut << SReportHeader << '\n';
+    }
+    void EntryDone(const TEntryOutcome& outcome, const TImportStats& stats) override
+    {
+        const std::string line = ReportLine(outcome);
+        if (Report)
+            Report->Add(line);
+        if (Verbose) {
+            ClearProgress();
+            FErr << line << '\n';
+        }
+        if (DryRun)
+            FOut << line << '\n';
+        if (outcome.Result == TEntryResult::erImported || outcome.Result == TEntryResult::erImportedWithThumbnail)
+            ++FImported;
+        const auto now = TProgressMeter::TClock::now();
+        if (FShowProgress && FMeter.Due(stats.Entries, now))
+            ShowProgressLine(FMeter.Line(stats.Entries, FImported, now));
+    }
 
 private:
+    void ShowProgressLine(const std::string& line)
+    {
+        FErr << '\r' << line << std::string(FLastLength > line.size() ? FLastLength - line.size() : 0, ' ')
+             << std::flush;
+        FLastLength = line.size();
+        FProgressShown = true;
+    }
+
     int FKindIndex;
     std::string FThumbsFolder;
+    std::ostream& FOut;
     std::ostream& FErr;
     bool FShowProgress;
     bool FProgressShown = false;
     std::size_t FLastLength = 0;
+    TProgressMeter FMeter;
+    unsigned FImported = 0; // rows inserted so far, committed or not
 };
 
 // Absolute forms, so that the folders stored by "--set-folder" are complete.
@@ -80,6 +119,22 @@ std::string AbsoluteFolder(const std::string& folder)
         return folder;
     const std::string expanded = ExpandFileName(folder);
     return expanded.size() > 1 && expanded.back() == '/' ? expanded.substr(0, expanded.size() - 1) : expanded;
+}
+
+// The switch an option without value sets, null for other options.
+bool* FlagOf(TImportOptions& options, const std::string& option)
+{
+    if (option == "--remove-existing")
+        return &options.Request.RemoveExisting;
+    if (option == "--set-folder")
+        return &options.Request.SetFolder;
+    if (option == "--skip-existing")
+        return &options.Request.SkipExisting;
+    if (option == "--dry-run")
+        return &options.Request.DryRun;
+    if (option == "--verbose")
+        return &options.Verbose;
+    return nullptr;
 }
 
 // Parses the options; a message on err and nullopt for a usage error.
@@ -130,10 +185,19 @@ std::optional<TImportOptions> ParseImportOptions(const std::vector<std::string>&
                 }
                 options.Request.KindIndex = static_cast<int>(kind);
             }
-        } else if (option == "--remove-existing") {
+        } else if (bool* flag = FlagOf(options, option)) {
             if (!noValue())
                 return std::nullopt;
-            options.Request.RemoveExisting = true;
+            *flag = true;
+        } else if (option == "--report") {
+            const std::optional<std::string> text = takeValue();
+            if (!text)
+                return std::nullopt;
+            if (text->empty()) {
+                err << "images-by-id import: --report needs a file name\n";
+                return std::nullopt;
+            }
+            options.ReportFile = *text;
         } else if (option == "--threads") {
             const std::optional<std::string> text = takeValue();
             if (!text)
@@ -143,10 +207,6 @@ std::optional<TImportOptions> ParseImportOptions(const std::vector<std::string>&
                 return std::nullopt;
             }
             options.Request.Threads = *text == "1" ? 1 : 2;
-        } else if (option == "--set-folder") {
-            if (!noValue())
-                return std::nullopt;
-            options.Request.SetFolder = true;
         } else {
             err << "images-by-id import: unknown argument \"" << args[i] << "\"\n";
             return std::nullopt;
@@ -181,13 +241,32 @@ int RunImportCommand(const std::vector<std::string>& args, std::ostream& out, st
     request.ImageFolder = AbsoluteFolder(request.ImageFolder);
     request.ThumbsFolder = AbsoluteFolder(request.ThumbsFolder);
 
-    TConsoleFrontEnd frontEnd(request.KindIndex, request.ThumbsFolder, err, showProgress);
+    TConsoleFrontEnd frontEnd(request.KindIndex, request.ThumbsFolder, out, err, showProgress);
+    frontEnd.Verbose = options->Verbose;
+    frontEnd.DryRun = request.DryRun;
+    std::optional<TReportFile> report;
+    if (!options->ReportFile.empty()) {
+        report.emplace(Absolute(options->ReportFile));
+        if (const std::string problem = report->Open(); !problem.empty()) {
+            err << "images-by-id import: " << problem << '\n';
+            return ExitFailed;
+        }
+        report->Add(SReportHeader);
+        frontEnd.Report = &*report;
+    }
     SetWarningHandler([&err, &frontEnd](const std::string& text) {
         frontEnd.ClearProgress();
         err << SWarningCaption << ": " << text << '\n';
     });
     const TImportResult result = RunImportPass(request, frontEnd);
     SetWarningHandler(nullptr);
+    // Written whatever the outcome: up to and including the entry that failed, if one did.
+    bool reportWritten = true;
+    if (report)
+        if (const std::string problem = report->Finish(); !problem.empty()) {
+            err << "images-by-id import: " << problem << '\n';
+            reportWritten = false;
+        }
 
     switch (result.Outcome) {
     case TImportOutcome::ioNoDatabase:
@@ -207,11 +286,8 @@ int RunImportCommand(const std::vector<std::string>& args, std::ostream& out, st
     if (!result.Stats.FolderFound && result.Outcome != TImportOutcome::ioFailed)
         err << "images-by-id import: the image folder \"" << request.ImageFolder
             << "\" does not exist or cannot be read; nothing was imported\n";
-    const TImportStats& stats = result.Stats;
-    out << Fmt("%u entries seen, %u pictures imported, %u thumbnails written, %u entries passed over",
-               stats.Entries, stats.Imported, stats.Thumbnails, stats.PassedOver())
-        << '\n';
-    return result.Succeeded() ? ExitOk : ExitFailed;
+    out << SummaryLine(result.Stats) << '\n';
+    return result.Succeeded() && reportWritten ? ExitOk : ExitFailed;
 }
 
 int RunImportCommand(const std::vector<std::string>& args)

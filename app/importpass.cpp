@@ -3,6 +3,7 @@
 #include "app/decodeahead.h"
 #include "app/enginesetup.h"
 #include "app/fileimport.h"
+#include "app/importedpictures.h"
 #include "app/imagefileload.h"
 #include "app/folderlisting.h"
 #include "app/paths.h"
@@ -29,6 +30,7 @@ constexpr const char* SDeleteOrphanThumbnails =
 // The SQL code of a name the database does not know (a catalogue without thumbnails table).
 constexpr int SqlCodeUnknownName = -204;
 constexpr const char* SSetFolder = "UPDATE options SET \"%s_rel\" = '%s', \"%s_full\" = '%s' WHERE \"oid\" = '1'";
+constexpr const char* SSelectOptionsRow = "SELECT FIRST 1 1 FROM options WHERE \"oid\" = '1'";
 constexpr const char* SSetThumbsFolder =
     "UPDATE options SET \"thumbsfolder_rel\" = '%s', \"thumbsfolder_full\" = '%s' WHERE \"oid\" = '1'";
 
@@ -127,42 +129,45 @@ struct TPassFolders {
 
 bool DecodesAhead(const TImportRequest& request, int kindIndex)
 {
-    return request.Threads != 1 && kindIndex > 1 && std::thread::hardware_concurrency() > 1;
+    return request.Threads != 1 && !request.DryRun && kindIndex > 1 && std::thread::hardware_concurrency() > 1;
 }
 
-void Walk(const TPassFolders& folders, TImportContext& pass)
-{
-    TFolderEntry entry;
-    if (FolderFindFirst(folders.Images + "*", entry) == 0) {
-        pass.Stats.FolderFound = true;
-        do
-            ProcessImageFile(pass, folders.Images + entry.Name);
-        while (!pass.Stopped && FolderFindNext(entry) == 0);
-    }
-    FolderFindClose(entry);
-}
-
-// The same walk over the folder listed first, with workers decoding the pictures of the next
-// qualifying entries meanwhile: two of them, so that decoding, most of the pass's work, runs
-// on both cores while the pass does the rest. The workers stop when the walk ends, however
-// it ends.
-void WalkWithDecodeAhead(const TPassFolders& folders, TImportContext& pass)
+// The folder's entries in listing order, listed before the walk so that its length is known.
+std::vector<std::string> ListFolder(const std::string& folder, TImportContext& pass)
 {
     std::vector<std::string> paths;
     TFolderEntry entry;
-    if (FolderFindFirst(folders.Images + "*", entry) == 0) {
+    if (FolderFindFirst(folder + "*", entry) == 0) {
         pass.Stats.FolderFound = true;
         do
-            paths.push_back(folders.Images + entry.Name);
+            paths.push_back(folder + entry.Name);
         while (FolderFindNext(entry) == 0);
     }
     FolderFindClose(entry);
-    const std::size_t workers = std::min<std::size_t>(std::thread::hardware_concurrency(), TDecodeAhead::DefaultWindow);
+    return paths;
+}
+
+// Hands every entry to the per-file step. With decodeAhead, workers decode the pictures of the
+// next qualifying entries meanwhile: two of them, so that decoding, most of the pass's work,
+// runs on both cores while the pass does the rest. The workers stop when the walk ends,
+// however it ends. Pictures the pass will skip are left to the pass.
+void Walk(const TPassFolders& folders, TImportContext& pass, bool decodeAhead)
+{
+    const std::vector<std::string> paths = ListFolder(folders.Images, pass);
+    pass.FrontEnd.WalkStarted(paths.size());
     std::optional<TDecodeAhead> ahead;
-    try {
-        ahead.emplace(paths, QualifiesForImport, LoadImageFile, TDecodeAhead::DefaultWindow, workers);
-    } catch (const std::system_error&) {
-        // No thread to be had (too little memory left): the pass decodes every picture itself.
+    if (decodeAhead) {
+        const std::size_t workers = std::min<std::size_t>(std::thread::hardware_concurrency(), TDecodeAhead::DefaultWindow);
+        TDecodeAhead::TQualifies qualifies = QualifiesForImport;
+        if (const TImportedPictures* known = pass.Known)
+            qualifies = [known](const std::string& path) {
+                return QualifiesForImport(path) && !known->HasName(PathFileName(path));
+            };
+        try {
+            ahead.emplace(paths, std::move(qualifies), LoadImageFile, TDecodeAhead::DefaultWindow, workers);
+        } catch (const std::system_error&) {
+            // No thread to be had (too little memory left): the pass decodes every picture itself.
+        }
     }
     pass.DecodeAhead = ahead ? &*ahead : nullptr;
     try {
@@ -177,6 +182,36 @@ void WalkWithDecodeAhead(const TPassFolders& folders, TImportContext& pass)
     pass.DecodeAhead = nullptr;
 }
 
+// The settings statements: folders reset, rows removed and folders stored as asked.
+void StoreSettings(const TImportRequest& request, const TPassFolders& folders, int kindIndex, TImportContext& pass)
+{
+    TFbTransaction& transaction = pass.Transaction;
+    TFbQuery& query = pass.Query;
+    CommittedBlock(transaction, [&] { Execute(query, SResetFolders); });
+    if (request.RemoveExisting)
+        RemoveExistingRows(transaction, query);
+    if (request.SetFolder)
+        CommittedBlock(transaction, [&] {
+            const char* prefix = FolderColumnPrefixes[kindIndex];
+            pass.Stats.FoldersNotStored = !StoreImageFolder(
+                query, Fmt(SSetFolder, prefix, Quoted(folders.ImagesRel), prefix, Quoted(folders.Images)));
+            if (kindIndex > 1)
+                Execute(query, Fmt(SSetThumbsFolder, Quoted(folders.ThumbsRel), Quoted(folders.Thumbs)));
+        });
+}
+
+// Whether "Set folder" would find the options row (a dry run's look instead of the update).
+bool HasOptionsRow(TFbTransaction& transaction, TFbQuery& query)
+{
+    transaction.StartTransaction();
+    query.SetSQL(SSelectOptionsRow);
+    query.Open(true);
+    const bool found = !query.Eof();
+    query.Close(etmStayIn);
+    transaction.Rollback();
+    return found;
+}
+
 void RunPass(const TImportRequest& request, const TPassFolders& folders, int kindIndex, TImportContext& pass,
     TFbDataBase& database)
 {
@@ -185,25 +220,23 @@ void RunPass(const TImportRequest& request, const TPassFolders& folders, int kin
     database.SetConnected(true);
     try {
         pass.ForcedWrites = kindIndex > 1 && database.ForcedWrites();
-        CommittedBlock(transaction, [&] { Execute(query, SResetFolders); });
-        if (request.RemoveExisting)
-            RemoveExistingRows(transaction, query);
-        if (request.SetFolder)
-            CommittedBlock(transaction, [&] {
-                const char* prefix = FolderColumnPrefixes[kindIndex];
-                pass.Stats.FoldersNotStored = !StoreImageFolder(
-                    query, Fmt(SSetFolder, prefix, Quoted(folders.ImagesRel), prefix, Quoted(folders.Images)));
-                if (kindIndex > 1)
-                    Execute(query, Fmt(SSetThumbsFolder, Quoted(folders.ThumbsRel), Quoted(folders.Thumbs)));
-            });
+        if (request.DryRun)
+            pass.Stats.FoldersNotStored = request.SetFolder && !HasOptionsRow(transaction, query);
+        else
+            StoreSettings(request, folders, kindIndex, pass);
         // Like CommittedBlock, counting what the commit makes permanent.
         transaction.StartTransaction();
         try {
-            if (DecodesAhead(request, kindIndex))
-                WalkWithDecodeAhead(folders, pass);
-            else
-                Walk(folders, pass);
+            TImportedPictures known;
+            if (request.SkipExisting && !request.RemoveExisting) {
+                const TStopwatch watch(&pass.Stats.DatabaseTime);
+                known.Load(query);
+                pass.Known = &known;
+            }
+            Walk(folders, pass, DecodesAhead(request, kindIndex));
+            pass.Known = nullptr;
         } catch (...) {
+            pass.Known = nullptr;
             pass.Commit();
             throw;
         }
@@ -255,13 +288,34 @@ TImportResult Refused(TImportFrontEnd& frontEnd, std::string message)
 
 } // namespace
 
+std::string SummaryLine(const TImportStats& stats)
+{
+    std::string line = Fmt("%u entries seen, %u pictures imported, %u thumbnails written, %u entries passed over",
+        stats.Entries, stats.Imported, stats.Thumbnails, stats.PassedOver());
+    std::string counts;
+    auto add = [&counts](unsigned count, const std::string& what) {
+        if (count > 0)
+            counts += (counts.empty() ? "" : ", ") + std::to_string(count) + ' ' + what;
+    };
+    add(stats.Skipped, ResultText(TEntryResult::erSkipped));
+    add(stats.ThumbnailsRemade, "thumbnails made again");
+    for (std::size_t reason = 1; reason < EntryReasonCount; ++reason)
+        if (static_cast<TEntryReason>(reason) != TEntryReason::rsFailure)
+            add(stats.Reasons[reason], ReasonLabel(static_cast<TEntryReason>(reason)));
+    return counts.empty() ? line : line + " (" + counts + ')';
+}
+
 void TImportFrontEnd::ShowWarningMessage(const std::string& text) { ShowWarning(text); }
 
 void TImportContext::Commit()
 {
-    // A failing commit rolls back: the rows inserted since the last commit are gone.
+    // A failing commit rolls back: the rows inserted since the last commit are gone. A dry
+    // run inserted nothing; it undoes its look-ups and counts what the commit would have kept.
     const unsigned pending = std::exchange(PendingImages, 0);
-    Transaction.Commit();
+    if (DryRun)
+        Transaction.Rollback();
+    else
+        Transaction.Commit();
     Stats.Imported += pending;
 }
 
@@ -318,19 +372,13 @@ TImportResult RunImportPass(const TImportRequest& request, TImportFrontEnd& fron
 
     TImportContext pass(frontEnd, query, transaction, folders.Thumbs);
     pass.ImageFolder = folders.Images;
+    pass.DryRun = request.DryRun;
     try {
         RunPass(request, folders, kindIndex, pass, database);
         result.Outcome = pass.Stopped ? TImportOutcome::ioStopped : TImportOutcome::ioCompleted;
     } catch (const std::exception& error) {
         result.Outcome = TImportOutcome::ioFailed;
-        // Memory running out anywhere else than in decoding ends the pass, saying so plainly.
-        const bool outOfMemory = dynamic_cast<const std::bad_alloc*>(&error) || dynamic_cast<const EOutOfResources*>(&error);
-        if (!outOfMemory)
-            result.Message = error.what();
-        else if (pass.CurrentPath.empty())
-            result.Message = SNotEnoughMemory;
-        else
-            result.Message = Fmt(SNotEnoughMemoryToLoad, pass.CurrentPath);
+        result.Message = FailureMessage(error, pass.CurrentPath);
     }
     result.Stats = pass.Stats;
     if (result.Outcome == TImportOutcome::ioFailed)

@@ -1,4 +1,5 @@
 #pragma once
+#include "app/entryoutcome.h"
 #include "base/stopwatch.h"
 
 #include <chrono>
@@ -11,6 +12,8 @@
 class TDecodeAhead;
 class TFbQuery;
 class TFbTransaction;
+class TImportedPictures;
+struct TImportStats;
 
 // What an import pass needs from the window or the command line that runs it. The pass
 // itself knows no user interface.
@@ -31,6 +34,11 @@ public:
     virtual void ShowMessage(const std::string& text) = 0;
     // Shows a message captioned "Warning"; by default through the program's warning handler.
     virtual void ShowWarningMessage(const std::string& text);
+    // The walk begins over a folder listing of this many entries.
+    virtual void WalkStarted(std::size_t /*entries*/) {}
+    // What became of one entry, right after the pass dealt with it (a failed entry before the
+    // error is shown). Entries follow the folder order.
+    virtual void EntryDone(const TEntryOutcome& /*outcome*/, const TImportStats& /*stats*/) {}
 };
 
 // The kinds of pictures, in the order of the dialog's radio group.
@@ -50,6 +58,11 @@ struct TImportRequest {
     int KindIndex = 0;         // TypeGroup at the start
     bool RemoveExisting = false;
     bool SetFolder = false;
+    // Pass over entries whose record already has an images row of this file name and type,
+    // making their missing thumbnails again. RemoveExisting wins: nothing is left to skip.
+    bool SkipExisting = false;
+    // Look up records only: insert, delete, number and write nothing; tell what would be done.
+    bool DryRun = false;
     // Threads of the pass: 1 decodes every picture on the calling thread; any other value
     // lets a worker decode the next pictures ahead when thumbnails are made and the machine
     // has more than one core.
@@ -79,11 +92,18 @@ struct TImportStats {
     unsigned NotLoaded = 0;
     std::string FirstNotLoaded;
     bool FoldersNotStored = false;
+    unsigned Skipped = 0;          // entries already imported
+    unsigned ThumbnailsRemade = 0; // of them, those whose thumbnail was made again
+    TReasonCounts Reasons {};      // entries by the reason they were passed over or got no thumbnail
     // Where the time went. DecodeTime includes ReadTime, the reading of files into memory on
     // the pass's own thread (files decoded ahead are read by the workers).
     std::chrono::nanoseconds ReadTime {}, DecodeTime {}, DrawTime {}, EncodeTime {}, DatabaseTime {};
     unsigned PassedOver() const { return Entries - Imported; }
 };
+
+// "6 entries seen, 3 pictures imported, 3 thumbnails written, 3 entries passed over", followed
+// by the counts of skipped entries, remade thumbnails and each reason in parentheses, if any.
+std::string SummaryLine(const TImportStats& stats);
 
 struct TImportResult {
     TImportOutcome Outcome = TImportOutcome::ioCompleted;
@@ -133,6 +153,9 @@ struct TImportContext {
     std::uint8_t FileCounter = 0;
     std::string Caption = SWorking; // the button's caption during the pass
     bool Stopped = false;
+    bool DryRun = false;
+    // The pictures already imported, when the pass skips them.
+    const TImportedPictures* Known = nullptr;
     TImportStats Stats;
     // The worker decoding ahead, if any, and the index of the current entry in its listing.
     TDecodeAhead* DecodeAhead = nullptr;

@@ -81,6 +81,10 @@ int RunProgram(int argc, char* argv[])
         std::cout << UsageText();
         return ExitOk;
     }
+    if (command == "--version") {
+        std::cout << "images-by-id " << IBI_VERSION << '\n';
+        return ExitOk;
+    }
     if (command == "import") {
         PrepareForDatabase();
         return WithStopSignal(RunImportCommand(rest));

@@ -109,12 +109,15 @@ TForm1::TForm1(QWidget* parent)
     TypeItems[0]->setChecked(true);
     RemCheck = MakeControl<QCheckBox>(this, "RemCheck", QStringLiteral("Remove existing images"));
     SetCheck = MakeControl<QCheckBox>(this, "SetCheck", QStringLiteral("Set folder"));
+    SkipCheck = MakeControl<QCheckBox>(this, "SkipCheck", QStringLiteral("Skip pictures already imported"));
     GoBtn = MakeButton(this, "GoBtn", QString::fromUtf8(SProcessImages));
+    StatusLabel = MakeControl<QLabel>(this, "StatusLabel");
+    StatusLabel->setWordWrap(true);
     LayOutControls();
 
     // Labels take no focus; the radio group counts as one stop (its checked item).
     QWidget* const tabOrder[] = { ImgEdit, ImgBrowseBtn, TypeItems[0], TypeItems[1], TypeItems[2],
-        TypeItems[3], TypeItems[4], GoBtn, DBEdit, DBBrowseBtn, RemCheck, SetCheck, ThumbsEdit, ThumbsBrowseBtn };
+        TypeItems[3], TypeItems[4], GoBtn, DBEdit, DBBrowseBtn, RemCheck, SetCheck, SkipCheck, ThumbsEdit, ThumbsBrowseBtn };
     for (std::size_t i = 0; i + 1 < std::size(tabOrder); ++i)
         setTabOrder(tabOrder[i], tabOrder[i + 1]);
     ImgEdit->setFocus();
@@ -157,8 +160,12 @@ void TForm1::LayOutControls()
     checks->setSpacing(CheckGap);
     checks->addWidget(RemCheck);
     checks->addWidget(SetCheck);
+    checks->addWidget(SkipCheck);
     grid->addLayout(checks, row, 0);
-    grid->addWidget(GoBtn, row, 1, Qt::AlignBottom);
+    grid->addWidget(GoBtn, row++, 1, Qt::AlignBottom);
+    // One line under everything, as wide as the dialog; two when a summary needs them.
+    StatusLabel->setMinimumHeight(StatusLabel->fontMetrics().height());
+    grid->addWidget(StatusLabel, row, 0, 1, 2);
 }
 
 TForm1::~TForm1() { SetWarningHandler(nullptr); }
@@ -193,9 +200,16 @@ void TForm1::GoBtnClick()
     request.KindIndex = KindIndex();
     request.RemoveExisting = RemCheck->isChecked();
     request.SetFolder = SetCheck->isChecked();
+    request.SkipExisting = SkipCheck->isChecked();
     FPassRunning = true;
+    StatusLabel->clear();
     FLastResult = RunImportPass(request, *this);
     FPassRunning = false;
+    // A pass that went as far as the database ends with its summary, never in silence.
+    const TImportOutcome outcome = FLastResult.Outcome;
+    if (outcome == TImportOutcome::ioCompleted || outcome == TImportOutcome::ioStopped
+        || (outcome == TImportOutcome::ioFailed && FLastResult.Stats.FolderFound))
+        StatusLabel->setText(QString::fromUtf8(SummaryLine(FLastResult.Stats)));
     if (FCloseRequested)
         QTimer::singleShot(0, this, &QWidget::close);
 }
@@ -238,6 +252,21 @@ void TForm1::SetGoEnabled(bool enabled) { GoBtn->setEnabled(enabled); }
 void TForm1::SetGoCaption(const std::string& caption) { GoBtn->setText(QString::fromUtf8(caption)); }
 
 void TForm1::ProcessEvents() { QCoreApplication::processEvents(); }
+
+void TForm1::WalkStarted(std::size_t entries)
+{
+    FImported = 0;
+    FMeter.Start(entries, TProgressMeter::TClock::now());
+}
+
+void TForm1::EntryDone(const TEntryOutcome& outcome, const TImportStats& stats)
+{
+    if (outcome.Result == TEntryResult::erImported || outcome.Result == TEntryResult::erImportedWithThumbnail)
+        ++FImported;
+    const auto now = TProgressMeter::TClock::now();
+    if (FMeter.Due(stats.Entries, now))
+        StatusLabel->setText(QString::fromUtf8(FMeter.Line(stats.Entries, FImported, now)));
+}
 
 void TForm1::ShowMessage(const std::string& text)
 {

@@ -1,5 +1,6 @@
 #pragma once
 #include "app/importpass.h"
+#include "app/progressmeter.h"
 
 #include <QWidget>
 
@@ -34,7 +35,10 @@ public:
     std::array<QRadioButton*, KindCount> TypeItems;
     QCheckBox* RemCheck;
     QCheckBox* SetCheck;
+    QCheckBox* SkipCheck;
     QPushButton* GoBtn;
+    // Under the button: the counts during a pass, its summary line after it.
+    QLabel* StatusLabel;
 
     bool PassRunning() const { return FPassRunning; }
     // The result of the last pass, for whoever started it.
@@ -48,6 +52,8 @@ public:
     void ProcessEvents() override;
     bool StopRequested() override { return FCloseRequested; }
     void ShowMessage(const std::string& text) override;
+    void WalkStarted(std::size_t entries) override;
+    void EntryDone(const TEntryOutcome& outcome, const TImportStats& stats) override;
 
 public slots:
     void DBBrowseBtnClick();
@@ -68,4 +74,6 @@ private:
     bool FPassRunning = false;
     bool FCloseRequested = false;
     TImportResult FLastResult;
+    TProgressMeter FMeter;
+    unsigned FImported = 0;
 };

@@ -113,6 +113,12 @@ TThumbnailSize ThumbnailSize(int width, int height)
 bool EncodeThumbnail(const std::string& imagePath, TMemoryStream& jpegBytes, TImportStats* stats,
     TDecodedPicture* decoded)
 {
+    return EncodeThumbnailFor(imagePath, jpegBytes, stats, decoded) == TThumbnailEncoding::teEncoded;
+}
+
+TThumbnailEncoding EncodeThumbnailFor(const std::string& imagePath, TMemoryStream& jpegBytes, TImportStats* stats,
+    TDecodedPicture* decoded)
+{
     TBitmap ownSource;
     const TBitmap* picture = &ownSource;
     {
@@ -123,16 +129,16 @@ bool EncodeThumbnail(const std::string& imagePath, TMemoryStream& jpegBytes, TIm
             if (decoded->Error)
                 std::rethrow_exception(decoded->Error);
             if (!decoded->Loaded)
-                return false;
+                return TThumbnailEncoding::teNotDecodable;
             picture = decoded->Bitmap.get();
         } else if (!LoadImageFileTimed(imagePath, ownSource, Total(stats, &TImportStats::ReadTime))) {
-            return false;
+            return TThumbnailEncoding::teNotDecodable;
         }
     }
     const TBitmap& source = *picture;
     // A picture without pixels (a zero-byte .bmp) has no thumbnail.
     if (source.Width() <= 0 || source.Height() <= 0)
-        return false;
+        return TThumbnailEncoding::teEmpty;
 
     TJPEGImage jpeg;
     {
@@ -151,7 +157,7 @@ bool EncodeThumbnail(const std::string& imagePath, TMemoryStream& jpegBytes, TIm
     const TStopwatch watch(Total(stats, &TImportStats::EncodeTime));
     jpegBytes.Clear();
     jpeg.SaveStream(jpegBytes);
-    return true;
+    return TThumbnailEncoding::teEncoded;
 }
 
 void WriteThumbnailBytes(const std::string& thumbnailFile, std::span<const std::uint8_t> bytes, TThumbnailFlush flush)
@@ -187,21 +193,32 @@ bool WriteThumbnailFile(const std::string& imagePath, const std::string& thumbna
     return true;
 }
 
-void MakeThumbnail(TImportContext& pass, const std::string& path, std::int32_t pictureId)
+std::string ThumbnailTarget(TImportContext& pass, const std::string& path)
 {
-    if (!PathFileExists(path))
-        return;
     // The folder is read afresh for every thumbnail; emptied during the pass, the one the
     // pass started with stays in use rather than the root folder.
     std::string folder = pass.FrontEnd.ThumbsFolderText();
     if (folder.empty())
         folder = pass.ThumbsFolder;
     if (folder.empty())
-        return;
+        return folder;
     if (folder.back() != '/')
         folder += '/';
+    return folder + PathChangeExtension(PathFileName(path), ".jpg");
+}
+
+bool MakeThumbnail(TImportContext& pass, const std::string& path, std::int32_t pictureId, TEntryOutcome& outcome,
+    bool insertRow)
+{
+    if (!PathFileExists(path)) {
+        outcome.Reason = TEntryReason::rsNotAFile;
+        return false;
+    }
+    const std::string target = ThumbnailTarget(pass, path);
+    if (target.empty())
+        return false;
+    const std::string folder = PathFolder(target);
     const std::string name = PathFileName(path);
-    const std::string target = folder + PathChangeExtension(name, ".jpg");
     std::optional<TDecodedPicture> ahead;
     if (pass.DecodeAhead) {
         const TStopwatch watch(&pass.Stats.DecodeTime);
@@ -209,13 +226,19 @@ void MakeThumbnail(TImportContext& pass, const std::string& path, std::int32_t p
     }
     TMemoryStream jpeg;
     try {
-        if (!EncodeThumbnail(path, jpeg, &pass.Stats, ahead ? &*ahead : nullptr))
-            return;
+        const TThumbnailEncoding encoding = EncodeThumbnailFor(path, jpeg, &pass.Stats, ahead ? &*ahead : nullptr);
+        if (encoding != TThumbnailEncoding::teEncoded) {
+            outcome.Reason = encoding == TThumbnailEncoding::teEmpty ? TEntryReason::rsEmptyPicture
+                                                                      : TEntryReason::rsNotDecodable;
+            return false;
+        }
     } catch (const ENotEnoughMemory& error) {
         // This picture gets no thumbnail; the pass goes on and reports it at the end.
         if (pass.Stats.NotLoaded++ == 0)
             pass.Stats.FirstNotLoaded = error.what();
-        return;
+        outcome.Reason = TEntryReason::rsTooLarge;
+        outcome.Detail = error.what();
+        return false;
     }
     {
         const TStopwatch watch(&pass.Stats.EncodeTime);
@@ -229,6 +252,9 @@ void MakeThumbnail(TImportContext& pass, const std::string& path, std::int32_t p
         WriteThumbnailBytes(target, jpeg.Bytes(), pass.ForcedWrites ? TThumbnailFlush::tfToDisk : TThumbnailFlush::tfNone);
     }
     ++pass.Stats.Thumbnails;
+    outcome.ThumbnailFile = target;
+    if (!insertRow)
+        return true;
 
     const TStopwatch watch(&pass.Stats.DatabaseTime);
     pass.Transaction.StartTransaction();
@@ -243,8 +269,11 @@ void MakeThumbnail(TImportContext& pass, const std::string& path, std::int32_t p
         // walk commits. The row is counted and reported when the pass ends.
         if (pass.Stats.RowsNotStored++ == 0)
             pass.Stats.FirstRowError = error.what();
-        return;
+        outcome.Reason = TEntryReason::rsRowNotStored;
+        outcome.Detail = std::string(ReasonLabel(TEntryReason::rsRowNotStored)) + ": " + error.what();
+        return true;
     }
     // A failing commit is rolled back by the transaction and its error ends the pass.
     pass.Commit();
+    return true;
 }

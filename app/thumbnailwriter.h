@@ -3,6 +3,8 @@
 #include <span>
 #include <string>
 
+#include "app/entryoutcome.h"
+
 struct TImportContext;
 struct TImportStats;
 struct TDecodedPicture;
@@ -31,6 +33,11 @@ TThumbnailSize ThumbnailSize(int width, int height);
 bool EncodeThumbnail(const std::string& imagePath, TMemoryStream& jpeg, TImportStats* stats = nullptr,
     TDecodedPicture* decoded = nullptr);
 
+enum class TThumbnailEncoding : std::uint8_t { teEncoded, teNotDecodable, teEmpty };
+// EncodeThumbnail telling why nothing was encoded: the picture cannot be decoded, or has no pixels.
+TThumbnailEncoding EncodeThumbnailFor(const std::string& imagePath, TMemoryStream& jpeg, TImportStats* stats = nullptr,
+    TDecodedPicture* decoded = nullptr);
+
 // Whether WriteThumbnailBytes waits until the file is on the disk.
 enum class TThumbnailFlush : std::uint8_t { tfNone, tfToDisk };
 
@@ -46,8 +53,15 @@ void WriteThumbnailBytes(const std::string& thumbnailFile, std::span<const std::
 bool WriteThumbnailFile(const std::string& imagePath, const std::string& thumbnailFile, TImportStats* stats = nullptr,
     TDecodedPicture* decoded = nullptr);
 
-// The thumbnail of one imported picture: the file in the thumbnails folder and its
-// thumbnails row, committed with every images row before it. A row that cannot be stored and
-// a picture that does not fit in memory are counted in the pass's stats; a thumbnail that
-// would land in the image folder or on the picture itself ends the pass.
-void MakeThumbnail(TImportContext& pass, const std::string& path, std::int32_t pictureId);
+// The thumbnail file of the picture at path: the thumbnails folder as the front end gives it now
+// (or as the pass started) with the picture's name ending in ".jpg"; "" without a folder.
+std::string ThumbnailTarget(TImportContext& pass, const std::string& path);
+
+// The thumbnail of one imported picture: the file in the thumbnails folder and, with
+// insertRow, its thumbnails row, committed with every images row before it. True once the
+// file is written (its path in outcome); why there is none, or why its row is missing, goes to
+// outcome's reason. A row that cannot be stored and a picture that does not fit in memory are
+// counted in the pass's stats; a thumbnail that would land in the image folder or on the
+// picture itself ends the pass.
+bool MakeThumbnail(TImportContext& pass, const std::string& path, std::int32_t pictureId, TEntryOutcome& outcome,
+    bool insertRow = true);

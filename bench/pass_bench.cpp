@@ -23,6 +23,10 @@
 //   BM_PassAgainstBaseline/R  only with IBI_BASELINE_PROGRAM, an earlier build of the program:
 //                     R rounds running three BM_PassCommand modes with both programs back to
 //                     back, for the ratios program / baseline within each round.
+//   BM_PassRerun/R    R rounds of four runs of the program, each on a fresh catalogue but the
+//                     last: the first pass; the same with --skip-existing (nothing to skip: the
+//                     look-up's cost); the same with --report; a second pass with
+//                     --skip-existing over the catalogue the first pass filled.
 // The ratios of the medians and the medians of the round ratios close the run.
 #include "app/importpass.h"
 #include "app/thumbnailwriter.h"
@@ -56,6 +60,7 @@
 #include <iostream>
 #include <map>
 #include <memory>
+#include <optional>
 
 using namespace benchcorpus;
 namespace fs = std::filesystem;
@@ -729,6 +734,54 @@ void BM_PassAgainstBaseline(benchmark::State& state)
         state.counters["x_baseline_mode_" + std::to_string(mode)] = Median(ratios);
 }
 
+// Ratios to the first pass, by run, of BM_PassRerun's rounds.
+std::map<std::string, std::vector<double>>& RerunRatios()
+{
+    static std::map<std::string, std::vector<double>> ratios;
+    return ratios;
+}
+
+void BM_PassRerun(benchmark::State& state)
+{
+    std::string reason;
+    const std::string& catalogue = CatalogueFile(reason);
+    const std::string program = ProgramPath();
+    if (catalogue.empty() || !fs::exists(program)) {
+        state.SkipWithError(catalogue.empty() ? ("no embedded Firebird: " + reason).c_str() : "no program");
+        return;
+    }
+    const std::vector<std::string> extras[] = { {}, { "--skip-existing" }, { "--report", "" }, { "--skip-existing" } };
+    const char* names[] = { "first pass", "first pass with --skip-existing", "pass with --report",
+        "second pass with --skip-existing" };
+    for (auto _ : state) {
+        const auto start = TClock::now();
+        for (int round = 0; round < state.range(0); ++round) {
+            double seconds[4] {};
+            std::optional<TRunFolders> first;
+            // The first pass's catalogue serves the second pass; the other two alternate.
+            for (const int run : round % 2 ? std::vector { 0, 2, 1, 3 } : std::vector { 0, 1, 2, 3 }) {
+                std::optional<TRunFolders> own;
+                const TRunFolders& folders = run == 0 ? first.emplace(catalogue) : run == 3 ? *first : own.emplace(catalogue);
+                std::vector<std::string> args { program, "import", "--db", folders.Database, "--images",
+                    PassCorpusFolder(), "--thumbs", folders.Thumbs, "--kind", "both" };
+                for (const std::string& extra : extras[run])
+                    args.push_back(extra.empty() ? folders.Folder / "report.csv" : extra);
+                const TChildRun child = RunProgram(args, false);
+                if (child.Status != 0) {
+                    state.SkipWithError(("the import ended with status " + std::to_string(child.Status)).c_str());
+                    return;
+                }
+                seconds[run] = child.Seconds;
+            }
+            for (int run = 1; run < 4; ++run)
+                RerunRatios()[names[run]].push_back(seconds[run] / seconds[0]);
+            RerunRatios()[names[0]].push_back(seconds[0]);
+        }
+        state.SetIterationTime(Seconds(TClock::now() - start));
+    }
+}
+BENCHMARK(BM_PassRerun)->Arg(5)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+
 // The flush of one thumbnail alone: 300 thumbnail-sized files written as the pass writes them
 // (a temporary file renamed over the target) into a folder beside the catalogue copies, with
 // and without flushing each file and its folder to the disk; the two alternate file by file.
@@ -801,6 +854,10 @@ int main(int argc, char** argv)
     spread("rounds, one-thread pass / baseline program, catalogue as made", BaselineRatios()[4]);
     spread("rounds, one-thread pass / baseline program, asynchronous writes", BaselineRatios()[7]);
     spread("rounds, pass decoding ahead / baseline program, catalogue as made", BaselineRatios()[0]);
+    for (const auto& [name, values] : RerunRatios()) {
+        const std::string label = name == "first pass" ? "rounds, first pass, seconds" : "rounds, " + name + " / first pass";
+        spread(label.c_str(), values);
+    }
     if (PeakMemory().count(1000) && PeakMemory().count(10000))
         std::cout << "peak resident memory: " << PeakMemory()[10000] << " MB after 10,000 files, " << PeakMemory()[1000]
                   << " MB after 1,000 (" << PeakMemory()[10000] / PeakMemory()[1000] << " x); page faults per file "

@@ -11,7 +11,8 @@ TEST(TUsageText, NamesEveryCommandAndOption)
 {
     const std::string text = UsageText();
     for (const char* word : { "import", "--db", "--images", "--thumbs", "--kind", "poster|screenshot|front|cd|both",
-             "--remove-existing", "--set-folder", "thumbnail IMAGE OUT.jpg", "decode [--oriented] IMAGE OUT.ppm", "--help" })
+             "--remove-existing", "--set-folder", "thumbnail IMAGE OUT.jpg", "decode [--oriented] IMAGE OUT.ppm", "--help",
+             "--skip-existing", "--dry-run", "--report FILE", "--verbose", "--version", "removing wins" })
         EXPECT_THAT(text, HasSubstr(word));
 }
 

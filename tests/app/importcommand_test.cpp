@@ -100,7 +100,10 @@ INSTANTIATE_TEST_SUITE_P(Arguments, TImportCommandUsage, testing::Values(
     TUsageCase { { "--db", "/tmp/x.fdb", "--images", "" }, "the image folder is empty" },
     TUsageCase { { "--db" }, "option --db needs a value" },
     TUsageCase { { "--db", "a", "--images", "b", "--kind", "posters" }, "unknown kind \"posters\"" },
-    TUsageCase { { "--db", "a", "--images", "b", "--verbose" }, "unknown argument \"--verbose\"" },
+    TUsageCase { { "--db", "a", "--images", "b", "--noisy" }, "unknown argument \"--noisy\"" },
+    TUsageCase { { "--db", "a", "--images", "b", "--report" }, "option --report needs a value" },
+    TUsageCase { { "--db", "a", "--images", "b", "--report=" }, "--report needs a file name" },
+    TUsageCase { { "--db", "a", "--images", "b", "--dry-run=yes" }, "takes no value" },
     TUsageCase { { "--db", "a", "--images", "b", "--set-folder=yes" }, "takes no value" },
     TUsageCase { { "--db", "a", "--images", "b", "extra" }, "unknown argument \"extra\"" }),
     [](const auto& testInfo) {
@@ -131,7 +134,8 @@ TEST_F(TImportCommand, ImportsAndPrintsTheSummary)
     const TCommandRun run = Import({ "--db", Folder / "cat.fdb", "--images", Folder / "images", "--thumbs",
         Folder / "thumbs", "--kind", "both", "--set-folder", "--remove-existing" });
     EXPECT_EQ(run.ExitCode, ExitOk) << run.Err;
-    EXPECT_EQ(run.Out, "6 entries seen, 3 pictures imported, 3 thumbnails written, 3 entries passed over\n");
+    EXPECT_EQ(run.Out, "6 entries seen, 3 pictures imported, 3 thumbnails written, 3 entries passed over "
+                       "(3 not a picture extension)\n");
     EXPECT_EQ(run.Err, "");
     const TRows types = Query(Folder / "cat.fdb", "SELECT \"imgpath\", \"imgtype\" FROM images ORDER BY \"imgpath\"");
     EXPECT_EQ(types, (TRows { { "1_1.jpg", "2" }, { "1_2.png", "3" }, { "2.jpg", "2" } }));
@@ -213,7 +217,8 @@ TEST_F(TImportCommand, ReportsPicturesTooLargeForTheMemoryLeft)
     EXPECT_EQ(*status, ExitFailed);
     EXPECT_EQ(ReadBytes(Folder / "err.txt"), Fmt(SNotEnoughMemoryToLoad, Folder / "images/1_1.png") + "\n");
     EXPECT_EQ(ReadBytes(Folder / "out.txt"),
-        "4 entries seen, 2 pictures imported, 1 thumbnails written, 2 entries passed over\n");
+        "4 entries seen, 2 pictures imported, 1 thumbnails written, 2 entries passed over "
+        "(2 not a picture extension, 1 no thumbnail: not enough memory)\n");
     EXPECT_TRUE(ReadJpeg(Folder / "thumbs/2_1.jpg"));
 }
 

@@ -20,6 +20,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <set>
@@ -109,7 +110,7 @@ TEST(TForm1, StartsWithEveryControlInItsInitialState)
         { "Label3", "Image folder:" }, { "ImgEdit", "" }, { "ImgBrowseBtn", "Browse" },
         { "Label1", "Thumbnails folder:" }, { "ThumbsEdit", "" }, { "ThumbsBrowseBtn", "Browse" },
         { "TypeGroup", "Image type:" }, { "RemCheck", "Remove existing images" }, { "SetCheck", "Set folder" },
-        { "GoBtn", "Process images" } };
+        { "SkipCheck", "Skip pictures already imported" }, { "GoBtn", "Process images" }, { "StatusLabel", "" } };
     for (const TControlCase& control : controls) {
         auto* widget = form.findChild<QWidget*>(control.Name);
         ASSERT_NE(widget, nullptr) << control.Name;
@@ -135,6 +136,7 @@ TEST(TForm1, StartsWithEveryControlInItsInitialState)
     }
     EXPECT_FALSE(form.RemCheck->isChecked());
     EXPECT_FALSE(form.SetCheck->isChecked());
+    EXPECT_FALSE(form.SkipCheck->isChecked());
     EXPECT_EQ(form.KindIndex(), 0);
     form.TypeItems[3]->setChecked(true);
     EXPECT_EQ(form.KindIndex(), 3);
@@ -208,11 +210,20 @@ void ExpectDesignedArrangement(const TForm1& form)
     EXPECT_GT(form.TypeGroup->y(), above);
     EXPECT_GT(form.RemCheck->y(), form.TypeGroup->geometry().bottom());
     EXPECT_GT(form.SetCheck->y(), form.RemCheck->geometry().bottom());
-    for (const QWidget* widget : std::initializer_list<const QWidget*> { form.TypeGroup, form.RemCheck, form.SetCheck })
+    EXPECT_GT(form.SkipCheck->y(), form.SetCheck->geometry().bottom());
+    for (const QWidget* widget :
+        std::initializer_list<const QWidget*> { form.TypeGroup, form.RemCheck, form.SetCheck, form.SkipCheck })
         EXPECT_EQ(widget->x(), left) << NameOf(widget);
     EXPECT_EQ(form.GoBtn->x(), form.DBBrowseBtn->x());
     EXPECT_GT(form.GoBtn->y(), form.TypeGroup->y());
+    // The status line runs under everything, across the dialog.
+    EXPECT_GT(form.StatusLabel->y(), form.GoBtn->geometry().bottom());
+    EXPECT_GT(form.StatusLabel->y(), form.SkipCheck->geometry().bottom());
+    EXPECT_EQ(form.StatusLabel->x(), left);
+    EXPECT_GE(form.StatusLabel->geometry().right(), form.GoBtn->geometry().right());
     for (const QWidget* widget : form.findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+        if (widget == form.StatusLabel)
+            continue;
         EXPECT_GE(form.GoBtn->geometry().bottom(), widget->geometry().bottom()) << NameOf(widget);
         EXPECT_GE(form.GoBtn->geometry().right(), widget->geometry().right()) << NameOf(widget);
     }
@@ -236,7 +247,7 @@ TEST(TForm1, ArrangesItsControlsWithoutClippingAtAnyFontSize)
         ExpectDesignedArrangement(form);
         const QList<QWidget*> children = form.findChildren<QWidget*>(Qt::FindDirectChildrenOnly);
         const std::vector<QWidget*> controls(children.begin(), children.end());
-        EXPECT_EQ(controls.size(), 13u);
+        EXPECT_EQ(controls.size(), 15u);
         ExpectApartInside(controls, form.rect());
         ExpectApartInside({ form.TypeItems.begin(), form.TypeItems.end() }, form.TypeGroup->contentsRect());
         for (const QWidget* widget : controls)
@@ -264,7 +275,8 @@ TEST(TForm1, TabsInItsOwnOrderStartingAtTheImageFolder)
     ASSERT_TRUE(QTest::qWaitForWindowActive(&form));
     EXPECT_EQ(QApplication::focusWidget(), form.ImgEdit);
     const std::vector<QWidget*> expected { form.ImgBrowseBtn, form.TypeItems[0], form.GoBtn, form.DBEdit,
-        form.DBBrowseBtn, form.RemCheck, form.SetCheck, form.ThumbsEdit, form.ThumbsBrowseBtn, form.ImgEdit };
+        form.DBBrowseBtn, form.RemCheck, form.SetCheck, form.SkipCheck, form.ThumbsEdit, form.ThumbsBrowseBtn,
+        form.ImgEdit };
     std::vector<QWidget*> visited;
     for (std::size_t i = 0; i < expected.size(); ++i) {
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
@@ -352,9 +364,11 @@ TEST_F(TForm1Pass, ButtonIsBusyWithDotsDuringThePass)
     std::set<QString> captions;
     std::set<bool> enabled;
     std::set<bool> otherControls;
+    std::set<QString> statusLines;
     QTimer watcher;
     QObject::connect(&watcher, &QTimer::timeout, [&] {
         captions.insert(Form.GoBtn->text());
+        statusLines.insert(Form.StatusLabel->text());
         enabled.insert(Form.GoBtn->isEnabled());
         otherControls.insert(Form.ImgEdit->isEnabled() && Form.TypeGroup->isEnabled() && Form.DBBrowseBtn->isEnabled());
     });
@@ -370,6 +384,22 @@ TEST_F(TForm1Pass, ButtonIsBusyWithDotsDuringThePass)
     EXPECT_FALSE(captions.contains("Process images"));
     EXPECT_EQ(Form.GoBtn->text(), "Process images");
     EXPECT_TRUE(Form.GoBtn->isEnabled());
+    // The status line counts during the pass and shows the summary after it.
+    EXPECT_TRUE(std::any_of(statusLines.begin(), statusLines.end(),
+        [](const QString& line) { return line.contains(" of 302 entries, 0 pictures imported"); }));
+    EXPECT_EQ(Form.StatusLabel->text().toStdString(), SummaryLine(Form.LastResult().Stats));
+    EXPECT_THAT(Form.StatusLabel->text().toStdString(), testing::StartsWith("302 entries seen, 0 pictures imported"));
+}
+
+TEST_F(TForm1Pass, SkipCheckPassesOverWhatIsAlreadyImported)
+{
+    WriteJpeg(Folder / "images/1.jpg", 40, 30);
+    Form.GoBtn->click();
+    Form.SkipCheck->setChecked(true);
+    Form.GoBtn->click();
+    EXPECT_EQ(Form.LastResult().Stats.Skipped, 1u);
+    EXPECT_EQ(Query(Folder / "cat.fdb", "SELECT COUNT(*) FROM images").at(0).at(0), "1");
+    EXPECT_THAT(Form.StatusLabel->text().toStdString(), testing::HasSubstr("(1 skipped (already imported)"));
 }
 
 TEST_F(TForm1Pass, ErrorBoxShowsTheMessageAndTheButtonComesBack)
@@ -448,6 +478,12 @@ TEST(TForm1, Screenshot)
         form.setFont(QFont(form.font().family(), std::atoi(points)));
     form.DBEdit->setText("/home/user/catalogue/movies.fdb");
     form.TypeItems[4]->setChecked(true);
+    TImportStats stats; // a summary in the status line, as after a pass
+    stats.Entries = 302;
+    stats.Imported = stats.Thumbnails = 120;
+    stats.Skipped = 178;
+    stats.Reasons[static_cast<std::size_t>(TEntryReason::rsNotPictureExtension)] = 4;
+    form.StatusLabel->setText(QString::fromStdString(SummaryLine(stats)));
     form.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
     QTest::qWait(200);
