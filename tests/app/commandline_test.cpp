@@ -11,7 +11,7 @@ TEST(TUsageText, NamesEveryCommandAndOption)
 {
     const std::string text = UsageText();
     for (const char* word : { "import", "--db", "--images", "--thumbs", "--kind", "poster|screenshot|front|cd|both",
-             "--remove-existing", "--set-folder", "thumbnail IMAGE OUT.jpg", "decode IMAGE OUT.ppm", "--help" })
+             "--remove-existing", "--set-folder", "--user NAME", "thumbnail IMAGE OUT.jpg", "decode IMAGE OUT.ppm", "--help" })
         EXPECT_THAT(text, HasSubstr(word));
 }
 
