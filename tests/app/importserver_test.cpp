@@ -3,6 +3,8 @@
 // that stops under a pass.
 #include "app/importcommand.h"
 #include "app/importpass.h"
+#include "base/fmt.h"
+#include "db/fbcomponents.h"
 #include "childprocess.h"
 #include "importtestsupport.h"
 
@@ -243,6 +245,55 @@ TEST_F(TImportServer, RefusedLogInAndUnknownHostEndWithTheServersMessage)
     EXPECT_TRUE(result.Succeeded()) << result.Message;
     EXPECT_EQ(frontEnd.LogInsAsked, std::vector<std::string> { FServer.at("ISC_USER") });
     EXPECT_EQ(result.Stats.Imported, 4u);
+}
+
+// Another connection holds the options row (changed, not committed): the pass waits for it;
+// released within the lock time-out the pass goes on, held past it the pass ends naming the
+// statement.
+TEST_F(TImportServer, HeldOptionsRowIsWaitedForThenNamed)
+{
+    const std::string server = ServerCatalogue("held");
+    ASSERT_NO_FATAL_FAILURE(Create(server, Records(1001, 2)));
+    WriteCovers(FFolder / "images", 1001, 2);
+    TImportRequest request;
+    request.DatabaseFile = server;
+    request.ImageFolder = FFolder / "images";
+    for (const bool released : { true, false }) {
+        SCOPED_TRACE(released ? "released after 2 s" : "held");
+        TFbTransaction transaction;
+        TFbQuery query;
+        TFbDataBase other;
+        other.SetLibraryName(FbClientLibraryName);
+        other.SetDatabaseName(server);
+        transaction.SetDataBase(&other);
+        query.SetDataBase(&other);
+        query.SetTransaction(&transaction);
+        query.SetSQL(R"(UPDATE options SET "doimgfolders" = 5 WHERE "oid" = 1)");
+        query.Execute();
+        std::thread release;
+        if (released)
+            release = std::thread([&] {
+                std::this_thread::sleep_for(std::chrono::seconds(2));
+                transaction.Commit();
+            });
+        TQuietFrontEnd frontEnd;
+        frontEnd.Kind = 0;
+        const TImportResult result = RunImportPass(request, frontEnd);
+        if (release.joinable())
+            release.join();
+        if (released) {
+            EXPECT_TRUE(result.Succeeded()) << result.Message;
+            EXPECT_EQ(result.Stats.Imported, 2u);
+        } else {
+            transaction.Rollback();
+            EXPECT_EQ(result.Outcome, TImportOutcome::ioFailed);
+            EXPECT_THAT(result.Message, testing::StartsWith(Fmt(SSettingsRowHeld,
+                R"(UPDATE options SET "doimgfolders" = 0 WHERE "oid" = 1)", SettingsLockTimeout) + "\n"));
+            EXPECT_EQ(result.Stats.Imported, 0u);
+        }
+    }
+    EXPECT_EQ(Query(server, R"(SELECT "doimgfolders", (SELECT COUNT(*) FROM images) FROM options)"),
+        (TRows { { "0", "2" } }));
 }
 
 // A second private server of this test's own, so that stopping it disturbs nobody; the
