@@ -1,5 +1,6 @@
 #include "app/importcommand.h"
 
+#include "app/connectionname.h"
 #include "app/importpass.h"
 #include "app/progressmeter.h"
 #include "app/reportfile.h"
@@ -8,7 +9,10 @@
 #include "base/fmt.h"
 #include "base/warning.h"
 
+#include <termios.h>
 #include <unistd.h>
+
+#include <cstdlib>
 
 #include <array>
 #include <iostream>
@@ -162,7 +166,12 @@ std::optional<TImportOptions> ParseImportOptions(const std::vector<std::string>&
                 err << "images-by-id import: option " << option << " takes no value\n";
             return !value;
         };
-        if (option == "--db" || option == "--images" || option == "--thumbs" || option == "--kind") {
+        if (option == "--user") {
+            const std::optional<std::string> text = takeValue();
+            if (!text)
+                return std::nullopt;
+            options.Request.UserName = *text;
+        } else if (option == "--db" || option == "--images" || option == "--thumbs" || option == "--kind") {
             const std::optional<std::string> text = takeValue();
             if (!text)
                 return std::nullopt;
@@ -223,6 +232,54 @@ std::optional<TImportOptions> ParseImportOptions(const std::vector<std::string>&
     return options;
 }
 
+// Reads one line from the terminal with echo off; nullopt when the input is no terminal or
+// ends first.
+std::optional<std::string> ReadPasswordFromTerminal(const std::string& prompt, std::ostream& err)
+{
+    if (::isatty(STDIN_FILENO) != 1)
+        return std::nullopt;
+    termios saved {};
+    if (::tcgetattr(STDIN_FILENO, &saved) != 0)
+        return std::nullopt;
+    termios silent = saved;
+    silent.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+    silent.c_lflag |= ECHONL;
+    err << prompt << std::flush;
+    if (::tcsetattr(STDIN_FILENO, TCSAFLUSH, &silent) != 0)
+        return std::nullopt;
+    std::string password;
+    char c = 0;
+    bool ended = false;
+    while (!ended && ::read(STDIN_FILENO, &c, 1) == 1)
+        if (c == '\n')
+            ended = true;
+        else
+            password += c;
+    ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
+    if (!ended) {
+        err << '\n';
+        return std::nullopt;
+    }
+    return password;
+}
+
+// The credentials of a catalogue on a server, never taken from the command line: the user
+// from --user, else ISC_USER; the password from ISC_PASSWORD, else asked on the terminal.
+void TakeCredentials(TImportRequest& request, std::ostream& err)
+{
+    if (request.UserName.empty())
+        if (const char* user = std::getenv("ISC_USER"))
+            request.UserName = user;
+    if (const char* password = std::getenv("ISC_PASSWORD"); password && *password) {
+        request.Password = password;
+        return;
+    }
+    const std::string who = request.UserName.empty() ? std::string() : " of " + request.UserName;
+    const std::string prompt = "Password" + who + " for " + request.DatabaseFile + ": ";
+    if (std::optional<std::string> password = ReadPasswordFromTerminal(prompt, err))
+        request.Password = std::move(*password);
+}
+
 } // namespace
 
 int RunImportCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, bool showProgress)
@@ -237,7 +294,10 @@ int RunImportCommand(const std::vector<std::string>& args, std::ostream& out, st
         return ExitUsage;
     }
     TImportRequest& request = options->Request;
-    request.DatabaseFile = Absolute(request.DatabaseFile);
+    const TConnectionName catalogue = ClassifyConnectionName(request.DatabaseFile);
+    request.DatabaseFile = catalogue.OnServer() ? catalogue.Name : Absolute(catalogue.Name);
+    if (catalogue.OnServer())
+        TakeCredentials(request, err);
     request.ImageFolder = AbsoluteFolder(request.ImageFolder);
     request.ThumbsFolder = AbsoluteFolder(request.ThumbsFolder);
 

@@ -1,5 +1,6 @@
 #include "app/importpass.h"
 
+#include "app/connectionname.h"
 #include "app/decodeahead.h"
 #include "app/enginesetup.h"
 #include "app/fileimport.h"
@@ -15,6 +16,7 @@
 #include "raster/graphic.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <new>
 #include <optional>
 #include <system_error>
@@ -67,6 +69,74 @@ void Execute(TFbQuery& query, const std::string& statement)
     query.Execute();
 }
 
+// A settings statement that meets the options row held by another connection's transaction
+// waits for it (the transaction's wait mode). When that transaction commits, the engine reports
+// an update conflict: the statement runs again and now changes the committed row. Once
+// SettingsLockTimeout has passed, a conflict ends the pass, saying which statement and why
+// before the server's own message.
+template <typename TWork>
+auto SettingsStatement(const std::string& statement, TWork&& work)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(SettingsLockTimeout);
+    for (;;) {
+        try {
+            return work();
+        } catch (const EFbError& error) {
+            const bool conflict = error.HasGdsCode(GdsUpdateConflict) || error.HasGdsCode(GdsDeadlock)
+                || error.HasGdsCode(GdsLockConflict) || error.HasGdsCode(GdsLockTimeout);
+            if (!conflict)
+                throw;
+            if (std::chrono::steady_clock::now() < deadline) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+                continue;
+            }
+            EFbError named(Fmt(SSettingsRowHeld, statement, SettingsLockTimeout) + '\n' + error.what(),
+                error.ErrorCode(), error.SQLCode());
+            named.SetGdsCodes(error.GdsCodes());
+            throw named;
+        }
+    }
+}
+
+void ExecuteSetting(TFbQuery& query, const std::string& statement)
+{
+    SettingsStatement(statement, [&] { Execute(query, statement); });
+}
+
+// Attaches; a server that refuses the log-in lets the front end ask for a user name and
+// password, as often as the user gives them. An embedded catalogue that another program holds
+// open is named as such.
+void Attach(TFbDataBase& database, TImportFrontEnd& frontEnd, bool onServer)
+{
+    for (;;) {
+        try {
+            database.SetConnected(true);
+            return;
+        } catch (const EFbError& error) {
+            if (onServer && error.HasGdsCode(GdsLogin)) {
+                // The name tried: given, or the client library's default.
+                const char* defaultUser = std::getenv("ISC_USER");
+                std::string userName = database.UserName(), password;
+                if (userName.empty() && defaultUser)
+                    userName = defaultUser;
+                if (!frontEnd.AskLogIn(userName, password))
+                    throw;
+                database.SetUserName(userName);
+                database.SetPassWord(password);
+                continue;
+            }
+            if (!onServer
+                && (error.HasGdsCode(GdsAlreadyOpened) || error.HasGdsCode(GdsLockTimeout)
+                    || error.HasGdsCode(GdsLockConflict))) {
+                EFbError inUse(std::string(SCatalogueInUse) + '\n' + error.what(), error.ErrorCode(), error.SQLCode());
+                inUse.SetGdsCodes(error.GdsCodes());
+                throw inUse;
+            }
+            throw;
+        }
+    }
+}
+
 // "Remove existing images": the images rows and the thumbnails rows left without one, in one
 // transaction that is undone as a whole when any part fails. Thumbnail files stay.
 void RemoveExistingRows(TFbTransaction& transaction, TFbQuery& query)
@@ -94,10 +164,12 @@ void RemoveExistingRows(TFbTransaction& transaction, TFbQuery& query)
 // Statement 3 runs prepared, so that its row count tells whether the options row is there.
 bool StoreImageFolder(TFbQuery& query, const std::string& statement)
 {
-    query.SetSQL(statement);
-    query.Prepare();
-    query.Execute();
-    return query.RowsAffected() > 0;
+    return SettingsStatement(statement, [&] {
+        query.SetSQL(statement);
+        query.Prepare();
+        query.Execute();
+        return query.RowsAffected() > 0;
+    });
 }
 
 // The button shows the busy state for the lifetime of this object.
@@ -125,6 +197,7 @@ private:
 
 struct TPassFolders {
     std::string Images, ImagesRel, Thumbs, ThumbsRel;
+    bool OnServer = false; // the catalogue is on a server, not a local file
 };
 
 bool DecodesAhead(const TImportRequest& request, int kindIndex)
@@ -187,7 +260,7 @@ void StoreSettings(const TImportRequest& request, const TPassFolders& folders, i
 {
     TFbTransaction& transaction = pass.Transaction;
     TFbQuery& query = pass.Query;
-    CommittedBlock(transaction, [&] { Execute(query, SResetFolders); });
+    CommittedBlock(transaction, [&] { ExecuteSetting(query, SResetFolders); });
     if (request.RemoveExisting)
         RemoveExistingRows(transaction, query);
     if (request.SetFolder)
@@ -196,7 +269,7 @@ void StoreSettings(const TImportRequest& request, const TPassFolders& folders, i
             pass.Stats.FoldersNotStored = !StoreImageFolder(
                 query, Fmt(SSetFolder, prefix, Quoted(folders.ImagesRel), prefix, Quoted(folders.Images)));
             if (kindIndex > 1)
-                Execute(query, Fmt(SSetThumbsFolder, Quoted(folders.ThumbsRel), Quoted(folders.Thumbs)));
+                ExecuteSetting(query, Fmt(SSetThumbsFolder, Quoted(folders.ThumbsRel), Quoted(folders.Thumbs)));
         });
 }
 
@@ -217,8 +290,8 @@ void RunPass(const TImportRequest& request, const TPassFolders& folders, int kin
 {
     TFbTransaction& transaction = pass.Transaction;
     TFbQuery& query = pass.Query;
-    database.SetConnected(true);
     try {
+        Attach(database, pass.FrontEnd, folders.OnServer);
         pass.ForcedWrites = kindIndex > 1 && database.ForcedWrites();
         if (request.DryRun)
             pass.Stats.FoldersNotStored = request.SetFolder && !HasOptionsRow(transaction, query);
@@ -307,6 +380,8 @@ std::string SummaryLine(const TImportStats& stats)
 
 void TImportFrontEnd::ShowWarningMessage(const std::string& text) { ShowWarning(text); }
 
+bool TImportFrontEnd::AskLogIn(std::string& /*userName*/, std::string& /*password*/) { return false; }
+
 void TImportContext::Commit()
 {
     // A failing commit rolls back: the rows inserted since the last commit are gone. A dry
@@ -322,7 +397,9 @@ void TImportContext::Commit()
 TImportResult RunImportPass(const TImportRequest& request, TImportFrontEnd& frontEnd)
 {
     TImportResult result;
-    if (!PathFileExists(request.DatabaseFile)) {
+    const TConnectionName catalogue = ClassifyConnectionName(request.DatabaseFile);
+    // The existence of a file on a server is for the server to tell.
+    if (!catalogue.OnServer() && !PathFileExists(catalogue.Name)) {
         result.Outcome = TImportOutcome::ioNoDatabase;
         return result;
     }
@@ -332,8 +409,14 @@ TImportResult RunImportPass(const TImportRequest& request, TImportFrontEnd& fron
     }
     const int kindIndex = std::clamp(request.KindIndex, 0, KindCount - 1);
     TPassFolders folders;
+    folders.OnServer = catalogue.OnServer();
+    // Relative to the catalogue's folder only for a local file: the server's file system is
+    // not this machine's, so a server catalogue gets the full path in both columns.
+    const auto relative = [&](const std::string& folder) {
+        return folders.OnServer ? folder : WithSlashUnlessEmpty(PathRelativeTo(catalogue.Name, folder));
+    };
     folders.Images = WithSlash(request.ImageFolder);
-    folders.ImagesRel = WithSlashUnlessEmpty(PathRelativeTo(request.DatabaseFile, folders.Images));
+    folders.ImagesRel = relative(folders.Images);
     if (kindIndex > 1) {
         if (request.ThumbsFolder.empty()) {
             result.Outcome = TImportOutcome::ioNoThumbsFolder;
@@ -342,7 +425,7 @@ TImportResult RunImportPass(const TImportRequest& request, TImportFrontEnd& fron
             return result;
         }
         folders.Thumbs = WithSlash(request.ThumbsFolder);
-        folders.ThumbsRel = WithSlashUnlessEmpty(PathRelativeTo(request.DatabaseFile, folders.Thumbs));
+        folders.ThumbsRel = relative(folders.Thumbs);
         // Thumbnails written there would replace the pictures they are made from.
         if (PathSameEntry(folders.Images, folders.Thumbs))
             return Refused(frontEnd, SThumbsFolderIsImageFolder);
@@ -365,10 +448,19 @@ TImportResult RunImportPass(const TImportRequest& request, TImportFrontEnd& fron
     query.SetTransaction(&transaction);
     query.SetFetchBlobs(true);
     query.SetOnError(etmStayIn);
-    database.SetDatabaseName(request.DatabaseFile);
-    // Full rights on a catalogue file this user may read and write, whoever made it.
-    if (const std::string user = EmbeddedUserName(); !user.empty())
-        database.SetUserName(user);
+    // Read committed, so that the options row changed by another pass since this transaction
+    // began can be changed again; waiting for a held row no longer than SettingsLockTimeout.
+    transaction.SetOptions({ tpReadCommitted, tpRecVersion, tpWait, tpWrite });
+    transaction.SetLockTimeout(SettingsLockTimeout);
+    database.SetDatabaseName(catalogue.Name);
+    // A local file without a user named: full rights on a catalogue file this user may read
+    // and write, whoever made it.
+    const std::string userName =
+        !request.UserName.empty() || catalogue.OnServer() ? request.UserName : EmbeddedUserName();
+    if (!userName.empty())
+        database.SetUserName(userName);
+    if (catalogue.OnServer() && !request.Password.empty())
+        database.SetPassWord(request.Password);
 
     TImportContext pass(frontEnd, query, transaction, folders.Thumbs);
     pass.ImageFolder = folders.Images;

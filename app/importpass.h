@@ -39,6 +39,10 @@ public:
     // What became of one entry, right after the pass dealt with it (a failed entry before the
     // error is shown). Entries follow the folder order.
     virtual void EntryDone(const TEntryOutcome& /*outcome*/, const TImportStats& /*stats*/) {}
+    // The server refused the log-in (no or wrong user name or password): asks for them,
+    // userName holding the name tried. False when there is nobody to ask or the user cancels;
+    // the pass then ends with the server's message.
+    virtual bool AskLogIn(std::string& userName, std::string& password);
 };
 
 // The kinds of pictures, in the order of the dialog's radio group.
@@ -68,7 +72,19 @@ struct TImportRequest {
     // has more than one core.
     int Threads = 0;
     std::string LibraryName = FbClientLibraryName;
+    // For a catalogue on a server: the user and password to log in with. Empty ones are left
+    // to the client library, which takes ISC_USER and ISC_PASSWORD from the environment. A
+    // local file is opened by the embedded engine, which checks no password.
+    std::string UserName;
+    std::string Password;
 };
+
+// How long a settings statement waits for the options row, which every pass updates, while
+// another connection's transaction holds it, before it gives up. Another pass holds that row for
+// one short transaction, milliseconds even over a slow network; 10 s rides out many passes
+// starting together, yet a row left held by an idle program ends the pass soon with a message
+// instead of a pass that hangs without saying why.
+inline constexpr int SettingsLockTimeout = 10;
 
 enum class TImportOutcome : std::uint8_t {
     ioNoDatabase,     // no such database file: nothing done
@@ -127,6 +143,10 @@ inline constexpr const char* SRowNotStored = "1 thumbnail row could not be store
 inline constexpr const char* SPicturesNotLoaded = "%u pictures got no thumbnail: %s";
 inline constexpr const char* SNoOptionsRow = "The catalogue has no options row; folders were not stored.";
 inline constexpr const char* SNotEnoughMemory = "Not enough memory to go on with the import.";
+inline constexpr const char* SCatalogueInUse =
+    "The catalogue is in use by another program. Close it, or put the catalogue on a Firebird server.";
+inline constexpr const char* SSettingsRowHeld =
+    "The statement %s could not change the options row: another connection held it for more than %d seconds.";
 
 // One import pass (the "Process images" button): validates the request, writes the settings
 // statements, walks the image folder and imports every qualifying entry.

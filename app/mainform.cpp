@@ -1,14 +1,18 @@
 #include "app/mainform.h"
 
+#include "app/connectionname.h"
 #include "base/warning.h"
 
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QDialog>
+#include <QDialogButtonBox>
 #include <QFileDialog>
 #include <QFocusEvent>
 #include <QFontDatabase>
 #include <QFontMetrics>
+#include <QFormLayout>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QLabel>
@@ -201,6 +205,10 @@ void TForm1::GoBtnClick()
     request.RemoveExisting = RemCheck->isChecked();
     request.SetFolder = SetCheck->isChecked();
     request.SkipExisting = SkipCheck->isChecked();
+    if (ClassifyConnectionName(request.DatabaseFile).OnServer()) {
+        request.UserName = FUserName;
+        request.Password = FPassword;
+    }
     FPassRunning = true;
     StatusLabel->clear();
     FLastResult = RunImportPass(request, *this);
@@ -272,4 +280,30 @@ void TForm1::ShowMessage(const std::string& text)
 {
     QMessageBox box(QMessageBox::NoIcon, QString::fromUtf8(SErrorCaption), QString::fromUtf8(text), QMessageBox::Ok, this);
     box.exec();
+}
+
+bool TForm1::AskLogIn(std::string& userName, std::string& password)
+{
+    QDialog box(this);
+    box.setObjectName("LogInBox");
+    box.setWindowTitle(QStringLiteral("Log in"));
+    auto* layout = new QFormLayout(&box);
+    layout->addRow(new QLabel(QStringLiteral("The server refused the log-in. Its user name and password:"), &box));
+    auto* user = new QLineEdit(QString::fromUtf8(userName), &box);
+    user->setObjectName("UserEdit");
+    auto* secret = new QLineEdit(&box);
+    secret->setObjectName("PasswordEdit");
+    secret->setEchoMode(QLineEdit::Password);
+    layout->addRow(QStringLiteral("User name:"), user);
+    layout->addRow(QStringLiteral("Password:"), secret);
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &box);
+    layout->addRow(buttons);
+    connect(buttons, &QDialogButtonBox::accepted, &box, &QDialog::accept);
+    connect(buttons, &QDialogButtonBox::rejected, &box, &QDialog::reject);
+    (userName.empty() ? user : secret)->setFocus();
+    if (box.exec() != QDialog::Accepted)
+        return false;
+    userName = FUserName = ToUtf8(user->text());
+    password = FPassword = ToUtf8(secret->text());
+    return true;
 }

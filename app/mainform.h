@@ -54,6 +54,9 @@ public:
     void ShowMessage(const std::string& text) override;
     void WalkStarted(std::size_t entries) override;
     void EntryDone(const TEntryOutcome& outcome, const TImportStats& stats) override;
+    // The log-in box: user name and password for a server catalogue, kept until the program
+    // ends (never written anywhere) and used by the passes after this one too.
+    bool AskLogIn(std::string& userName, std::string& password) override;
 
 public slots:
     void DBBrowseBtnClick();
@@ -71,6 +74,8 @@ private:
     void LayOutControls();
     void BrowseFolder(QLineEdit* edit);
 
+    // What the log-in box took; in memory only.
+    std::string FUserName, FPassword;
     bool FPassRunning = false;
     bool FCloseRequested = false;
     TImportResult FLastResult;

@@ -30,6 +30,10 @@ static_assert(sizeof(TIscTimestamp) == sizeof(ISC_TIMESTAMP)
 static_assert(StatementTypeExecProcedure == isc_info_sql_stmt_exec_procedure - 1);
 static_assert(DsqlClose == DSQL_close && DsqlDrop == DSQL_drop);
 static_assert(UserExceptionStatus == isc_except);
+static_assert(GdsDeadlock == isc_deadlock && GdsIoError == isc_io_error && GdsLockConflict == isc_lock_conflict
+    && GdsUpdateConflict == isc_update_conflict && GdsLogin == isc_login && GdsLockTimeout == isc_lock_timeout
+    && GdsAlreadyOpened == isc_already_opened);
+static_assert(TpbLockTimeout == isc_tpb_lock_timeout);
 static_assert(TpbVersion3 == isc_tpb_version3 && static_cast<int>(tpConsistency) + 1 == isc_tpb_consistency
     && static_cast<int>(tpLockRead) + 1 == isc_tpb_lock_read && static_cast<int>(tpLockWrite) + 1 == isc_tpb_lock_write
     && static_cast<int>(tpNoAutoUndo) + 1 == isc_tpb_no_auto_undo);
@@ -414,6 +418,22 @@ void TFbLibrary::CheckFbApiCall(TIscStatus status)
     RaiseError(errorClass, status);
 }
 
+namespace {
+
+// The isc_arg_gds codes of a status vector up to its end or its first warning.
+std::vector<long> StatusCodes(const ISC_STATUS* vector)
+{
+    std::vector<long> codes;
+    for (int i = 0; i + 1 < StatusVectorLength && vector[i] != isc_arg_end && vector[i] != isc_arg_warning;) {
+        if (vector[i] == isc_arg_gds)
+            codes.push_back(static_cast<long>(vector[i + 1]));
+        i += vector[i] == isc_arg_cstring ? 3 : 2;
+    }
+    return codes;
+}
+
+} // namespace
+
 void TFbLibrary::RaiseError(TFbErrorClass errorClass, TIscStatus status)
 {
     MakeError(errorClass, status)->Raise();
@@ -449,6 +469,7 @@ std::unique_ptr<EFbError> TFbLibrary::MakeError(TFbErrorClass errorClass, TIscSt
         static_cast<EFbException&>(*error).SetNumber(static_cast<int>(FStatus[3]));
     error->SetSQLCode(sqlCode);
     error->SetErrorCode(errorCode);
+    error->SetGdsCodes(StatusCodes(FStatus));
     return error;
 }
 

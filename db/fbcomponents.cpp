@@ -507,7 +507,7 @@ bool TFbTransaction::InTransaction()
 std::string TFbTransaction::BuildTPB()
 {
     TComponentLock lock(*this);
-    if (FOptions == DefaultTransParams)
+    if (FOptions == DefaultTransParams && FLockTimeout <= 0)
         return {}; // the server's own default
     std::string tpb(1, TpbVersion3);
     const auto addTables = [&tpb](char code, const std::string& list) {
@@ -536,6 +536,12 @@ std::string TFbTransaction::BuildTPB()
             addTables(code, FLockWrite);
         else
             tpb += code;
+    }
+    if (FLockTimeout > 0 && FOptions.Contains(tpWait)) {
+        tpb += TpbLockTimeout;
+        tpb += static_cast<char>(4);
+        for (int shift = 0; shift < 32; shift += 8)
+            tpb += static_cast<char>((static_cast<std::uint32_t>(FLockTimeout) >> shift) & 0xFFu);
     }
     return tpb;
 }

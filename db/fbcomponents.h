@@ -30,6 +30,9 @@ using TShutdownOptions = std::uint8_t; // bit n = option n
 
 // The first byte of a transaction parameter block (isc_tpb_version3).
 inline constexpr char TpbVersion3 = 3;
+// The code of a lock time-out in seconds (isc_tpb_lock_timeout), followed by the value's length
+// and the value, least significant byte first.
+inline constexpr char TpbLockTimeout = 21;
 
 // Transaction options by position; the parameter block code is the position + 1.
 enum class TTransParam : std::uint8_t {
@@ -229,6 +232,10 @@ public:
     void SetLockRead(const std::string& tables);
     std::string LockWrite();
     void SetLockWrite(const std::string& tables);
+    // How long a statement in wait mode waits for a row another transaction holds before it
+    // fails with a lock time-out; 0 (the default) waits as long as that transaction lasts.
+    int LockTimeout() const noexcept { return FLockTimeout; }
+    void SetLockTimeout(int seconds) noexcept { FLockTimeout = seconds; }
     bool AutoRetain();
     void SetAutoRetain(bool value);
     bool AutoStart() const noexcept { return FAutoStart; }
@@ -277,6 +284,7 @@ private:
     int FOpenStatements = 0;
     TTransParams FOptions = DefaultTransParams;
     std::string FLockRead, FLockWrite;
+    int FLockTimeout = 0;
     int FSQLDialect = 3;
     bool FAutoRetain = false, FAutoStart = true, FAutoStop = true;
     TEndTransMode FDefaultAction = etmCommit;

@@ -1,8 +1,10 @@
 #pragma once
 #include "base/exception.h"
 
+#include <algorithm>
 #include <memory>
 #include <string>
+#include <vector>
 
 // The runtime's conversion error: text that does not parse as a number or a date.
 class EConvertError : public Exception { using Exception::Exception; };
@@ -23,11 +25,17 @@ public:
     int SQLCode() const noexcept { return FSQLCode; }
     void SetErrorCode(int errorCode) noexcept { FErrorCode = errorCode; }
     void SetSQLCode(int sqlCode) noexcept { FSQLCode = sqlCode; }
+    // Every status code of the error's status vector (isc_login, isc_lock_timeout ...), the
+    // first one first; warnings after the error are not among them.
+    const std::vector<long>& GdsCodes() const noexcept { return FGdsCodes; }
+    void SetGdsCodes(std::vector<long> codes) { FGdsCodes = std::move(codes); }
+    bool HasGdsCode(long code) const { return std::ranges::find(FGdsCodes, code) != FGdsCodes.end(); }
     // Throws the object as its own most derived class.
     [[noreturn]] virtual void Raise() const { throw *this; }
 
 private:
     int FErrorCode, FSQLCode;
+    std::vector<long> FGdsCodes;
 };
 
 #define IBI_FB_ERROR_CLASS(Name, Parent)                                  \
@@ -68,6 +76,14 @@ std::unique_ptr<EFbError> MakeFbError(const std::string& message)
 
 // The status code of a user-defined exception raised in the database (isc_except).
 inline constexpr long UserExceptionStatus = 0x140000C5;
+// Status codes that callers recognise (the names of the client library's header).
+inline constexpr long GdsDeadlock = 335544336;       // isc_deadlock
+inline constexpr long GdsIoError = 335544344;        // isc_io_error
+inline constexpr long GdsLockConflict = 335544345;   // isc_lock_conflict
+inline constexpr long GdsUpdateConflict = 335544451; // isc_update_conflict
+inline constexpr long GdsLogin = 335544472;          // isc_login
+inline constexpr long GdsLockTimeout = 335544510;    // isc_lock_timeout
+inline constexpr long GdsAlreadyOpened = 335545107;  // isc_already_opened
 
 // The class of a failing status code, chosen by its facility (bits 16..23). The user-defined
 // exception code gives EFbException here; the connection may answer another class.

@@ -4,7 +4,9 @@
 #include "app/importpass.h"
 #include "base/filestream.h"
 #include "base/fmt.h"
+#include "childprocess.h"
 #include "importtestsupport.h"
+#include "tests/support/catalogue.h"
 #include "tests/support/paramname.h"
 
 #include <gmock/gmock.h>
@@ -19,6 +21,7 @@
 #include <cstdio>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 using namespace importtest;
 using testing::HasSubstr;
@@ -191,6 +194,30 @@ TEST_F(TImportCommand, FailureToAttachShowsOnlyTheRealError)
         EXPECT_THAT(run.Err, Not(HasSubstr("image folder"))) << database;
         EXPECT_THAT(run.Err, Not(HasSubstr("\r"))) << database;
         EXPECT_THAT(run.Out, HasSubstr("0 pictures imported"));
+    }
+}
+
+// Another program (isql) holds the embedded catalogue open; with the lock folder of this
+// process or one of its own, the engine answers alike.
+TEST_F(TImportCommand, CatalogueOpenInAnotherProgramIsNamedWithTheRemedy)
+{
+    WriteJpeg(Folder / "images/1.jpg", 40, 30);
+    const char* lock = std::getenv("FIREBIRD_LOCK");
+    for (const std::string& otherLock : { std::string(lock ? lock : ""), Folder / "otherlock" }) {
+        SCOPED_TRACE(otherLock);
+        MakeFolder(Folder / "otherlock");
+        // isql says "held" once it has the file open, and keeps it so for some seconds.
+        const std::string script = "{ echo \"SELECT 'held' FROM RDB\\$DATABASE;\"; sleep 4; } | \"$0\" -q -user SYSDBA \"$1\"";
+        TChildProcess holder({ "/bin/sh", "-c", script, testsupport::IsqlProgram(), Folder / "cat.fdb" },
+            { otherLock.empty() ? std::string("FIREBIRD_LOCK") : "FIREBIRD_LOCK=" + otherLock });
+        for (int wait = 0; wait < 1000 && holder.Out().find("held") == std::string::npos; ++wait)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        const TCommandRun run = Import({ "--db", Folder / "cat.fdb", "--images", Folder / "images" });
+        EXPECT_EQ(run.ExitCode, ExitFailed);
+        EXPECT_THAT(run.Err, testing::StartsWith(std::string(SCatalogueInUse) + "\n"));
+        EXPECT_THAT(run.Err, HasSubstr("Error Code: "));
+        ASSERT_TRUE(holder.Wait(std::chrono::seconds(30)));
+        EXPECT_EQ(holder.Err(), "");
     }
 }
 

@@ -6,6 +6,7 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QDialog>
 #include <QFileDialog>
 #include <QGroupBox>
 #include <QLabel>
@@ -310,6 +311,32 @@ TEST(TForm1, CancelledBrowsersLeaveTheTextsAlone)
         button->click();
         EXPECT_EQ(dialogs, 1);
         EXPECT_EQ(edit->text(), "typed by hand");
+    }
+}
+
+TEST(TForm1, LogInBoxGivesWhatWasTypedOrNothingWhenCancelled)
+{
+    TForm1 form;
+    form.show();
+    for (const bool accepted : { true, false }) {
+        bool hidden = false;
+        QTimer typist;
+        QObject::connect(&typist, &QTimer::timeout, [&] {
+            auto* box = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+            if (!box || box->objectName() != "LogInBox")
+                return;
+            auto* password = box->findChild<QLineEdit*>("PasswordEdit");
+            hidden = password->echoMode() == QLineEdit::Password;
+            box->findChild<QLineEdit*>("UserEdit")->setText("ann");
+            password->setText("s\xC3\xA9same");
+            accepted ? box->accept() : box->reject();
+        });
+        typist.start(5);
+        std::string user = "IBITEST", password;
+        EXPECT_EQ(form.AskLogIn(user, password), accepted);
+        EXPECT_TRUE(hidden);
+        EXPECT_EQ(user, accepted ? "ann" : "IBITEST");
+        EXPECT_EQ(password, accepted ? "s\xC3\xA9same" : "");
     }
 }
 

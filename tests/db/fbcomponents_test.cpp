@@ -170,6 +170,11 @@ TEST(TFbTransaction, BuildsTheParameterBlockFromItsOptions)
     transaction.SetLockWrite("A;;B");
     transaction.SetLockRead("images");
     EXPECT_EQ(transaction.BuildTPB(), Bytes({ 3, 2, 9, 10, 6 }) + "images" + Bytes({ 11, 1, 'A', 11, 1, 'B' }));
+    // A lock time-out only goes with wait mode, as four bytes, least significant first.
+    transaction.SetLockTimeout(258);
+    EXPECT_EQ(transaction.BuildTPB(), Bytes({ 3, 2, 9, 10, 6 }) + "images" + Bytes({ 11, 1, 'A', 11, 1, 'B' }));
+    transaction.SetOptions(DefaultTransParams);
+    EXPECT_EQ(transaction.BuildTPB(), Bytes({ 3, 2, 6, 9, 21, 4, 2, 1, 0, 0 }));
 }
 
 TEST(TFbTransaction, DefaultActionIsCommitOrRollbackOnly)
