@@ -69,18 +69,6 @@ rlimit AddressSpaceLeft(std::size_t bytes)
     return { size, size };
 }
 
-struct TCommandRun {
-    int ExitCode;
-    std::string Out, Err;
-};
-
-TCommandRun Import(const std::vector<std::string>& args)
-{
-    std::ostringstream out, err;
-    const int exitCode = RunImportCommand(args, out, err, false);
-    return { exitCode, out.str(), err.str() };
-}
-
 struct TUsageCase {
     std::vector<std::string> Args;
     const char* Complaint;

@@ -28,18 +28,6 @@ using testing::Not;
 
 namespace {
 
-struct TCommandRun {
-    int ExitCode;
-    std::string Out, Err;
-};
-
-TCommandRun Import(const std::vector<std::string>& args)
-{
-    std::ostringstream out, err;
-    const int exitCode = RunImportCommand(args, out, err, false);
-    return { exitCode, out.str(), err.str() };
-}
-
 // Lines ended by LF, as printed, with the CRLF ends of the report file.
 std::string Crlf(const std::string& text)
 {

@@ -1,5 +1,6 @@
 #include "importtestsupport.h"
 
+#include "app/importcommand.h"
 #include "db/fbcomponents.h"
 #include "tests/support/catalogue.h"
 #include "tests/support/gifreference.h"
@@ -350,6 +351,13 @@ std::optional<int> RunInChild(const std::function<int()>& body)
     while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
     }
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+TCommandRun Import(const std::vector<std::string>& args)
+{
+    std::ostringstream out, err;
+    const int exitCode = RunImportCommand(args, out, err, false);
+    return { exitCode, out.str(), err.str() };
 }
 
 } // namespace importtest

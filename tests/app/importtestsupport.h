@@ -69,4 +69,11 @@ TRows Query(const std::string& database, const std::string& select);
 // other threads run.
 std::optional<int> RunInChild(const std::function<int()>& body);
 
+// What `images-by-id import ARGS` printed and returned, run in this process.
+struct TCommandRun {
+    int ExitCode;
+    std::string Out, Err;
+};
+TCommandRun Import(const std::vector<std::string>& args);
+
 } // namespace importtest
