@@ -241,6 +241,15 @@ void BM_PassCommand(benchmark::State& state)
 BENCHMARK(BM_PassCommand)->Arg(4)->Arg(0)->Arg(7)->Arg(3)->Iterations(1)->Repetitions(3)->UseManualTime()->Unit(benchmark::kMillisecond)
     ->ReportAggregatesOnly(true);
 
+// False, with the benchmark skipped saying why, when there is no catalogue or no program.
+bool CanRunPass(benchmark::State& state, const std::string& catalogue, const std::string& reason, const std::string& program)
+{
+    if (!catalogue.empty() && fs::exists(program))
+        return true;
+    state.SkipWithError(catalogue.empty() ? ("no embedded Firebird: " + reason).c_str() : "no program");
+    return false;
+}
+
 // Memory over a long pass: the corpus pictures linked under the numbers 1 to N (the 300 files
 // in turn) and a catalogue of 10,000 records with asynchronous writes; the pass as a user runs
 // it (decoding ahead). Peak resident memory after 10,000 files against the one after 1,000.
@@ -250,10 +259,8 @@ void BM_PassMemory(benchmark::State& state)
     static std::string failure;
     static const std::string catalogue = MadeCatalogue("pass-catalogue-10000.fdb", 10000, failure);
     const std::string program = ProgramPath();
-    if (catalogue.empty() || !fs::exists(program)) {
-        state.SkipWithError(catalogue.empty() ? ("no embedded Firebird: " + failure).c_str() : "no program");
+    if (!CanRunPass(state, catalogue, failure, program))
         return;
-    }
     const std::vector<std::string> corpus = PassCorpusFiles();
     for (auto _ : state) {
         const TRunFolders run(catalogue, true);
@@ -636,10 +643,8 @@ void BM_PassRounds(benchmark::State& state)
     std::string reason;
     const std::string& catalogue = CatalogueFile(reason);
     const std::string program = ProgramPath();
-    if (catalogue.empty() || !fs::exists(program)) {
-        state.SkipWithError(catalogue.empty() ? ("no embedded Firebird: " + reason).c_str() : "no program");
+    if (!CanRunPass(state, catalogue, reason, program))
         return;
-    }
     const std::vector<std::string> files = PassCorpusFiles();
     constexpr int Floor = -1, Disk = -2;
     const std::vector<int> runs { Floor, 4, 0, 7, 3, Disk };
@@ -706,10 +711,8 @@ void BM_PassAgainstBaseline(benchmark::State& state)
     std::string reason;
     const std::string& catalogue = CatalogueFile(reason);
     const std::string program = ProgramPath();
-    if (catalogue.empty() || !fs::exists(program) || !fs::exists(baseline)) {
-        state.SkipWithError(catalogue.empty() ? ("no embedded Firebird: " + reason).c_str() : "no program");
+    if (!CanRunPass(state, catalogue, reason, fs::exists(baseline) ? program : baseline))
         return;
-    }
     const std::vector<std::pair<int, bool>> runs { { 4, false }, { 4, true }, { 7, false }, { 7, true }, { 0, false },
         { 0, true } }; // mode, the program itself
     for (auto _ : state) {
@@ -746,10 +749,8 @@ void BM_PassRerun(benchmark::State& state)
     std::string reason;
     const std::string& catalogue = CatalogueFile(reason);
     const std::string program = ProgramPath();
-    if (catalogue.empty() || !fs::exists(program)) {
-        state.SkipWithError(catalogue.empty() ? ("no embedded Firebird: " + reason).c_str() : "no program");
+    if (!CanRunPass(state, catalogue, reason, program))
         return;
-    }
     const std::vector<std::string> extras[] = { {}, { "--skip-existing" }, { "--report", "" }, { "--skip-existing" } };
     const char* names[] = { "first pass", "first pass with --skip-existing", "pass with --report",
         "second pass with --skip-existing" };

@@ -26,11 +26,8 @@ class TKilledImport : public testing::Test {
 protected:
     void SetUp() override
     {
-        std::vector<TMovie> movies;
-        for (int number = 1; number <= Records; ++number)
-            movies.push_back({ number, number });
         std::string reason;
-        if (::access(Gfix, X_OK) != 0 || !CreateCatalogue(Database, movies, reason))
+        if (::access(Gfix, X_OK) != 0 || !CreateCatalogue(Database, NumberedMovies(Records), reason))
             GTEST_SKIP() << "no embedded Firebird or no gfix: " << reason;
         MakeFolder(Images);
         for (int number = 1; number <= Records; ++number) {

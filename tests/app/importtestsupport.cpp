@@ -360,4 +360,12 @@ TCommandRun Import(const std::vector<std::string>& args)
     return { exitCode, out.str(), err.str() };
 }
 
+std::vector<TMovie> NumberedMovies(int count)
+{
+    std::vector<TMovie> movies;
+    for (int number = 1; number <= count; ++number)
+        movies.push_back({ number, number });
+    return movies;
+}
+
 } // namespace importtest

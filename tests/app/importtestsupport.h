@@ -51,6 +51,8 @@ struct TMovie {
     std::optional<std::int32_t> Mid;
     std::int32_t Num;
 };
+// Records 1 to count, each with its number as its key.
+std::vector<TMovie> NumberedMovies(int count);
 
 // Creates a catalogue database from scripts/catalogue.sql (MOVIES, images, thumbnails,
 // options with row 1, gen_pixref) with the records given and gen_pixref at pixrefStart;

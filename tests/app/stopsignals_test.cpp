@@ -18,11 +18,8 @@ class TStopSignals : public testing::Test {
 protected:
     void SetUp() override
     {
-        std::vector<TMovie> movies;
-        for (int number = 1; number <= Records; ++number)
-            movies.push_back({ number, number });
         std::string reason;
-        if (!CreateCatalogue(Database, movies, reason))
+        if (!CreateCatalogue(Database, NumberedMovies(Records), reason))
             GTEST_SKIP() << "no embedded Firebird: " << reason;
         MakeFolder(Images);
         for (int number = 1; number <= Records; ++number) {
