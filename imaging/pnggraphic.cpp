@@ -268,6 +268,7 @@ private:
     void FillBackground(std::uint32_t fromRow);
     std::size_t ReadRow(std::uint8_t* row, std::size_t length);
     bool InflateWhole(std::size_t expected);
+    std::uint64_t ImageDataAhead() const;
     std::uint8_t* Row(std::uint32_t row) { return FRow0 + static_cast<std::ptrdiff_t>(row) * FRowStep; }
 
     TPNGGraphic& FGraphic;
@@ -569,6 +570,24 @@ void TPNGLoad::FillBackground(std::uint32_t fromRow)
         std::memcpy(Row(row), pattern.data(), rowBytes);
 }
 
+// The bytes of image data the file holds from the current IDAT chunk on, as far as its chunk
+// lengths say (a cut file holds less).
+std::uint64_t TPNGLoad::ImageDataAhead() const
+{
+    std::uint64_t total = 0;
+    TByteReader reader = FReader;
+    TChunkHeader chunk = FChunk;
+    try {
+        while (chunk.Is(ctIDAT)) {
+            total += std::min<std::uint64_t>(chunk.Length, reader.Remaining());
+            reader.Skip(std::size_t(chunk.Length) + 4);
+            chunk = MakeHeader(reader.Take(8).data());
+        }
+    } catch (const std::exception&) { // the file ends: what was counted is all there is
+    }
+    return total;
+}
+
 // Reads length bytes of decompressed image data, taking further IDAT chunks as needed.
 // Returns fewer bytes when the image data ends before the row is complete.
 std::size_t TPNGLoad::ReadRow(std::uint8_t* row, std::size_t length)
@@ -664,15 +683,10 @@ void TPNGLoad::DecodeImage()
     // the filters always work on whole pixels.
     const std::size_t filterDistance = FSourceBytesPerPixel;
     const std::size_t pixelStep = FDepth == 16 ? FSourceBytesPerPixel / 2 : FSourceBytesPerPixel;
-    // Rows of a plain image in grey with alpha, RGB or RGBA are overwritten byte for byte, so
-    // their store is not cleared first (unless a progress handler may look at it meanwhile).
-    const bool overwritten = FInterlace != 1 && !FGraphic.OnProgress && (FColorType == 2 || FColorType == 4 || FColorType == 6);
-    MakeBitmap(overwritten ? TStoreFill::sfUnset : TStoreFill::sfZeroed);
     const auto rowLength = [&](std::uint64_t pixels) {
         return static_cast<std::size_t>((pixels * FDepth + 7) / 8 * pixelStep + 1);
     };
     const std::size_t fullLength = rowLength(FWidth);
-    std::vector<std::uint8_t> current(fullLength + RowSpare), previous(fullLength + RowSpare);
     std::uint64_t expected = 0;
     if (FInterlace == 1) {
         for (const auto& pass : Adam7)
@@ -682,6 +696,15 @@ void TPNGLoad::DecodeImage()
     } else {
         expected = std::uint64_t(FHeight) * fullLength;
     }
+    // Image data that cannot fill the rows even at deflate's best ratio (about 1032 to 1) is
+    // refused before the store is made: a few bytes must not cost a picture-sized store.
+    if (ImageDataAhead() * 1032 + 1032 < expected)
+        TReaderGraphic::RaiseGraphicError(SInvalidImageFormat, SPNGFormatName);
+    // Rows of a plain image in grey with alpha, RGB or RGBA are overwritten byte for byte, so
+    // their store is not cleared first (unless a progress handler may look at it meanwhile).
+    const bool overwritten = FInterlace != 1 && !FGraphic.OnProgress && (FColorType == 2 || FColorType == 4 || FColorType == 6);
+    MakeBitmap(overwritten ? TStoreFill::sfUnset : TStoreFill::sfZeroed);
+    std::vector<std::uint8_t> current(fullLength + RowSpare), previous(fullLength + RowSpare);
     if (FInputLeft == 0 && expected <= MaxWholeImageData)
         InflateWhole(static_cast<std::size_t>(expected));
 

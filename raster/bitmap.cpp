@@ -279,7 +279,12 @@ std::shared_ptr<TBitmapImage> MakeImage(const TBitmapHeader& header, const TColo
         try {
             const std::size_t rowBytes = BitmapRowBytes(width, header.BitsPerPixel);
             if (fill == TStoreFill::sfZeroed) {
-                image->Pixels.assign(rowBytes * static_cast<std::size_t>(height), 0);
+                // A freshly mapped store is zero already; its pages stay unmapped until written,
+                // so a picture whose file holds few of its rows costs little memory.
+                image->Pixels.resize(rowBytes * static_cast<std::size_t>(height));
+                const bool pooled = storepool::Enabled() && image->Pixels.size() >= storepool::LargeStoreBytes;
+                if (!pooled || !storepool::KnownZero(image->Pixels.data()))
+                    std::memset(image->Pixels.data(), 0, image->Pixels.size());
             } else {
                 image->Pixels.resize(rowBytes * static_cast<std::size_t>(height));
                 // The padding past the last pixel's byte, so that files written from the

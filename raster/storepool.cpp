@@ -14,6 +14,7 @@ namespace {
 // Each block starts with this header; the store follows at HeaderBytes.
 struct THeader {
     std::size_t Capacity; // bytes mapped, header included
+    bool Untouched;       // freshly mapped: every byte still zero
 };
 constexpr std::size_t HeaderBytes = 64;
 constexpr std::size_t Granule = std::size_t(1) << 16; // sizes rounded up, so near sizes share blocks
@@ -58,6 +59,7 @@ void* Allocate(std::size_t bytes)
         throw std::bad_alloc();
     auto* header = static_cast<THeader*>(place);
     header->Capacity = capacity;
+    header->Untouched = true;
     return static_cast<char*>(place) + HeaderBytes;
 }
 
@@ -68,6 +70,7 @@ void Release(void* block, std::size_t) noexcept
     auto* header = reinterpret_cast<THeader*>(static_cast<char*>(block) - HeaderBytes);
     TPool& pool = Pool();
     THeader* dropped = header;
+    header->Untouched = false;
     {
         const std::lock_guard lock(pool.Lock);
         if (pool.Free.size() < KeptBlocks || pool.Free.front()->Capacity < header->Capacity) {
@@ -81,6 +84,13 @@ void Release(void* block, std::size_t) noexcept
     }
     if (dropped)
         Unmap(dropped);
+}
+
+bool KnownZero(const void* block) noexcept
+{
+    if (!block || StorePoison() != StorePoisonOff)
+        return false;
+    return reinterpret_cast<const THeader*>(static_cast<const char*>(block) - HeaderBytes)->Untouched;
 }
 
 void SetStorePoison(int pattern) { Poison.store(pattern, std::memory_order_relaxed); }

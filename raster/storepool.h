@@ -16,6 +16,10 @@ void* Allocate(std::size_t bytes);
 // Gives back a block of Allocate, with the size asked for then.
 void Release(void* block, std::size_t bytes) noexcept;
 
+// Whether a block of Allocate is still all zeros: freshly mapped, and not poisoned. Zeroing
+// such a block would only make its untouched pages resident.
+bool KnownZero(const void* block) noexcept;
+
 // For tests and fuzz targets: every new pixel store (large or small) is filled with the
 // pattern byte before use, so that a pixel no decoder writes shows as a difference between two
 // runs with different patterns. StorePoisonOff (the default) leaves new stores as they come.

@@ -746,6 +746,8 @@ std::vector<TBadPng> BadPngs()
         { "HeightZero", TPngBuilder().Ihdr(2, 0, 8, 2).Idat(rows).Iend().Bytes(), TErrorKind::ekInvalidGraphic, SInvalid },
         { "MoreThan2To28Pixels", TPngBuilder().Ihdr(65536, 4097, 8, 0).Idat(rows).Iend().Bytes(),
             TErrorKind::ekInvalidGraphic, SInvalid },
+        { "DataFarTooShortForTheRows", TPngBuilder().Ihdr(4000, 4000, 8, 2).Idat(Deflate(RgbRows(4000, 1))).Iend().Bytes(),
+            TErrorKind::ekInvalidGraphic, SInvalid },
         { "NoImageData", TPngBuilder().Ihdr(2, 2, 8, 2).Iend().Bytes(), TErrorKind::ekInvalidGraphic, SInvalid },
         { "HeaderCrc", TPngBuilder().Ihdr(2, 2, 8, 2, 0, 0, false).Idat(rows).Iend().Bytes(),
             TErrorKind::ekInvalidGraphic, SCrc },

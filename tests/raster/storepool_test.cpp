@@ -45,6 +45,24 @@ TEST(StorePool, ReleasedBlocksServeLaterStoresOfTheSameOrSmallerSize)
     EXPECT_EQ(storepool::KeptCount(), 2u);
 }
 
+TEST(StorePool, OnlyFreshlyMappedBlocksAreKnownToBeZero)
+{
+    Drain();
+    void* fresh = storepool::Allocate(2 * MB);
+    EXPECT_TRUE(storepool::KnownZero(fresh));
+    std::memset(fresh, 0xCD, 2 * MB);
+    storepool::Release(fresh, 2 * MB);
+    void* reused = storepool::Allocate(2 * MB);
+    ASSERT_EQ(reused, fresh);
+    EXPECT_FALSE(storepool::KnownZero(reused)); // holds the last picture's bytes
+    storepool::SetStorePoison(0x5A);
+    void* poisoned = storepool::Allocate(3 * MB);
+    EXPECT_FALSE(storepool::KnownZero(poisoned));
+    storepool::SetStorePoison(storepool::StorePoisonOff);
+    storepool::Release(poisoned, 3 * MB);
+    storepool::Release(reused, 2 * MB);
+}
+
 TEST(StorePool, KeepsOnlyTheLargestFreeBlocks)
 {
     Drain();
