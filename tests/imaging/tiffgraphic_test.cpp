@@ -150,6 +150,28 @@ TRawTiff GrayRaw(std::uint32_t width, std::uint32_t height, const std::vector<st
     return raw;
 }
 
+// An uncompressed grey tiled image of the raw builder: tiles of any size and depth, their
+// bytes a pattern of their own.
+TRawTiff GrayTiledRaw(std::uint32_t width, std::uint32_t height, std::uint32_t tileWidth, std::uint32_t tileLength,
+    std::uint32_t bits = 8)
+{
+    TRawTiff raw;
+    const std::uint32_t tileBytes = (tileWidth * bits + 7) / 8 * tileLength;
+    const std::uint32_t tiles = (width + tileWidth - 1) / tileWidth * ((height + tileLength - 1) / tileLength);
+    std::vector<std::uint32_t> offsets, counts;
+    for (std::uint32_t tile = 0; tile < tiles; ++tile) {
+        std::vector<std::uint8_t> data(tileBytes);
+        for (std::size_t i = 0; i < data.size(); ++i)
+            data[i] = std::uint8_t(tile * 37 + i * 11);
+        offsets.push_back(raw.AddData(data));
+        counts.push_back(tileBytes);
+    }
+    raw.Add(256, tLong, { width }).Add(257, tLong, { height }).Add(258, tShort, { bits }).Add(259, tShort, { 1 });
+    raw.Add(262, tShort, { 1 }).Add(277, tShort, { 1 }).Add(322, tLong, { tileWidth }).Add(323, tLong, { tileLength });
+    raw.Add(324, tLong, offsets).Add(325, tLong, counts);
+    return raw;
+}
+
 void Load(TTIFFGraphic& tiff, const std::vector<std::uint8_t>& bytes)
 {
     TMemoryStream stream(bytes);
@@ -1169,6 +1191,24 @@ std::vector<TLyingFile> LyingFiles()
     cases.push_back({ "ColorMapBeyondEnd", gray().Remove(262).Add(262, tShort, { 3 }).AddLie(320, tShort, 768, 0xFFFF0000).Bytes(),
         "Stream read error" });
     cases.push_back({ "ColorMapTooShort", gray().Remove(262).Add(262, tShort, { 3 }).Add(320, tShort, { 1, 2 }).Bytes(), nullptr });
+    // Tiles: four 16 × 16 tiles of a 20 × 20 picture, then lies about them.
+    auto tiled = [] { return GrayTiledRaw(20, 20, 16, 16); };
+    cases.push_back({ "TileWidthZero", tiled().Remove(322).Add(322, tLong, { 0 }).Bytes(), SInvalidTIFF });
+    cases.push_back({ "TileLengthWithoutTileWidth", tiled().Remove(322).Bytes(), SInvalidTIFF });
+    cases.push_back({ "TilesWithoutOffsets", tiled().Remove(324).Bytes(), SInvalidTIFF });
+    cases.push_back({ "TilesWithoutByteCounts", tiled().Remove(325).Bytes(), SInvalidTIFF });
+    cases.push_back({ "ThreeOffsetsForFourTiles", tiled().Remove(324).Add(324, tLong, { 8, 8, 8 }).Bytes(), SInvalidTIFF });
+    cases.push_back({ "UncompressedTileShort", tiled().Remove(325).Add(325, tLong, { 256, 256, 256, 255 }).Bytes(), SInvalidTIFF });
+    cases.push_back({ "TileOffsetBeyondEnd", tiled().Remove(324).Add(324, tLong, { 8, 0x7FFFFFF0, 8, 8 }).Bytes(), SInvalidTIFF });
+    cases.push_back({ "SeparatePlanesWithTheTilesOfOne", tiled().Remove(262).Remove(277).Add(262, tShort, { 2 })
+                          .Add(277, tShort, { 3 }).Add(284, tShort, { 2 }).Bytes(), SInvalidTIFF });
+    cases.push_back({ "TileFarLargerThanThePicture", tiled().Remove(322).Remove(323).Add(322, tLong, { 1 << 16 })
+                          .Add(323, tLong, { 1 << 16 }).Remove(324).Remove(325).Add(324, tLong, { 8 }).Add(325, tLong, { 256 }).Bytes(),
+        SInvalidTIFF });
+    cases.push_back({ "HugePictureInATinyDeflateTile", tiled().Remove(256).Remove(257).Remove(259).Remove(322).Remove(323).Remove(324)
+                          .Remove(325).Add(256, tLong, { 1 << 14 }).Add(257, tLong, { 1 << 14 }).Add(259, tShort, { 8 })
+                          .Add(322, tLong, { 1 << 14 }).Add(323, tLong, { 1 << 14 }).Add(324, tLong, { 8 }).Add(325, tLong, { 1024 }).Bytes(),
+        SInvalidTIFF });
     return cases;
 }
 
@@ -1192,6 +1232,23 @@ TEST_P(TTIFFGraphicLyingFile, IsRefusedOrLoadsSafely)
 
 INSTANTIATE_TEST_SUITE_P(Malformed, TTIFFGraphicLyingFile, testing::ValuesIn(LyingFiles()),
     [](const testing::TestParamInfo<TLyingFile>& testInfo) { return std::string(testInfo.param.Name); });
+
+// Tile sizes libtiff reads but does not write (not multiples of 16), where tiles start in the
+// middle of a byte of a 1- or 4-bit row.
+TEST(TTIFFGraphic, TilesOfAnySizeMatchLibTiff)
+{
+    const std::pair<std::uint32_t, std::uint32_t> tileSizes[] = { { 5, 3 }, { 7, 20 }, { 13, 1 } };
+    for (std::uint32_t bits : { 1u, 4u, 8u })
+        for (const auto& [tileWidth, tileLength] : tileSizes) {
+            SCOPED_TRACE(std::to_string(bits) + " bits, tiles " + std::to_string(tileWidth) + "x" + std::to_string(tileLength));
+            const std::vector<std::uint8_t> bytes = GrayTiledRaw(13, 9, tileWidth, tileLength, bits).Bytes();
+            const std::optional<TDecoded> reference = ReadWithLibTiff(bytes);
+            ASSERT_TRUE(reference && !reference->Samples.empty());
+            TTIFFGraphic tiff;
+            Load(tiff, bytes);
+            EXPECT_EQ(MaxDifference(Colors(tiff), ExpectedColors(*reference, PinnedColour)), 0);
+        }
+}
 
 // Deflate strips: complete ones inflate in one pass; those the one-pass inflate refuses give
 // exactly what the streaming inflate produces, the rest of the strip reading as zeros.
