@@ -424,6 +424,11 @@ void TTIFFGraphic::FillRowsFrom(std::uint32_t first)
 
 namespace {
 
+// Rows are converted in parts of about this many bytes where a strip is not decoded whole.
+constexpr std::uint64_t RawPartBytes = 1 << 20;
+// Deflate strips above this size are inflated in parts.
+constexpr std::uint64_t InflatedStripBytes = 16 << 20;
+
 // Where the bytes of one strip come from: straight out of a memory stream when nothing has
 // to change them, else copied into a buffer of our own.
 struct TStripInput {
@@ -993,7 +998,6 @@ void TTIFFGraphic::UndoPredictors(const TRowPlan& plan, TStripRows& strip, std::
 void TTIFFGraphic::DecodeRawStrip(const TRowPlan& plan, TStripReader& reader, TStripRows& strip, std::uint64_t stripRow,
     std::uint64_t stripsPerPlane, std::uint32_t rows, std::uint8_t* firstRow, std::ptrdiff_t rowStep)
 {
-    constexpr std::uint64_t RawPartBytes = 1 << 20;
     Properties().CurrentStrip = std::uint32_t(stripRow);
     const std::uint64_t rowBytes = std::max<std::uint64_t>(plan.PlaneBytesPerLine, 1);
     const std::uint32_t part = std::uint32_t(std::clamp<std::uint64_t>(RawPartBytes / rowBytes, 1, rows));
@@ -1066,6 +1070,36 @@ void TTIFFGraphic::CheckStripData(const TStripReader& reader, const TRowPlan& pl
         RaiseGraphicError(SInvalidImageFormat, SFormatName);
 }
 
+// A Deflate strip of more than InflatedStripBytes (a large picture in one strip) is inflated
+// in parts of about RawPartBytes and converted part by part, so that no buffer grows with the
+// picture; the rows are those the one-pass inflation or the streaming decoder would give.
+void TTIFFGraphic::InflateStripInParts(const TRowPlan& plan, TStripReader& reader, TStripRows& strip, std::uint64_t number,
+    std::uint32_t rows, std::uint8_t* firstRow, std::ptrdiff_t rowStep)
+{
+    Properties().CurrentStrip = std::uint32_t(number);
+    const TStripInput data = reader.Compressed(number);
+    TLZ77Decoder inflater(TLZ77Decoder::PartialFlush, false); // one stream across the parts
+    inflater.BeginDecoding();
+    std::uint8_t* source = data.Data;
+    std::size_t left = data.Size;
+    const std::uint64_t rowBytes = std::max<std::uint64_t>(plan.PlaneBytesPerLine, 1);
+    const std::uint32_t part = std::uint32_t(std::clamp<std::uint64_t>(RawPartBytes / rowBytes, 1, rows));
+    std::vector<std::uint8_t>& buffer = strip.Buffers[0];
+    for (std::uint32_t first = 0; first < rows; first += part) {
+        const std::uint32_t count = std::min(part, rows - first);
+        buffer.assign(std::size_t(count * plan.PlaneBytesPerLine), 0); // what the stream does not reach is zero
+        if (left > 0) {
+            std::uint8_t* dest = buffer.data();
+            inflater.DecodeData(source, dest, left, buffer.size());
+            // The end of the stream or an error ends the data: the later rows stay zero.
+            left = inflater.ZLibResult() == TLZ77Decoder::ResultOK ? inflater.AvailableInput() : 0;
+        }
+        strip.Rows[0] = buffer.data();
+        ConvertRows(plan, strip, count, firstRow, rowStep);
+    }
+    inflater.EndDecoding();
+}
+
 void TTIFFGraphic::DecodeStripRows(const TRowPlan& plan, TStripReader& reader, TStripCodec& codec)
 {
     TImageProperties& properties = Properties();
@@ -1086,6 +1120,11 @@ void TTIFFGraphic::DecodeStripRows(const TRowPlan& plan, TStripReader& reader, T
             continue;
         }
         const std::uint64_t stripBytes = plan.StripBytes(rows);
+        if (codec.Deflate && plan.Planes == 1 && !plan.Subsampled && stripBytes > InflatedStripBytes
+            && stripRow < reader.Count()) {
+            InflateStripInParts(plan, reader, strip, stripRow, rows, firstRow, rowStep);
+            continue;
+        }
         for (std::uint32_t plane = 0; plane < plan.Planes; ++plane) {
             const std::uint64_t number = plane * stripsPerPlane + stripRow;
             std::vector<std::uint8_t>& buffer = strip.Buffers[plane];

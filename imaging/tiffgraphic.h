@@ -49,6 +49,8 @@ private:
     void DecodeRawStrip(const TRowPlan& plan, TStripReader& reader, TStripRows& strip, std::uint64_t stripRow,
         std::uint64_t stripsPerPlane, std::uint32_t rows, std::uint8_t* firstRow, std::ptrdiff_t rowStep);
     void DecodeStripRows(const TRowPlan& plan, TStripReader& reader, TStripCodec& codec);
+    void InflateStripInParts(const TRowPlan& plan, TStripReader& reader, TStripRows& strip, std::uint64_t number,
+        std::uint32_t rows, std::uint8_t* firstRow, std::ptrdiff_t rowStep);
     // Tiles go through the same steps as strips of one tile each (tiffgraphic.cpp, at the end).
     class TTileScope;
     void CheckTileSize(std::uint32_t tileWidth, std::uint32_t tileLength) const;
