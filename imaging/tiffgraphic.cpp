@@ -15,6 +15,7 @@
 #include <cmath>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <span>
 #include <utility>
 #include <vector>
@@ -311,9 +312,10 @@ void TTIFFGraphic::FillProperties(const TTIFFDirectory& directory)
     properties.SamplesPerPixel = Saturate8(directory.Integer(tifftag::SamplesPerPixel, 1));
     const std::vector<std::uint32_t> bits = directory.IntegerArray(tifftag::BitsPerSample);
     properties.BitsPerSample = bits.empty() ? 1 : Saturate8(bits[0]);
+    // Any of the tile tags makes the image tiled; a tile size of 0 is refused when decoding.
     properties.TileWidth = directory.Integer(tifftag::TileWidth, 0);
     properties.TileLength = directory.Integer(tifftag::TileLength, 0);
-    if (properties.TileWidth != 0 && properties.TileLength != 0)
+    if (directory.Has(tifftag::TileWidth) || directory.Has(tifftag::TileLength) || directory.Has(tifftag::TileOffsets))
         properties.Options |= optTiled;
     const std::vector<std::uint32_t> extraSamples = directory.IntegerArray(tifftag::ExtraSamples);
     properties.HasAlpha = !extraSamples.empty()
@@ -367,10 +369,6 @@ void TTIFFGraphic::SaveStream(TStream&)
 void TTIFFGraphic::LoadStream(TStream& stream)
 {
     StartLoading(stream, SFormatName, paEmpty);
-    if (Properties().Options & optTiled) {
-        ProgressEnd();
-        return;
-    }
     TTIFFDirectory directory(stream, FBasePosition, false);
     std::uint16_t version;
     std::uint32_t firstIFD;
@@ -425,6 +423,11 @@ void TTIFFGraphic::FillRowsFrom(std::uint32_t first)
 }
 
 namespace {
+
+// Rows are converted in parts of about this many bytes where a strip is not decoded whole.
+constexpr std::uint64_t RawPartBytes = 1 << 20;
+// Deflate strips above this size are inflated in parts.
+constexpr std::uint64_t InflatedStripBytes = 16 << 20;
 
 // Where the bytes of one strip come from: straight out of a memory stream when nothing has
 // to change them, else copied into a buffer of our own.
@@ -508,6 +511,7 @@ public:
         FMemory = inPlaceAllowed && !reverseBits ? FStream.MemoryBytes() : std::span<std::uint8_t>();
     }
     std::size_t Count() const { return FOffsets.size(); }
+    std::size_t ByteCountCount() const { return FByteCounts.size(); }
 
     // bytes of uncompressed strip number strip from byte skip on; what a short strip lacks
     // reads as zeros.
@@ -592,6 +596,33 @@ struct TTIFFGraphic::TStripRows {
     std::vector<std::vector<std::uint8_t>> Unpacked; // one row of each plane as 8-bit samples
     std::vector<std::uint32_t> Indices; // one row of wide palette indices
     std::vector<std::uint8_t> Scratch; // the floating-point predictor's byte planes
+};
+
+// The image properties at the tile's size while the tiles are planned and decoded; the
+// picture's size comes back when the scope ends.
+class TTIFFGraphic::TTileScope {
+public:
+    explicit TTileScope(TImageProperties& properties)
+        : FProperties(properties), FWidth(properties.Width), FHeight(properties.Height),
+          FRowsPerStrip(std::move(properties.RowsPerStrip))
+    {
+        properties.Width = properties.TileWidth;
+        properties.Height = properties.TileLength;
+        properties.RowsPerStrip = { properties.TileLength };
+    }
+    ~TTileScope()
+    {
+        FProperties.Width = FWidth;
+        FProperties.Height = FHeight;
+        FProperties.RowsPerStrip = std::move(FRowsPerStrip);
+    }
+    TTileScope(const TTileScope&) = delete;
+    TTileScope& operator=(const TTileScope&) = delete;
+
+private:
+    TImageProperties& FProperties;
+    std::uint32_t FWidth, FHeight;
+    std::vector<std::uint32_t> FRowsPerStrip;
 };
 
 TTIFFGraphic::TRowPlan TTIFFGraphic::SetUpColors()
@@ -967,7 +998,6 @@ void TTIFFGraphic::UndoPredictors(const TRowPlan& plan, TStripRows& strip, std::
 void TTIFFGraphic::DecodeRawStrip(const TRowPlan& plan, TStripReader& reader, TStripRows& strip, std::uint64_t stripRow,
     std::uint64_t stripsPerPlane, std::uint32_t rows, std::uint8_t* firstRow, std::ptrdiff_t rowStep)
 {
-    constexpr std::uint64_t RawPartBytes = 1 << 20;
     Properties().CurrentStrip = std::uint32_t(stripRow);
     const std::uint64_t rowBytes = std::max<std::uint64_t>(plan.PlaneBytesPerLine, 1);
     const std::uint32_t part = std::uint32_t(std::clamp<std::uint64_t>(RawPartBytes / rowBytes, 1, rows));
@@ -987,6 +1017,28 @@ void TTIFFGraphic::DecodeRawStrip(const TRowPlan& plan, TStripReader& reader, TS
     }
 }
 
+namespace {
+
+// The most bytes a codec can make of stored bytes: stored × Ratio + Slack; false for codecs
+// without such a certain bound.
+struct TExpansion {
+    std::uint64_t Ratio = 0, Slack = 0;
+    std::uint64_t Most(std::uint64_t stored) const { return stored * Ratio + Slack; }
+};
+
+bool CodecExpansion(CompressionKind compression, TExpansion& expansion)
+{
+    switch (compression) {
+    case cmpNone: expansion = { 1, 0 }; return true;
+    case cmpPackBits: expansion = { 64, 0 }; return true; // a run of 128 bytes in two
+    case cmpLZW: expansion = { 3641, 4096 }; return true; // at most 4096 bytes per code of 9 bits or more
+    case cmpDeflate: expansion = { 1032, 1032 }; return true; // 258 bytes per match in two bits at best
+    default: return false;
+    }
+}
+
+} // namespace
+
 // A file whose strips cannot hold the rows it declares is refused before the store exists:
 // an uncompressed strip holds its bytes, a compressed one at most what its codec can make of
 // its bytes. Where a codec has no such certain bound, only a file without strips is refused.
@@ -995,14 +1047,9 @@ void TTIFFGraphic::CheckStripData(const TStripReader& reader, const TRowPlan& pl
     const TImageProperties& properties = Properties();
     if (reader.Count() == 0)
         RaiseGraphicError(SInvalidImageFormat, SFormatName);
-    std::uint64_t ratio = 0, slack = 0;
-    switch (properties.Compression) {
-    case cmpNone: ratio = 1; break;
-    case cmpPackBits: ratio = 64; break; // a run of 128 bytes in two
-    case cmpLZW: ratio = 3641; slack = 4096; break; // at most 4096 bytes per code of 9 bits or more
-    case cmpDeflate: ratio = 1032; slack = 1032; break; // 258 bytes per match in two bits at best
-    default: return;
-    }
+    TExpansion expansion;
+    if (!CodecExpansion(properties.Compression, expansion))
+        return;
     const std::uint32_t height = properties.Height, firstRows = properties.RowsPerStrip[0];
     const std::uint64_t stripsPerPlane = plan.Planar ? (std::uint64_t(height) + firstRows - 1) / firstRows : reader.Count();
     std::uint64_t needed = 0, held = 0;
@@ -1015,12 +1062,42 @@ void TTIFFGraphic::CheckStripData(const TStripReader& reader, const TRowPlan& pl
             const std::uint64_t number = plane * stripsPerPlane + stripRow;
             needed += bytes;
             if (number < reader.Count())
-                held += std::min(bytes, reader.Stored(number) * ratio + slack);
+                held += std::min(bytes, expansion.Most(reader.Stored(number)));
         }
         row += rows;
     }
     if (row < height || held < needed)
         RaiseGraphicError(SInvalidImageFormat, SFormatName);
+}
+
+// A Deflate strip of more than InflatedStripBytes (a large picture in one strip) is inflated
+// in parts of about RawPartBytes and converted part by part, so that no buffer grows with the
+// picture; the rows are those the one-pass inflation or the streaming decoder would give.
+void TTIFFGraphic::InflateStripInParts(const TRowPlan& plan, TStripReader& reader, TStripRows& strip, std::uint64_t number,
+    std::uint32_t rows, std::uint8_t* firstRow, std::ptrdiff_t rowStep)
+{
+    Properties().CurrentStrip = std::uint32_t(number);
+    const TStripInput data = reader.Compressed(number);
+    TLZ77Decoder inflater(TLZ77Decoder::PartialFlush, false); // one stream across the parts
+    inflater.BeginDecoding();
+    std::uint8_t* source = data.Data;
+    std::size_t left = data.Size;
+    const std::uint64_t rowBytes = std::max<std::uint64_t>(plan.PlaneBytesPerLine, 1);
+    const std::uint32_t part = std::uint32_t(std::clamp<std::uint64_t>(RawPartBytes / rowBytes, 1, rows));
+    std::vector<std::uint8_t>& buffer = strip.Buffers[0];
+    for (std::uint32_t first = 0; first < rows; first += part) {
+        const std::uint32_t count = std::min(part, rows - first);
+        buffer.assign(std::size_t(count * plan.PlaneBytesPerLine), 0); // what the stream does not reach is zero
+        if (left > 0) {
+            std::uint8_t* dest = buffer.data();
+            inflater.DecodeData(source, dest, left, buffer.size());
+            // The end of the stream or an error ends the data: the later rows stay zero.
+            left = inflater.ZLibResult() == TLZ77Decoder::ResultOK ? inflater.AvailableInput() : 0;
+        }
+        strip.Rows[0] = buffer.data();
+        ConvertRows(plan, strip, count, firstRow, rowStep);
+    }
+    inflater.EndDecoding();
 }
 
 void TTIFFGraphic::DecodeStripRows(const TRowPlan& plan, TStripReader& reader, TStripCodec& codec)
@@ -1043,6 +1120,11 @@ void TTIFFGraphic::DecodeStripRows(const TRowPlan& plan, TStripReader& reader, T
             continue;
         }
         const std::uint64_t stripBytes = plan.StripBytes(rows);
+        if (codec.Deflate && plan.Planes == 1 && !plan.Subsampled && stripBytes > InflatedStripBytes
+            && stripRow < reader.Count()) {
+            InflateStripInParts(plan, reader, strip, stripRow, rows, firstRow, rowStep);
+            continue;
+        }
         for (std::uint32_t plane = 0; plane < plan.Planes; ++plane) {
             const std::uint64_t number = plane * stripsPerPlane + stripRow;
             std::vector<std::uint8_t>& buffer = strip.Buffers[plane];
@@ -1060,18 +1142,31 @@ void TTIFFGraphic::DecodeStripRows(const TRowPlan& plan, TStripReader& reader, T
 void TTIFFGraphic::DecodeStrips(TStream& stream, const TTIFFDirectory& directory)
 {
     TImageProperties& properties = Properties();
-    TStripReader reader(stream, FBasePosition, directory.IntegerArray(tifftag::StripOffsets),
-        directory.IntegerArray(tifftag::StripByteCounts));
+    // Tiles are located by the tile tags; older files put them under the strip tags.
+    const bool tiled = properties.Options & optTiled;
+    const bool tileTags = tiled && directory.Has(tifftag::TileOffsets);
+    TStripReader reader(stream, FBasePosition, directory.IntegerArray(tileTags ? tifftag::TileOffsets : tifftag::StripOffsets),
+        directory.IntegerArray(tileTags ? tifftag::TileByteCounts : tifftag::StripByteCounts));
     TRowPlan plan = SetUpColors();
     const std::uint32_t width = properties.Width, height = properties.Height;
     if (std::uint64_t(width) * height > MaxImagePixels)
         RaiseGraphicError(SInvalidImageFormat, SFormatName);
     SetPixelLayout(plan.Layout);
     SetUpColorTable(directory, plan);
+    // A tile is decoded as a strip of one tile: rows and codec are planned at the tile's size.
+    std::optional<TTileScope> tileScope;
+    if (tiled) {
+        CheckTileSize(properties.TileWidth, properties.TileLength);
+        tileScope.emplace(properties);
+    }
     PlanRows(plan);
     TStripCodec codec = ChooseCodec(directory, plan);
-    CheckStripData(reader, plan);
+    if (tiled)
+        CheckTileData(reader, plan, width, height);
+    else
+        CheckStripData(reader, plan);
     properties.CurrentRow = 0;
+    std::uint32_t tileRowsDone = 0;
     const bool unsetStore = MakeStore(width, height);
     // Rows an error or a lack of strips leaves unwritten get the fill of a new size.
     struct TFillRest {
@@ -1086,7 +1181,7 @@ void TTIFFGraphic::DecodeStrips(TStream& stream, const TTIFFDirectory& directory
                 } catch (...) { // an error already on its way is the one to report
                 }
         }
-    } fillRest { *this, properties.CurrentRow, unsetStore };
+    } fillRest { *this, tiled ? tileRowsDone : properties.CurrentRow, unsetStore };
     FProgressRect.Right = std::int32_t(width);
     // Bits stored in reversed order (FillOrder 2) are put right before decoding, unless the
     // codec does it; the fax codecs rewrite their input, so it is never used in place.
@@ -1096,7 +1191,10 @@ void TTIFFGraphic::DecodeStrips(TStream& stream, const TTIFFDirectory& directory
     try {
         ProgressEnd();
         ProgressStart(STransfering);
-        DecodeStripRows(plan, reader, codec);
+        if (tiled)
+            DecodeTileRows(plan, reader, codec, width, height, tileRowsDone);
+        else
+            DecodeStripRows(plan, reader, codec);
     } catch (...) {
         ProgressEnd();
         if (codec.Decoder)
@@ -1109,4 +1207,123 @@ void TTIFFGraphic::DecodeStrips(TStream& stream, const TTIFFDirectory& directory
     ProgressEnd();
     if (codec.Decoder)
         codec.Decoder->EndDecoding();
+}
+
+// ---------------------------------------------------------------------------------------
+// Tiles: each tile goes through the strip steps as a strip of one tile (the whole tile,
+// edge tiles included, as the file stores it) into a buffer of one tile of converted rows;
+// the part inside the picture is copied into the bitmap.
+
+namespace {
+
+// Tiles past the right and bottom edges pad the picture; all tiles together may cover at most
+// twice the picture plus this many pixels, so that a small file cannot ask for endless work.
+constexpr std::uint64_t TilePaddingPixels = std::uint64_t(1) << 26;
+
+std::uint64_t TilesFor(std::uint32_t size, std::uint32_t tileSize) { return (std::uint64_t(size) + tileSize - 1) / tileSize; }
+
+// count bits from bit first of a row of the bitmap's layout (leftmost pixel in the most
+// significant bit) to bit target of another row.
+void CopyBits(const std::uint8_t* source, std::uint8_t* target, std::uint64_t targetBit, std::uint64_t count)
+{
+    if (targetBit % 8 == 0) {
+        std::memcpy(target + targetBit / 8, source, std::size_t((count + 7) / 8));
+        return;
+    }
+    for (std::uint64_t bit = 0; bit < count; ++bit) {
+        const std::uint64_t to = targetBit + bit;
+        const std::uint8_t mask = std::uint8_t(0x80 >> to % 8);
+        if (source[bit / 8] & (0x80 >> bit % 8))
+            target[to / 8] |= mask;
+        else
+            target[to / 8] &= std::uint8_t(~mask);
+    }
+}
+
+} // namespace
+
+void TTIFFGraphic::CheckTileSize(std::uint32_t tileWidth, std::uint32_t tileLength) const
+{
+    const TImageProperties& properties = Properties();
+    if (tileWidth == 0 || tileLength == 0)
+        RaiseGraphicError(SInvalidImageFormat, SFormatName);
+    const std::uint64_t coveredWidth = TilesFor(properties.Width, tileWidth) * tileWidth;
+    const std::uint64_t coveredHeight = TilesFor(properties.Height, tileLength) * tileLength;
+    const std::uint64_t limit = 2 * std::uint64_t(properties.Width) * properties.Height + TilePaddingPixels;
+    if (coveredWidth > limit / coveredHeight)
+        RaiseGraphicError(SInvalidImageFormat, SFormatName);
+}
+
+// Every tile needs its offset and byte count, one per tile (per plane with separate planes),
+// and must be able to hold a whole tile: its bytes when uncompressed, at most what its codec
+// can make of them otherwise.
+void TTIFFGraphic::CheckTileData(const TStripReader& reader, const TRowPlan& plan, std::uint32_t width, std::uint32_t height)
+{
+    const TImageProperties& properties = Properties();
+    const std::uint64_t tiles = TilesFor(width, properties.Width) * TilesFor(height, properties.Height) * plan.Planes;
+    if (reader.Count() != tiles || reader.ByteCountCount() != tiles)
+        RaiseGraphicError(SInvalidImageFormat, SFormatName);
+    TExpansion expansion;
+    if (!CodecExpansion(properties.Compression, expansion))
+        return;
+    const std::uint64_t tileBytes = plan.StripBytes(properties.Height);
+    for (std::uint64_t tile = 0; tile < tiles; ++tile)
+        if (expansion.Most(reader.Stored(tile)) < tileBytes)
+            RaiseGraphicError(SInvalidImageFormat, SFormatName);
+}
+
+void TTIFFGraphic::DecodeTileRows(const TRowPlan& plan, TStripReader& reader, TStripCodec& codec, std::uint32_t width,
+    std::uint32_t height, std::uint32_t& doneRows)
+{
+    TImageProperties& properties = Properties();
+    const std::uint32_t tileWidth = properties.Width, tileLength = properties.Height;
+    const std::uint64_t across = TilesFor(width, tileWidth), down = TilesFor(height, tileLength);
+    const std::uint64_t tilesPerPlane = across * down;
+    const unsigned bits = Header().BitsPerPixel;
+    const std::size_t tileRowBytes = std::size_t((std::uint64_t(tileWidth) * bits + 7) / 8);
+    std::vector<std::uint8_t> converted(tileRowBytes * tileLength);
+    std::uint8_t* const firstRow = RowAddress(0);
+    const std::ptrdiff_t rowStep = height > 1 ? RowAddress(1) - firstRow : 0;
+    const std::uint64_t tileBytes = plan.StripBytes(tileLength);
+    properties.StripCount = std::uint32_t(reader.Count());
+    TStripRows strip(plan);
+    for (std::uint64_t tileRow = 0; tileRow < down; ++tileRow) {
+        const std::uint32_t top = std::uint32_t(tileRow * tileLength);
+        const std::uint32_t rows = std::min(tileLength, height - top);
+        {
+            // The row steps of a tile's conversion are not the picture's: they are reported
+            // below, once the whole band of tiles is in place.
+            struct TQuiet {
+                TTIFFGraphic& Graphic;
+                TProgressEvent Event;
+                TRect Rect;
+                ~TQuiet()
+                {
+                    Graphic.OnProgress = std::move(Event);
+                    Graphic.FProgressRect = Rect;
+                }
+            } quiet { *this, std::move(OnProgress), FProgressRect };
+            OnProgress = nullptr;
+            for (std::uint64_t tileColumn = 0; tileColumn < across; ++tileColumn) {
+                const std::uint64_t tile = tileRow * across + tileColumn;
+                properties.CurrentRow = 0;
+                if (!codec.Decoder && !plan.Subsampled) {
+                    DecodeRawStrip(plan, reader, strip, tile, tilesPerPlane, tileLength, converted.data(),
+                        std::ptrdiff_t(tileRowBytes));
+                } else {
+                    for (std::uint32_t plane = 0; plane < plan.Planes; ++plane)
+                        strip.Rows[plane] = FetchStrip(reader, codec, plane * tilesPerPlane + tile, tileBytes, strip.Buffers[plane]);
+                    ConvertRows(plan, strip, tileLength, converted.data(), std::ptrdiff_t(tileRowBytes));
+                }
+                const std::uint64_t left = tileColumn * tileWidth;
+                const std::uint64_t count = std::min<std::uint64_t>(tileWidth, width - left);
+                for (std::uint32_t row = 0; row < rows; ++row)
+                    CopyBits(converted.data() + row * tileRowBytes, firstRow + rowStep * std::ptrdiff_t(top + row),
+                        left * bits, count * bits);
+            }
+        }
+        doneRows = top + rows;
+        for (std::uint32_t row = top; row < doneRows; ++row)
+            ProgressRow(row + 1, height);
+    }
 }

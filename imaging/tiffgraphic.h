@@ -10,9 +10,9 @@
 class TStream;
 class TTIFFDirectory;
 
-// Reads the first image (directory 0) of a TIFF 6.0 file, either byte order, strip by strip
-// through the codec its Compression names, into its own bitmap. Tiled images are recognised
-// and load as an empty bitmap. Writing a TIFF writes nothing.
+// Reads the first image (directory 0) of a TIFF 6.0 file, either byte order, strip by strip or
+// tile by tile through the codec its Compression names, into its own bitmap. Writing a TIFF
+// writes nothing.
 class TTIFFGraphic : public TReaderGraphic {
 public:
     std::string ClassName() const override { return "TTIFFGraphic"; }
@@ -49,6 +49,14 @@ private:
     void DecodeRawStrip(const TRowPlan& plan, TStripReader& reader, TStripRows& strip, std::uint64_t stripRow,
         std::uint64_t stripsPerPlane, std::uint32_t rows, std::uint8_t* firstRow, std::ptrdiff_t rowStep);
     void DecodeStripRows(const TRowPlan& plan, TStripReader& reader, TStripCodec& codec);
+    void InflateStripInParts(const TRowPlan& plan, TStripReader& reader, TStripRows& strip, std::uint64_t number,
+        std::uint32_t rows, std::uint8_t* firstRow, std::ptrdiff_t rowStep);
+    // Tiles go through the same steps as strips of one tile each (tiffgraphic.cpp, at the end).
+    class TTileScope;
+    void CheckTileSize(std::uint32_t tileWidth, std::uint32_t tileLength) const;
+    void CheckTileData(const TStripReader& reader, const TRowPlan& plan, std::uint32_t width, std::uint32_t height);
+    void DecodeTileRows(const TRowPlan& plan, TStripReader& reader, TStripCodec& codec, std::uint32_t width,
+        std::uint32_t height, std::uint32_t& doneRows);
     const std::uint8_t* FetchStrip(TStripReader& reader, TStripCodec& codec, std::uint64_t strip,
         std::uint64_t stripBytes, std::vector<std::uint8_t>& buffer);
     void UndoPredictors(const TRowPlan& plan, TStripRows& strip, std::uint32_t row);

@@ -1,6 +1,5 @@
 // Writes the TIFF fuzz target's seed corpus: small files across byte orders, depths,
-// photometrics and compressions, each one the reader takes in full (the tiled one loads as an
-// empty picture). Run from the test build after changing a plan:
+// photometrics and compressions, strips and tiles, each one the reader takes in full. Run from the test build after changing a plan:
 //   build/test/tests/tiffseeds tests/fuzz/corpus/tiff
 #include "tests/support/files.h"
 #include "tests/support/tiffreference.h"
@@ -132,6 +131,33 @@ std::vector<std::pair<std::string, TTiffPlan>> SeedPlans()
     for (int i = 0; i < 3 << 10; ++i)
         palette10.ColorMap.push_back(std::uint16_t(i * 97));
     add("palette10.tif", palette10);
+    // Tiles: edge tiles on both sides, separate planes, and JPEG tiles.
+    TTiffPlan tiledPlanar = base;
+    tiledPlanar.Width = 37;
+    tiledPlanar.Height = 23;
+    tiledPlanar.TileWidth = tiledPlanar.TileLength = 16;
+    tiledPlanar.SamplesPerPixel = 3;
+    tiledPlanar.Photometric = PHOTOMETRIC_RGB;
+    tiledPlanar.PlanarConfig = PLANARCONFIG_SEPARATE;
+    tiledPlanar.Compression = COMPRESSION_LZW;
+    tiledPlanar.Predictor = 2;
+    add("tiled-rgb-planar-lzw.tif", tiledPlanar);
+    TTiffPlan tiledBilevel = tiledPlanar;
+    tiledBilevel.SamplesPerPixel = 1;
+    tiledBilevel.BitsPerSample = 1;
+    tiledBilevel.Photometric = PHOTOMETRIC_MINISWHITE;
+    tiledBilevel.PlanarConfig = PLANARCONFIG_CONTIG;
+    tiledBilevel.Compression = COMPRESSION_PACKBITS;
+    tiledBilevel.Predictor = 0;
+    tiledBilevel.TileWidth = 32;
+    add("tiled-bilevel-packbits.tif", tiledBilevel);
+    TTiffPlan tiledJpeg = tiledPlanar;
+    tiledJpeg.Photometric = PHOTOMETRIC_YCBCR;
+    tiledJpeg.PlanarConfig = PLANARCONFIG_CONTIG;
+    tiledJpeg.Compression = COMPRESSION_JPEG;
+    tiledJpeg.Predictor = 0;
+    tiledJpeg.SubsamplingH = tiledJpeg.SubsamplingV = 2;
+    add("tiled-ycbcr-jpeg.tif", tiledJpeg);
     return plans;
 }
 

@@ -46,6 +46,34 @@ TBytes Interleave(const TDecoded& d, const TBytes& planes, std::size_t planeRowB
     return rows;
 }
 
+// The tiles of a tiled file put together into rows (plane after plane with separate planes),
+// each tile cropped to the picture. False when libtiff fails on a tile or hands out tiles
+// that are not whole rows of samples (subsampled YCbCr blocks).
+bool ReadTiles(TIFF* tif, const TDecoded& d, TBytes& planes, std::size_t& planeRowBytes)
+{
+    const bool planar = d.PlanarConfig == PLANARCONFIG_SEPARATE && d.SamplesPerPixel > 1;
+    const unsigned count = planar ? d.SamplesPerPixel : 1;
+    const std::size_t pixelBits = std::size_t(d.BitsPerSample) * (planar ? 1 : d.SamplesPerPixel);
+    const tmsize_t tileSize = TIFFTileSize(tif);
+    const std::size_t tileRowBytes = (d.TileWidth * pixelBits + 7) / 8;
+    if (d.TileLength == 0 || tileSize <= 0 || std::size_t(tileSize) != tileRowBytes * d.TileLength)
+        return false;
+    planeRowBytes = (d.Width * pixelBits + 7) / 8;
+    planes.assign(planeRowBytes * d.Height * count, 0);
+    TBytes tile(static_cast<std::size_t>(tileSize));
+    for (unsigned plane = 0; plane < count; ++plane)
+        for (std::uint32_t y = 0; y < d.Height; y += d.TileLength)
+            for (std::uint32_t x = 0; x < d.Width; x += d.TileWidth) {
+                if (TIFFReadEncodedTile(tif, TIFFComputeTile(tif, x, y, 0, tsample_t(plane)), tile.data(), tileSize) != tileSize)
+                    return false;
+                const std::uint32_t rows = std::min(d.TileLength, d.Height - y), columns = std::min(d.TileWidth, d.Width - x);
+                for (std::uint32_t row = 0; row < rows; ++row)
+                    CopyBits(tile.data() + row * tileRowBytes, 0,
+                        planes.data() + (std::size_t(plane) * d.Height + y + row) * planeRowBytes, x * pixelBits, columns * pixelBits);
+            }
+    return true;
+}
+
 } // namespace
 
 std::optional<TDecoded> ReadWithLibTiff(const TBytes& bytes)
@@ -69,10 +97,20 @@ std::optional<TDecoded> ReadWithLibTiff(const TBytes& bytes)
     if (d.Compression == COMPRESSION_JPEG && d.Photometric == PHOTOMETRIC_YCBCR)
         TIFFSetField(tif, TIFFTAG_JPEGCOLORMODE, JPEGCOLORMODE_RGB);
     d.SampleRowBytes = RowBytes(d);
-    const bool sane = d.TileWidth == 0 && d.Width > 0 && d.Height > 0 && std::uint64_t(d.Width) * d.Height <= (1u << 24)
+    const bool sane = d.Width > 0 && d.Height > 0 && std::uint64_t(d.Width) * d.Height <= (1u << 24)
         && d.BitsPerSample <= 64;
     if (!sane)
         return d;
+    if (TIFFIsTiled(tif)) {
+        TBytes planes;
+        std::size_t planeRowBytes = 0;
+        if (!ReadTiles(tif, d, planes, planeRowBytes))
+            return d;
+        const bool planar = d.PlanarConfig == PLANARCONFIG_SEPARATE && d.SamplesPerPixel > 1;
+        d.SampleRowBytes = planar ? RowBytes(d) : planeRowBytes;
+        d.Samples = planar ? Interleave(d, planes, planeRowBytes, d.SampleRowBytes) : std::move(planes);
+        return d;
+    }
     std::uint32_t rowsPerStrip = d.Height;
     TIFFGetFieldDefaulted(tif, TIFFTAG_ROWSPERSTRIP, &rowsPerStrip);
     rowsPerStrip = std::min(std::max(rowsPerStrip, 1u), d.Height);

@@ -22,8 +22,8 @@ struct TDecoded : TTiffPlan {
     std::size_t SampleRowBytes = 0;
 };
 
-// Reads the first directory and its strips; samples of separate planes are interleaved. Samples stays empty when libtiff cannot decode
-// every strip or the file is tiled.
+// Reads the first directory and its strips or tiles; samples of separate planes are
+// interleaved. Samples stays empty when libtiff cannot decode every strip or tile.
 std::optional<TDecoded> ReadWithLibTiff(const TBytes& bytes);
 
 // Colour of a pixel as blue, green, red, alpha (alpha 0 where the target has none).

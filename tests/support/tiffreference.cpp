@@ -91,6 +91,24 @@ void QuietLibTiff()
     TIFFSetErrorHandler(nullptr);
 }
 
+void CopyBits(const std::uint8_t* source, std::size_t sourceBit, std::uint8_t* target, std::size_t targetBit, std::size_t count)
+{
+    if (sourceBit % 8 == 0 && targetBit % 8 == 0) {
+        std::memcpy(target + targetBit / 8, source + sourceBit / 8, count / 8);
+        sourceBit += count / 8 * 8;
+        targetBit += count / 8 * 8;
+        count %= 8;
+    }
+    for (std::size_t i = 0; i < count; ++i) {
+        const std::size_t from = sourceBit + i, to = targetBit + i;
+        const std::uint8_t mask = std::uint8_t(0x80 >> to % 8);
+        if (source[from / 8] & (0x80 >> from % 8))
+            target[to / 8] |= mask;
+        else
+            target[to / 8] &= std::uint8_t(~mask);
+    }
+}
+
 std::size_t RowBytes(const TTiffPlan& plan)
 {
     return (std::size_t(plan.Width) * plan.BitsPerSample * plan.SamplesPerPixel + 7) / 8;
@@ -147,18 +165,38 @@ void SetTags(TIFF* tif, const TTiffPlan& plan)
         TIFFSetField(tif, TIFFTAG_ORIENTATION, plan.Orientation);
 }
 
+// The plan's samples cut into tiles, plane by plane with separate planes; the parts of edge
+// tiles beyond the picture are 0xA5, which a reader must never show.
 bool WriteTiles(TIFF* tif, const TTiffPlan& plan)
 {
     TIFFSetField(tif, TIFFTAG_TILEWIDTH, plan.TileWidth);
     TIFFSetField(tif, TIFFTAG_TILELENGTH, plan.TileLength);
-    const std::size_t tileRow = (std::size_t(plan.TileWidth) * plan.BitsPerSample * plan.SamplesPerPixel + 7) / 8;
-    TBytes tile(tileRow * plan.TileLength);
-    bool ok = true;
-    for (std::uint32_t y = 0; y < plan.Height; y += plan.TileLength)
-        for (std::uint32_t x = 0; x < plan.Width; x += plan.TileWidth) {
-            std::fill(tile.begin(), tile.end(), 0x55);
-            ok = ok && TIFFWriteTile(tif, tile.data(), x, y, 0, 0) >= 0;
-        }
+    const bool planar = plan.PlanarConfig == PLANARCONFIG_SEPARATE;
+    const unsigned planes = planar ? plan.SamplesPerPixel : 1;
+    const std::size_t sampleBits = plan.BitsPerSample, pixelBits = sampleBits * (planar ? 1 : plan.SamplesPerPixel);
+    const std::size_t rowBytes = RowBytes(plan);
+    const std::size_t tileRowBytes = (plan.TileWidth * pixelBits + 7) / 8;
+    TBytes tile(tileRowBytes * plan.TileLength);
+    bool ok = plan.Samples.size() >= rowBytes * plan.Height;
+    for (unsigned plane = 0; ok && plane < planes; ++plane)
+        for (std::uint32_t y = 0; ok && y < plan.Height; y += plan.TileLength)
+            for (std::uint32_t x = 0; ok && x < plan.Width; x += plan.TileWidth) {
+                std::fill(tile.begin(), tile.end(), 0xA5);
+                const std::uint32_t rows = std::min(plan.TileLength, plan.Height - y);
+                const std::uint32_t columns = std::min(plan.TileWidth, plan.Width - x);
+                for (std::uint32_t row = 0; row < rows; ++row) {
+                    const std::uint8_t* source = plan.Samples.data() + (y + row) * rowBytes;
+                    std::uint8_t* target = tile.data() + row * tileRowBytes;
+                    if (!planar) {
+                        CopyBits(source, x * pixelBits, target, 0, columns * pixelBits);
+                        continue;
+                    }
+                    for (std::uint32_t column = 0; column < columns; ++column)
+                        CopyBits(source, ((x + column) * std::size_t(plan.SamplesPerPixel) + plane) * sampleBits, target,
+                            column * sampleBits, sampleBits);
+                }
+                ok = TIFFWriteEncodedTile(tif, TIFFComputeTile(tif, x, y, 0, tsample_t(plane)), tile.data(), tmsize_t(tile.size())) >= 0;
+            }
     return ok;
 }
 

@@ -28,7 +28,7 @@ struct TTiffPlan {
     std::uint32_t Group3Options = 0; // written with Group 3 fax compression only
     std::uint16_t SubsamplingH = 0, SubsamplingV = 0; // YCbCr only
     std::vector<float> LumaWeights; // YCbCrCoefficients
-    std::uint32_t TileWidth = 0, TileLength = 0; // tiles are filled with 0x55
+    std::uint32_t TileWidth = 0, TileLength = 0; // the samples cut into tiles
     std::vector<std::uint16_t> ColorMap, ExtraSamples;
     std::uint16_t Orientation = 0;
     bool BigEndian = false;
@@ -37,6 +37,9 @@ struct TTiffPlan {
 };
 
 std::size_t RowBytes(const TTiffPlan& plan);
+// count bits from bit sourceBit of source to bit targetBit of target, most significant bit
+// first; the other bits of target are kept.
+void CopyBits(const std::uint8_t* source, std::size_t sourceBit, std::uint8_t* target, std::size_t targetBit, std::size_t count);
 // Deterministic samples of the plan's size: smooth gradients plus noise, so that predictor and
 // codec paths see runs as well as detail.
 TBytes Pattern(const TTiffPlan& plan, std::uint32_t seed = 1);
