@@ -201,6 +201,10 @@ struct TPassFolders {
     bool OnServer = false; // the catalogue is on a server, not a local file
 };
 
+// Thumbnails made ahead wait as their bytes alone, so the workers may run this far ahead and
+// ride out the pass's waits for the disk; the pictures being decoded stay within the budget.
+constexpr std::size_t ThumbnailsAhead = 8;
+
 bool DecodesAhead(const TImportRequest& request, int kindIndex)
 {
     return request.Threads != 1 && !request.DryRun && kindIndex > 1 && std::thread::hardware_concurrency() > 1;
@@ -239,7 +243,7 @@ void Walk(const TPassFolders& folders, TImportContext& pass, bool decodeAhead)
             };
         try {
             // The workers make the whole thumbnail; the pass writes it, in folder order.
-            ahead.emplace(paths, std::move(qualifies), EncodeThumbnailAhead, TDecodeAhead::DefaultWindow, workers,
+            ahead.emplace(paths, std::move(qualifies), EncodeThumbnailAhead, ThumbnailsAhead, workers,
                 TDecodeAhead::DefaultBudget, DeclaredPictureBytes);
         } catch (const std::system_error&) {
             // No thread to be had (too little memory left): the pass decodes every picture itself.
