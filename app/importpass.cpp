@@ -1,13 +1,14 @@
 #include "app/importpass.h"
 
 #include "app/connectionname.h"
+#include "app/declaredsize.h"
 #include "app/decodeahead.h"
 #include "app/enginesetup.h"
 #include "app/fileimport.h"
 #include "app/importedpictures.h"
-#include "app/imagefileload.h"
 #include "app/folderlisting.h"
 #include "app/paths.h"
+#include "app/thumbnailwriter.h"
 #include "base/filestream.h"
 #include "base/fmt.h"
 #include "base/text.h"
@@ -200,6 +201,10 @@ struct TPassFolders {
     bool OnServer = false; // the catalogue is on a server, not a local file
 };
 
+// Thumbnails made ahead wait as their bytes alone, so the workers may run this far ahead and
+// ride out the pass's waits for the disk; the pictures being decoded stay within the budget.
+constexpr std::size_t ThumbnailsAhead = 8;
+
 bool DecodesAhead(const TImportRequest& request, int kindIndex)
 {
     return request.Threads != 1 && !request.DryRun && kindIndex > 1 && std::thread::hardware_concurrency() > 1;
@@ -220,10 +225,10 @@ std::vector<std::string> ListFolder(const std::string& folder, TImportContext& p
     return paths;
 }
 
-// Hands every entry to the per-file step. With decodeAhead, workers decode the pictures of the
-// next qualifying entries meanwhile: two of them, so that decoding, most of the pass's work,
-// runs on both cores while the pass does the rest. The workers stop when the walk ends,
-// however it ends. Pictures the pass will skip are left to the pass.
+// Hands every entry to the per-file step. With decodeAhead, workers make the thumbnails of the
+// next qualifying entries meanwhile (decoding, drawing, encoding): two of them, so that this,
+// most of the pass's work, runs on both cores while the pass does the rest. The workers stop
+// when the walk ends, however it ends. Pictures the pass will skip are left to the pass.
 void Walk(const TPassFolders& folders, TImportContext& pass, bool decodeAhead)
 {
     const std::vector<std::string> paths = ListFolder(folders.Images, pass);
@@ -237,7 +242,9 @@ void Walk(const TPassFolders& folders, TImportContext& pass, bool decodeAhead)
                 return QualifiesForImport(path) && !known->HasName(PathFileName(path));
             };
         try {
-            ahead.emplace(paths, std::move(qualifies), LoadImageFile, TDecodeAhead::DefaultWindow, workers);
+            // The workers make the whole thumbnail; the pass writes it, in folder order.
+            ahead.emplace(paths, std::move(qualifies), EncodeThumbnailAhead, ThumbnailsAhead, workers,
+                TDecodeAhead::DefaultBudget, DeclaredPictureBytes);
         } catch (const std::system_error&) {
             // No thread to be had (too little memory left): the pass decodes every picture itself.
         }

@@ -68,8 +68,8 @@ struct TImportRequest {
     // Look up records only: insert, delete, number and write nothing; tell what would be done.
     bool DryRun = false;
     // Threads of the pass: 1 decodes every picture on the calling thread; any other value
-    // lets a worker decode the next pictures ahead when thumbnails are made and the machine
-    // has more than one core.
+    // lets workers make the thumbnails of the next pictures ahead when thumbnails are made and
+    // the machine has more than one core.
     int Threads = 0;
     std::string LibraryName = FbClientLibraryName;
     // For a catalogue on a server: the user and password to log in with. Empty ones are left
@@ -177,7 +177,8 @@ struct TImportContext {
     // The pictures already imported, when the pass skips them.
     const TImportedPictures* Known = nullptr;
     TImportStats Stats;
-    // The worker decoding ahead, if any, and the index of the current entry in its listing.
+    // The workers making thumbnails ahead, if any, and the index of the current entry in their
+    // listing.
     TDecodeAhead* DecodeAhead = nullptr;
     std::size_t EntryIndex = 0;
 };

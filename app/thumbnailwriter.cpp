@@ -44,6 +44,19 @@ std::chrono::nanoseconds* Total(TImportStats* stats, std::chrono::nanoseconds TI
     return stats ? &(stats->*total) : nullptr;
 }
 
+bool RanOutOfMemory(const std::exception_ptr& error)
+{
+    if (!error)
+        return false;
+    try {
+        std::rethrow_exception(error);
+    } catch (const ENotEnoughMemory&) {
+        return true;
+    } catch (...) {
+        return false;
+    }
+}
+
 [[noreturn]] void RaiseCreateError(const std::string& file, int error)
 {
     throw EFCreateError(Fmt(SFCreateError, ExpandFileName(file), SysErrorMessage(error)));
@@ -128,6 +141,11 @@ TThumbnailEncoding EncodeThumbnailFor(const std::string& imagePath, TMemoryStrea
                 ShowWarning(text);
             if (decoded->Error)
                 std::rethrow_exception(decoded->Error);
+            if (decoded->Encoded) {
+                jpegBytes.Clear();
+                jpegBytes.WriteBuffer(decoded->Thumbnail.data(), decoded->Thumbnail.size());
+                return static_cast<TThumbnailEncoding>(decoded->Encoding);
+            }
             if (!decoded->Loaded)
                 return TThumbnailEncoding::teNotDecodable;
             picture = decoded->Bitmap.get();
@@ -158,6 +176,15 @@ TThumbnailEncoding EncodeThumbnailFor(const std::string& imagePath, TMemoryStrea
     jpegBytes.Clear();
     jpeg.SaveStream(jpegBytes);
     return TThumbnailEncoding::teEncoded;
+}
+
+void EncodeThumbnailAhead(const std::string& imagePath, TDecodedPicture& picture)
+{
+    TMemoryStream jpeg;
+    picture.Encoding = static_cast<std::uint8_t>(EncodeThumbnailFor(imagePath, jpeg));
+    const std::span<const std::uint8_t> bytes = jpeg.Bytes();
+    picture.Thumbnail.assign(bytes.begin(), bytes.end());
+    picture.Encoded = true;
 }
 
 void WriteThumbnailBytes(const std::string& thumbnailFile, std::span<const std::uint8_t> bytes, TThumbnailFlush flush)
@@ -223,6 +250,9 @@ bool MakeThumbnail(TImportContext& pass, const std::string& path, std::int32_t p
     if (pass.DecodeAhead) {
         const TStopwatch watch(&pass.Stats.DecodeTime);
         ahead = pass.DecodeAhead->Take(pass.EntryIndex);
+        // A worker short of memory while others held pictures: the pass tries again on its own.
+        if (ahead && RanOutOfMemory(ahead->Error))
+            ahead.reset();
     }
     TMemoryStream jpeg;
     try {

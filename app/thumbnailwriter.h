@@ -29,7 +29,8 @@ TThumbnailSize ThumbnailSize(int width, int height);
 // encodes it as a quality-90 JPEG into jpeg. False, with nothing encoded, when the picture
 // cannot be decoded or has no pixels. Opening the picture may fail with the stream errors, a
 // picture too large for the memory left with ENotEnoughMemory. Times go to stats when given.
-// With decoded, the picture decoded ahead is used instead (its error raised here).
+// With decoded, what was made ahead is used instead: its warnings shown and its error raised
+// here, then its thumbnail bytes or else its picture.
 bool EncodeThumbnail(const std::string& imagePath, TMemoryStream& jpeg, TImportStats* stats = nullptr,
     TDecodedPicture* decoded = nullptr);
 
@@ -37,6 +38,10 @@ enum class TThumbnailEncoding : std::uint8_t { teEncoded, teNotDecodable, teEmpt
 // EncodeThumbnail telling why nothing was encoded: the picture cannot be decoded, or has no pixels.
 TThumbnailEncoding EncodeThumbnailFor(const std::string& imagePath, TMemoryStream& jpeg, TImportStats* stats = nullptr,
     TDecodedPicture* decoded = nullptr);
+
+// The work of a worker ahead of the pass: EncodeThumbnailFor of the file, its answer and bytes
+// kept in picture (Encoded); errors travel to the caller.
+void EncodeThumbnailAhead(const std::string& imagePath, TDecodedPicture& picture);
 
 // Whether WriteThumbnailBytes waits until the file is on the disk.
 enum class TThumbnailFlush : std::uint8_t { tfNone, tfToDisk };

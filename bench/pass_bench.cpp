@@ -23,6 +23,8 @@
 //   BM_PassAgainstBaseline/R  only with IBI_BASELINE_PROGRAM, an earlier build of the program:
 //                     R rounds running three BM_PassCommand modes with both programs back to
 //                     back, for the ratios program / baseline within each round.
+//   BM_HugePictures/K three small files declaring 2^28-pixel pictures: peak resident memory of
+//                     the pass decoding ahead (K = 0) and of the one-thread pass (K = 4).
 //   BM_PassRerun/R    R rounds of four runs of the program, each on a fresh catalogue but the
 //                     last: the first pass; the same with --skip-existing (nothing to skip: the
 //                     look-up's cost); the same with --report; a second pass with
@@ -51,6 +53,7 @@
 #include <sys/wait.h>
 #include <tiffio.h>
 #include <unistd.h>
+#include <zlib.h>
 
 #include <algorithm>
 #include <chrono>
@@ -629,6 +632,7 @@ double CommitWriteSeconds(int commits)
 // a round, where all five runs saw about the same machine, and their median is reported.
 struct TRoundRatios {
     std::vector<double> OneThreadSync, OneThreadAsync, AheadSync, AheadAsync;
+    std::vector<double> AheadSyncFloor, AheadAsyncFloor; // decoding ahead, x the floor's files per second
     std::vector<double> SyncWritesAdded, CommitDisk; // seconds over the floor's
 };
 
@@ -682,6 +686,8 @@ void BM_PassRounds(benchmark::State& state)
             ratios.OneThreadAsync.push_back(seconds[7] / seconds[Floor]);
             ratios.AheadSync.push_back(seconds[4] / seconds[0]);
             ratios.AheadAsync.push_back(seconds[7] / seconds[3]);
+            ratios.AheadSyncFloor.push_back(seconds[Floor] / seconds[0]);
+            ratios.AheadAsyncFloor.push_back(seconds[Floor] / seconds[3]);
             ratios.SyncWritesAdded.push_back((seconds[4] - seconds[7]) / seconds[Floor]);
             ratios.CommitDisk.push_back(seconds[Disk] / seconds[Floor]);
         }
@@ -691,6 +697,8 @@ void BM_PassRounds(benchmark::State& state)
     state.counters["one_thread_async_x_floor"] = Median(ratios.OneThreadAsync);
     state.counters["ahead_sync_speedup"] = Median(ratios.AheadSync);
     state.counters["ahead_async_speedup"] = Median(ratios.AheadAsync);
+    state.counters["ahead_sync_x_floor_files_per_s"] = Median(ratios.AheadSyncFloor);
+    state.counters["ahead_async_x_floor_files_per_s"] = Median(ratios.AheadAsyncFloor);
     state.counters["commit_disk_x_floor"] = Median(ratios.CommitDisk);
 }
 BENCHMARK(BM_PassRounds)->Arg(7)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
@@ -703,6 +711,19 @@ std::map<int, std::vector<double>>& BaselineRatios()
 {
     static std::map<int, std::vector<double>> ratios; // by mode of BM_PassCommand
     return ratios;
+}
+// The same for the processor time the runs took (user and system), which a busy machine
+// disturbs less than the time they lasted.
+std::map<int, std::vector<double>>& BaselineCpuRatios()
+{
+    static std::map<int, std::vector<double>> ratios;
+    return ratios;
+}
+
+double CpuSeconds(const rusage& usage)
+{
+    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec)
+        + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
 void BM_PassAgainstBaseline(benchmark::State& state)
@@ -718,7 +739,7 @@ void BM_PassAgainstBaseline(benchmark::State& state)
     for (auto _ : state) {
         const auto start = TClock::now();
         for (int round = 0; round < state.range(0); ++round) {
-            std::map<std::pair<int, bool>, double> seconds;
+            std::map<std::pair<int, bool>, double> seconds, cpu;
             for (std::size_t i = 0; i < runs.size(); ++i) {
                 const std::pair<int, bool> run = runs[(i + 2 * static_cast<std::size_t>(round)) % runs.size()];
                 const TChildRun child = RunPass(run.second ? program : baseline, catalogue, run.first);
@@ -727,9 +748,12 @@ void BM_PassAgainstBaseline(benchmark::State& state)
                     return;
                 }
                 seconds[run] = child.Seconds;
+                cpu[run] = CpuSeconds(child.Usage);
             }
-            for (const int mode : { 4, 7, 0 })
+            for (const int mode : { 4, 7, 0 }) {
                 BaselineRatios()[mode].push_back(seconds[{ mode, true }] / seconds[{ mode, false }]);
+                BaselineCpuRatios()[mode].push_back(cpu[{ mode, true }] / cpu[{ mode, false }]);
+            }
         }
         state.SetIterationTime(Seconds(TClock::now() - start));
     }
@@ -782,6 +806,102 @@ void BM_PassRerun(benchmark::State& state)
     }
 }
 BENCHMARK(BM_PassRerun)->Arg(5)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+// Three small files declaring pictures at the pixel limit (16384 x 16384 RGB): two PNGs whose
+// zero-filled rows are stored as a deflate stream of under a megabyte, decoding to the whole
+// picture, and a 54-byte BMP header without pixel data. Made once beside the corpus.
+std::string HugePicturesFolder()
+{
+    const fs::path folder = fs::path(PassCorpusFolder()).parent_path().parent_path() / "huge";
+    if (fs::exists(folder))
+        return folder.string();
+    constexpr std::uint32_t Side = 16384;
+    const auto big32 = [](std::string& out, std::uint32_t value) {
+        for (int shift = 24; shift >= 0; shift -= 8)
+            out += static_cast<char>((value >> shift) & 0xFF);
+    };
+    const auto little = [](std::string& out, std::uint32_t value, int bytes) {
+        for (int i = 0; i < bytes; ++i)
+            out += static_cast<char>((value >> (8 * i)) & 0xFF);
+    };
+    const auto chunk = [&](std::string& png, const char* type, const std::string& data) {
+        big32(png, static_cast<std::uint32_t>(data.size()));
+        const std::string typed = type + data;
+        png += typed;
+        big32(png, static_cast<std::uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(typed.data()), uInt(typed.size()))));
+    };
+    std::string header;
+    big32(header, Side);
+    big32(header, Side);
+    header += std::string("\x08\x02\x00\x00\x00", 5); // 8-bit RGB
+    z_stream stream {};
+    deflateInit(&stream, 9);
+    const std::vector<Bytef> row(1 + 3 * Side, 0); // filter byte and samples
+    std::string idat;
+    std::vector<Bytef> out(1 << 20);
+    for (std::uint32_t y = 0; y <= Side; ++y) {
+        stream.next_in = const_cast<Bytef*>(row.data());
+        stream.avail_in = y < Side ? uInt(row.size()) : 0;
+        do {
+            stream.next_out = out.data();
+            stream.avail_out = uInt(out.size());
+            deflate(&stream, y < Side ? Z_NO_FLUSH : Z_FINISH);
+            idat.append(reinterpret_cast<const char*>(out.data()), out.size() - stream.avail_out);
+        } while (stream.avail_out == 0);
+    }
+    deflateEnd(&stream);
+    std::string png("\x89PNG\r\n\x1a\n", 8);
+    chunk(png, "IHDR", header);
+    chunk(png, "IDAT", idat);
+    chunk(png, "IEND", "");
+    std::string bmp = "BM";
+    little(bmp, 54 + 3 * Side * Side, 4);
+    little(bmp, 0, 4);
+    little(bmp, 54, 4);
+    for (const std::uint32_t value : { 40u, Side, Side })
+        little(bmp, value, 4);
+    little(bmp, 1, 2);
+    little(bmp, 24, 2);
+    for (int i = 0; i < 6; ++i)
+        little(bmp, 0, 4);
+    const fs::path work = folder.string() + ".tmp";
+    fs::remove_all(work);
+    fs::create_directories(work);
+    const auto write = [&work](const char* name, const std::string& bytes) {
+        testsupport::WriteFile((work / name).string(),
+            std::span(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()));
+    };
+    write("1_1.png", png);
+    write("2_1.bmp", bmp);
+    write("3_1.png", png);
+    fs::rename(work, folder);
+    return folder.string();
+}
+
+// Peak resident memory of the pass over the three huge pictures: K = 0 decoding ahead, K = 4
+// the one-thread pass (whose peak is about the start-up's plus the largest picture).
+void BM_HugePictures(benchmark::State& state)
+{
+    std::string reason;
+    const std::string& catalogue = CatalogueFile(reason);
+    const std::string program = ProgramPath();
+    if (!CanRunPass(state, catalogue, reason, program))
+        return;
+    const std::string images = HugePicturesFolder();
+    for (auto _ : state) {
+        const TRunFolders run(catalogue, true);
+        std::vector<std::string> args { program, "import", "--db", run.Database, "--images", images, "--thumbs", run.Thumbs,
+            "--kind", "both" };
+        if (state.range(0) == 4)
+            args.insert(args.end(), { "--threads", "1" });
+        const TChildRun child = RunProgram(args, false);
+        state.SetIterationTime(child.Seconds);
+        state.counters["exit_status"] = child.Status;
+        state.counters["peak_MB"] = child.Usage.ru_maxrss / 1024.0;
+        state.counters["cpu_s"] = CpuSeconds(child.Usage);
+    }
+}
+BENCHMARK(BM_HugePictures)->Arg(0)->Arg(4)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
 
 // The flush of one thumbnail alone: 300 thumbnail-sized files written as the pass writes them
 // (a temporary file renamed over the target) into a folder beside the catalogue copies, with
@@ -848,6 +968,8 @@ int main(int argc, char** argv)
     spread("rounds, one-thread pass / floor time, asynchronous writes", RoundRatios().OneThreadAsync);
     spread("rounds, decoding ahead x the one-thread files/s, catalogue as made", RoundRatios().AheadSync);
     spread("rounds, decoding ahead x the one-thread files/s, asynchronous writes", RoundRatios().AheadAsync);
+    spread("rounds, decoding ahead x the floor's files/s, catalogue as made", RoundRatios().AheadSyncFloor);
+    spread("rounds, decoding ahead x the floor's files/s, asynchronous writes", RoundRatios().AheadAsyncFloor);
     spread("rounds, one-thread pass, catalogue as made minus asynchronous writes, / floor time",
         RoundRatios().SyncWritesAdded);
     spread("rounds, the disk alone doing the synchronous page writes of 300 commits / floor time",
@@ -855,6 +977,9 @@ int main(int argc, char** argv)
     spread("rounds, one-thread pass / baseline program, catalogue as made", BaselineRatios()[4]);
     spread("rounds, one-thread pass / baseline program, asynchronous writes", BaselineRatios()[7]);
     spread("rounds, pass decoding ahead / baseline program, catalogue as made", BaselineRatios()[0]);
+    spread("rounds, one-thread pass / baseline program, processor time, catalogue as made", BaselineCpuRatios()[4]);
+    spread("rounds, one-thread pass / baseline program, processor time, asynchronous writes", BaselineCpuRatios()[7]);
+    spread("rounds, pass decoding ahead / baseline program, processor time, catalogue as made", BaselineCpuRatios()[0]);
     for (const auto& [name, values] : RerunRatios()) {
         const std::string label = name == "first pass" ? "rounds, first pass, seconds" : "rounds, " + name + " / first pass";
         spread(label.c_str(), values);

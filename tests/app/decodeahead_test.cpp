@@ -2,6 +2,7 @@
 // place, in listing order, errors kept for their entry, a bounded queue, and a clean stop.
 #include "app/decodeahead.h"
 
+#include "app/declaredsize.h"
 #include "app/imagefileload.h"
 #include "app/importpass.h"
 #include "base/warning.h"
@@ -16,6 +17,7 @@
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <mutex>
 #include <optional>
 #include <stdexcept>
 #include <utility>
@@ -115,6 +117,15 @@ TEST(DecodeAheadTest, GivesWhatDecodingInPlaceGivesEntryByEntry)
                 EXPECT_EQ(Outcome(*picture), InPlace(paths[i]));
             }
         }
+    }
+    // What the headers declare, read without decoding: the file and a 4-byte pixel per pixel.
+    for (const std::string& path : paths) {
+        SCOPED_TRACE(path);
+        const TOutcome decoded = InPlace(path);
+        const std::uint64_t expected = decoded.Loaded && decoded.Width > 0
+            ? std::filesystem::file_size(path) + 4 * std::uint64_t(decoded.Width) * std::uint64_t(decoded.Height)
+            : 0;
+        EXPECT_EQ(DeclaredPictureBytes(path), expected);
     }
 }
 
@@ -283,6 +294,58 @@ TEST(DecodeAheadTest, StoppingEndsTheWorkerAndLaterTakesGetNothing)
     EXPECT_LE(decoder.Calls.load(), 4);
     // Destroying a worker blocked on a full window returns as well.
     { TDecodeAhead idle(Names(100), Always, std::ref(decoder)); }
+}
+
+TEST(DecodeAheadTest, PicturesHeldStayWithinTheBudgetBesideTheOneThePassTakes)
+{
+    // Declared sizes against a budget of 100 bytes; some alone exceed it.
+    const std::vector<std::size_t> sizes { 30, 30, 30, 150, 30, 60, 60, 10, 200, 200, 5, 40, 40, 40 };
+    constexpr std::uint64_t Budget = 100;
+    std::vector<std::string> names;
+    for (std::size_t i = 0; i < sizes.size(); ++i)
+        names.push_back(std::to_string(i));
+    const auto size = [&](const std::string& name) { return sizes[std::stoul(name)]; };
+    // Held as the test sees it: started by a worker before the pass took it, and not yet taken.
+    std::mutex lock;
+    std::vector<bool> counted(sizes.size()), taken(sizes.size());
+    std::size_t live = 0;
+    std::atomic<int> overBudget { 0 };
+    const auto job = [&](const std::string& name, TDecodedPicture& picture) {
+        {
+            const std::lock_guard guard(lock);
+            const std::size_t index = std::stoul(name);
+            if (!taken[index]) {
+                if (live > 0 && live + size(name) > Budget)
+                    ++overBudget;
+                live += size(name);
+                counted[index] = true;
+            }
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        picture.Thumbnail.assign(size(name), 1);
+    };
+    for (const std::size_t workers : { std::size_t(1), std::size_t(2) }) {
+        SCOPED_TRACE(workers);
+        std::fill(counted.begin(), counted.end(), false);
+        std::fill(taken.begin(), taken.end(), false);
+        live = 0;
+        TDecodeAhead ahead(names, Always, job, 3, workers, Budget, size);
+        for (std::size_t i = 0; i < sizes.size(); ++i) {
+            {
+                const std::lock_guard guard(lock);
+                taken[i] = true; // the picture the pass draws counts no more
+                if (counted[i])
+                    live -= sizes[i];
+            }
+            const std::optional<TDecodedPicture> picture = ahead.Take(i);
+            ASSERT_TRUE(picture);
+            EXPECT_EQ(picture->Thumbnail.size(), sizes[i]);
+            std::this_thread::sleep_for(std::chrono::milliseconds(6)); // drawing: the workers fill up
+            EXPECT_LE(ahead.Held(), Budget + 200);
+        }
+        EXPECT_EQ(ahead.Held(), 0u);
+    }
+    EXPECT_EQ(overBudget.load(), 0);
 }
 
 // ---- The whole pass with and without decoding ahead: the same rows, files and messages.
