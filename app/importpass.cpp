@@ -237,7 +237,12 @@ void Walk(const TPassFolders& folders, TImportContext& pass, bool decodeAhead)
                 return QualifiesForImport(path) && !known->HasName(PathFileName(path));
             };
         try {
-            ahead.emplace(paths, std::move(qualifies), LoadImageFile, TDecodeAhead::DefaultWindow, workers);
+            TDecodeAhead::TDecoder decoder = LoadImageFile;
+            if (pass.Sampling == TThumbnailSampling::tsSmooth) // decoded just large enough for the thumbnail
+                decoder = [](const std::string& path, TBitmap& bitmap) {
+                    return LoadImageFileTimed(path, bitmap, nullptr, TThumbnailSampling::tsSmooth);
+                };
+            ahead.emplace(paths, std::move(qualifies), std::move(decoder), TDecodeAhead::DefaultWindow, workers);
         } catch (const std::system_error&) {
             // No thread to be had (too little memory left): the pass decodes every picture itself.
         }
@@ -465,6 +470,7 @@ TImportResult RunImportPass(const TImportRequest& request, TImportFrontEnd& fron
     TImportContext pass(frontEnd, query, transaction, folders.Thumbs);
     pass.ImageFolder = folders.Images;
     pass.DryRun = request.DryRun;
+    pass.Sampling = request.SmoothThumbnails ? TThumbnailSampling::tsSmooth : TThumbnailSampling::tsNearest;
     try {
         RunPass(request, folders, kindIndex, pass, database);
         result.Outcome = pass.Stopped ? TImportOutcome::ioStopped : TImportOutcome::ioCompleted;
