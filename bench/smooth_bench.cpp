@@ -13,6 +13,7 @@
 //                        floating point: the smooth and the nearest-pixel thumbnails as drawn,
 //                        and the smooth ones once more after their JPEG encoding.
 #include "app/imagefileload.h"
+#include "app/importpass.h"
 #include "app/thumbnailwriter.h"
 #include "base/filestream.h"
 #include "bench/passcorpus.h"
@@ -244,6 +245,34 @@ void BM_SmoothRounds(benchmark::State& state)
 }
 BENCHMARK(BM_SmoothRounds)->Args({ 5, 1 })->Args({ 5, 0 })->Iterations(1)->Repetitions(1)->UseManualTime()
     ->Unit(benchmark::kMillisecond);
+
+// Every corpus thumbnail encoded in process, one thread, no database: nearest-pixel (0) or
+// smooth (1), with the split of the time by step and by format.
+void BM_ThumbnailsInProcess(benchmark::State& state)
+{
+    InitJPEGDefaults(TCanvas::DeviceBits);
+    const TThumbnailSampling sampling = state.range(0) ? TThumbnailSampling::tsSmooth : TThumbnailSampling::tsNearest;
+    const std::vector<std::string> files = PassCorpusFiles();
+    TImportStats stats;
+    std::map<std::string, std::chrono::nanoseconds> byFormat;
+    for (auto _ : state)
+        for (const std::string& path : files) {
+            TMemoryStream jpeg;
+            const auto start = std::chrono::steady_clock::now();
+            EncodeThumbnail(path, jpeg, &stats, nullptr, sampling);
+            byFormat[fs::path(path).extension().string()] += std::chrono::steady_clock::now() - start;
+        }
+    const double runs = static_cast<double>(state.iterations());
+    const auto seconds = [&](std::chrono::nanoseconds time) { return std::chrono::duration<double>(time).count() / runs; };
+    state.counters["files_per_s"] = benchmark::Counter(static_cast<double>(files.size()), benchmark::Counter::kIsIterationInvariantRate);
+    state.counters["read_s"] = seconds(stats.ReadTime);
+    state.counters["decode_s"] = seconds(stats.DecodeTime - stats.ReadTime);
+    state.counters["draw_s"] = seconds(stats.DrawTime);
+    state.counters["encode_s"] = seconds(stats.EncodeTime);
+    for (const auto& [extension, time] : byFormat)
+        state.counters[extension.substr(1) + "_s"] = seconds(time);
+}
+BENCHMARK(BM_ThumbnailsInProcess)->Arg(0)->Arg(1)->Iterations(3)->Repetitions(1)->Unit(benchmark::kMillisecond);
 
 // The picture as shown over white, in floating point.
 TFloatPicture ShownSamples(const TBitmap& picture)

@@ -118,24 +118,25 @@ private:
     std::vector<TRGBQuad> FTable;
 };
 
-// One picture row averaged along its length: three samples a thumbnail pixel, 8 bits of
-// fraction each.
+// The summed rows averaged along their length: three samples a thumbnail pixel. The sums are
+// at most 255 × WeightOne; 8 bits of their fraction are kept, so that a weighted sum of them
+// fits 32 bits too.
 template <int Step>
-void AverageAlong(const std::uint8_t* row, const TCoverage& columns, std::uint16_t* out)
+void AverageAlong(const std::uint32_t* sums, const TCoverage& columns, std::uint32_t* out)
 {
     const std::uint32_t* weight = columns.Weights.data();
     for (std::size_t x = 0; x < columns.First.size(); ++x, out += 3) {
-        const std::uint8_t* pixel = row + static_cast<std::ptrdiff_t>(columns.First[x]) * Step;
+        const std::uint32_t* pixel = sums + static_cast<std::ptrdiff_t>(columns.First[x]) * Step;
         const std::uint32_t* const end = columns.Weights.data() + columns.Start[x + 1];
-        std::uint32_t blue = 0, green = 0, red = 0; // at most 255 × WeightOne
+        std::uint32_t blue = 0, green = 0, red = 0; // at most 65280 × WeightOne
         for (; weight != end; ++weight, pixel += Step) {
-            blue += pixel[0] * *weight;
-            green += pixel[1] * *weight;
-            red += pixel[2] * *weight;
+            blue += ((pixel[0] + 128) >> 8) * *weight;
+            green += ((pixel[1] + 128) >> 8) * *weight;
+            red += ((pixel[2] + 128) >> 8) * *weight;
         }
-        out[0] = static_cast<std::uint16_t>((blue + 128) >> 8);
-        out[1] = static_cast<std::uint16_t>((green + 128) >> 8);
-        out[2] = static_cast<std::uint16_t>((red + 128) >> 8);
+        out[0] = blue;
+        out[1] = green;
+        out[2] = red;
     }
 }
 
@@ -147,35 +148,40 @@ void DrawAreaAverage(const TBitmapImage& picture, TBitmap& thumbnail)
     const TCoverage columns = Coverage(width, picture.Header.Width);
     const TCoverage rows = Coverage(thumbnail.Height(), std::abs(picture.Header.Height));
     TShownRows shown(picture);
-    const std::size_t samples = 3 * static_cast<std::size_t>(width);
-    std::vector<std::uint16_t> along(samples);
-    std::vector<std::uint32_t> sums(samples); // at most 65280 × WeightOne: fits
-    int alongRow = -1; // the picture row in along
+    const int step = shown.Step();
+    // Down the columns first, a whole row at a time: a plain loop over the row's bytes that the
+    // compiler vectorises. Along the rows then only once per thumbnail row.
+    const std::size_t rowSamples = static_cast<std::size_t>(step) * static_cast<std::size_t>(picture.Header.Width);
+    std::vector<std::uint32_t> sums(rowSamples);
+    std::vector<std::uint32_t> along(3 * static_cast<std::size_t>(width));
+    int shownRow = -1; // the picture row Row() converted last
+    const std::uint8_t* row = nullptr;
     const std::uint32_t* weight = rows.Weights.data();
     for (int y = 0; y < thumbnail.Height(); ++y) {
         std::fill(sums.begin(), sums.end(), 0u);
         int source = rows.First[static_cast<std::size_t>(y)];
         for (const std::uint32_t* end = rows.Weights.data() + rows.Start[static_cast<std::size_t>(y) + 1]; weight != end;
              ++weight, ++source) {
-            if (source != alongRow) { // a row shared with the thumbnail row above is averaged once
-                const std::uint8_t* row = shown.Row(source);
-                if (shown.Step() == 4)
-                    AverageAlong<4>(row, columns, along.data());
-                else
-                    AverageAlong<3>(row, columns, along.data());
-                alongRow = source;
+            if (source != shownRow) { // a row shared with the thumbnail row above is converted once
+                row = shown.Row(source);
+                shownRow = source;
             }
             const std::uint32_t share = *weight;
-            for (std::size_t i = 0; i < samples; ++i)
-                sums[i] += along[i] * share;
+            std::uint32_t* sum = sums.data();
+            for (std::size_t i = 0; i < rowSamples; ++i)
+                sum[i] += row[i] * share;
         }
+        if (step == 4)
+            AverageAlong<4>(sums.data(), columns, along.data());
+        else
+            AverageAlong<3>(sums.data(), columns, along.data());
         std::uint8_t* out = thumbnail.RowAddress(y);
         const std::shared_ptr<const TBitmapImage> target = thumbnail.Image();
         const int bits = target->Header.BitsPerPixel;
         const bool direct = bits == 32 && target->Header.Compression == TBitmapCompression::bcPlain
             && target->ColorTable.empty();
         for (int x = 0; x < width; ++x) {
-            const std::uint32_t* sum = sums.data() + 3 * static_cast<std::size_t>(x);
+            const std::uint32_t* sum = along.data() + 3 * static_cast<std::size_t>(x);
             const TRGBQuad colour { static_cast<std::uint8_t>((sum[0] + (1u << 23)) >> 24),
                 static_cast<std::uint8_t>((sum[1] + (1u << 23)) >> 24), static_cast<std::uint8_t>((sum[2] + (1u << 23)) >> 24), 0 };
             if (direct) {
