@@ -36,6 +36,7 @@
 #include <cmath>
 #include <filesystem>
 #include <iostream>
+#include <limits>
 #include <map>
 #include <stdexcept>
 
@@ -323,6 +324,20 @@ std::vector<std::uint8_t> Samples(const TBitmap& thumbnail)
     return samples;
 }
 
+// Peak signal-to-noise ratio in dB of 8-bit samples against a reference of the same size.
+double PeakSignalToNoise(const TFloatPicture& reference, const std::vector<std::uint8_t>& samples)
+{
+    if (samples.size() != reference.Samples.size() || samples.empty())
+        return 0;
+    double squares = 0;
+    for (std::size_t i = 0; i < samples.size(); ++i) {
+        const double difference = samples[i] - reference.Samples[i];
+        squares += difference * difference;
+    }
+    const double meanSquare = squares / static_cast<double>(samples.size());
+    return meanSquare == 0 ? std::numeric_limits<double>::infinity() : 10 * std::log10(255.0 * 255.0 / meanSquare);
+}
+
 void BM_SmoothQuality(benchmark::State& state)
 {
     InitJPEGDefaults(TCanvas::DeviceBits);
@@ -336,8 +351,8 @@ void BM_SmoothQuality(benchmark::State& state)
             DrawnThumbnail(reduced, TThumbnailSampling::tsSmooth, smooth);
             DrawnThumbnail(full, TThumbnailSampling::tsNearest, nearest);
             const TFloatPicture reference = testsupport::AreaAverage(ShownSamples(full), smooth.Width(), smooth.Height());
-            psnr["smooth"].push_back(testsupport::PeakSignalToNoise(reference, Samples(smooth)));
-            psnr["nearest"].push_back(testsupport::PeakSignalToNoise(reference, Samples(nearest)));
+            psnr["smooth"].push_back(PeakSignalToNoise(reference, Samples(smooth)));
+            psnr["nearest"].push_back(PeakSignalToNoise(reference, Samples(nearest)));
             TMemoryStream jpeg;
             if (EncodeThumbnail(path, jpeg, nullptr, nullptr, TThumbnailSampling::tsSmooth)) {
                 TBitmap decoded;
@@ -345,7 +360,7 @@ void BM_SmoothQuality(benchmark::State& state)
                 jpeg.SetPosition(0);
                 image.LoadStream(jpeg);
                 decoded.CopyContentFrom(image);
-                psnr["smooth_jpeg"].push_back(testsupport::PeakSignalToNoise(reference, Samples(decoded)));
+                psnr["smooth_jpeg"].push_back(PeakSignalToNoise(reference, Samples(decoded)));
             }
         }
     }

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <limits>
 
 namespace testsupport {
 
@@ -44,19 +43,6 @@ TFloatPicture AverageOneSide(const TFloatPicture& picture, int count, bool along
 TFloatPicture AreaAverage(const TFloatPicture& picture, int width, int height)
 {
     return AverageOneSide(AverageOneSide(picture, width, true), height, false);
-}
-
-double PeakSignalToNoise(const TFloatPicture& reference, const std::vector<std::uint8_t>& samples)
-{
-    if (samples.size() != reference.Samples.size() || samples.empty())
-        return 0;
-    double squares = 0;
-    for (std::size_t i = 0; i < samples.size(); ++i) {
-        const double difference = samples[i] - reference.Samples[i];
-        squares += difference * difference;
-    }
-    const double meanSquare = squares / static_cast<double>(samples.size());
-    return meanSquare == 0 ? std::numeric_limits<double>::infinity() : 10 * std::log10(255.0 * 255.0 / meanSquare);
 }
 
 } // namespace testsupport

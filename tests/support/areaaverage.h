@@ -1,5 +1,5 @@
 #pragma once
-#include <cstdint>
+#include <cstddef>
 #include <vector>
 
 namespace testsupport {
@@ -19,8 +19,5 @@ struct TFloatPicture {
 // the mean of the picture over the rectangle it covers, partly covered pixels weighted by the
 // part covered. Plain floating point, one side at a time.
 TFloatPicture AreaAverage(const TFloatPicture& picture, int width, int height);
-
-// Peak signal-to-noise ratio in dB of 8-bit samples against a reference of the same size.
-double PeakSignalToNoise(const TFloatPicture& reference, const std::vector<std::uint8_t>& samples);
 
 } // namespace testsupport
