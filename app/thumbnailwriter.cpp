@@ -22,6 +22,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <new>
 #include <optional>
 #include <utility>
 
@@ -156,7 +157,14 @@ TThumbnailEncoding EncodeThumbnailFor(const std::string& imagePath, TMemoryStrea
                                              : ThumbnailSize(source.FullWidth, source.FullHeight);
         TBitmap thumbnail;
         thumbnail.ResizeTo(size.Width, size.Height);
-        DrawThumbnail(shown, thumbnail, sampling);
+        try {
+            DrawThumbnail(shown, thumbnail, sampling);
+        } catch (const std::bad_alloc&) {
+            if (sampling != TThumbnailSampling::tsSmooth)
+                throw;
+            // the smooth drawing's row of sums, for a picture of a huge width
+            throw ENotEnoughMemory(Fmt(SNotEnoughMemoryToLoad, imagePath));
+        }
         jpeg.CopyContentFrom(thumbnail); // shares the pixels; the thumbnail bitmap may go
     }
     const TStopwatch watch(Total(stats, &TImportStats::EncodeTime));
