@@ -251,7 +251,7 @@ TEST(TForm1, ArrangesItsControlsWithoutClippingAtAnyFontSize)
         ExpectDesignedArrangement(form);
         const QList<QWidget*> children = form.findChildren<QWidget*>(Qt::FindDirectChildrenOnly);
         const std::vector<QWidget*> controls(children.begin(), children.end());
-        EXPECT_EQ(controls.size(), 15u);
+        EXPECT_EQ(controls.size(), 16u);
         ExpectApartInside(controls, form.rect());
         ExpectApartInside({ form.TypeItems.begin(), form.TypeItems.end() }, form.TypeGroup->contentsRect());
         for (const QWidget* widget : controls)
