@@ -1,6 +1,7 @@
 #include "app/imagefileload.h"
 
 #include "app/paths.h"
+#include "app/thumbnailwriter.h"
 #include "base/filestream.h"
 #include "base/fmt.h"
 #include "base/stopwatch.h"
@@ -8,10 +9,12 @@
 #include "imaging/imagefiletypes.h"
 #include "raster/bitmap.h"
 #include "raster/graphic.h"
+#include "raster/orientation.h"
 
 #include <exception>
 #include <memory>
 #include <new>
+#include <utility>
 
 namespace {
 
@@ -31,9 +34,28 @@ void RaiseIfOutOfMemory(const std::exception& error, const std::string& path)
 
 } // namespace
 
+TJPEGScale SmoothDecodeScale(int width, int height, int orientation)
+{
+    // The thumbnail is sized as the picture shows, its sides compared with the stored ones.
+    const bool swapped = OrientationSwapsSides(orientation);
+    TThumbnailSize thumbnail = swapped ? ThumbnailSize(height, width) : ThumbnailSize(width, height);
+    if (swapped)
+        std::swap(thumbnail.Width, thumbnail.Height);
+    // The library rounds a scaled side up.
+    const auto fits = [&](int denominator) {
+        return (std::int64_t(width) + denominator - 1) / denominator >= thumbnail.Width
+            && (std::int64_t(height) + denominator - 1) / denominator >= thumbnail.Height;
+    };
+    for (const TJPEGScale scale : { TJPEGScale::ScaleEighth, TJPEGScale::ScaleQuarter, TJPEGScale::ScaleHalf })
+        if (fits(1 << static_cast<int>(scale)))
+            return scale;
+    return TJPEGScale::ScaleFull;
+}
+
 bool LoadImageFile(const std::string& path, TBitmap& bitmap) { return LoadImageFileTimed(path, bitmap, nullptr); }
 
-bool LoadImageFileTimed(const std::string& path, TBitmap& bitmap, std::chrono::nanoseconds* readTime)
+bool LoadImageFileTimed(const std::string& path, TBitmap& bitmap, std::chrono::nanoseconds* readTime,
+    TThumbnailSampling sampling)
 {
     // A FIFO, socket or device named like a picture is passed over like a folder: reading it
     // could wait for ever. The open below checks the kind again, on the descriptor.
@@ -62,8 +84,16 @@ bool LoadImageFileTimed(const std::string& path, TBitmap& bitmap, std::chrono::n
             return false; // not a picture this decoder reads: skipped without a message
         }
     }
+    // Only the thumbnail is wanted: a JPEG picture is decoded just large enough for it.
+    auto* jpeg = sampling == TThumbnailSampling::tsSmooth ? dynamic_cast<TJPEGImage*>(decoder.get()) : nullptr;
+    const int fullWidth = jpeg ? jpeg->Data().Width : 0, fullHeight = jpeg ? jpeg->Data().Height : 0;
+    if (jpeg && jpeg->Data().HasBytes() && fullWidth > 0 && fullHeight > 0)
+        jpeg->SetDecodeScale(SmoothDecodeScale(fullWidth, fullHeight, ExifOrientation(jpeg->Data().CompressedData->Bytes())));
     try {
         bitmap.CopyContentFrom(*decoder);
+        const bool reduced = jpeg && jpeg->DecodeScale() != TJPEGScale::ScaleFull;
+        bitmap.FullWidth = reduced ? fullWidth : 0;
+        bitmap.FullHeight = reduced ? fullHeight : 0;
     } catch (const std::exception& error) {
         RaiseIfOutOfMemory(error, path);
         return false; // decoding on demand (JPEG) or conversion failed

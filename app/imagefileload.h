@@ -1,5 +1,7 @@
 #pragma once
 #include "base/exception.h"
+#include "raster/jpegimage.h"
+#include "raster/thumbnaildrawing.h"
 
 #include <chrono>
 #include <string>
@@ -19,5 +21,12 @@ inline constexpr const char* SNotEnoughMemoryToLoad = "Not enough memory to load
 // memory to load "%s"".
 bool LoadImageFile(const std::string& path, TBitmap& bitmap);
 
-// The same, adding the time spent reading the file into memory to *readTime (if given).
-bool LoadImageFileTimed(const std::string& path, TBitmap& bitmap, std::chrono::nanoseconds* readTime);
+// The same, adding the time spent reading the file into memory to *readTime (if given). For a
+// smooth thumbnail (tsSmooth) a JPEG picture is decoded at the scale SmoothDecodeScale
+// chooses, its own size kept in the bitmap's FullWidth and FullHeight.
+bool LoadImageFileTimed(const std::string& path, TBitmap& bitmap, std::chrono::nanoseconds* readTime,
+    TThumbnailSampling sampling = TThumbnailSampling::tsNearest);
+
+// The largest DCT scale (1/2, 1/4, 1/8) at which a JPEG picture of width × height as stored,
+// shown turned by orientation, decodes at least as large as its thumbnail on both sides.
+TJPEGScale SmoothDecodeScale(int width, int height, int orientation);

@@ -136,6 +136,8 @@ bool* FlagOf(TImportOptions& options, const std::string& option)
         return &options.Request.SkipExisting;
     if (option == "--dry-run")
         return &options.Request.DryRun;
+    if (option == "--smooth")
+        return &options.Request.SmoothThumbnails;
     if (option == "--verbose")
         return &options.Verbose;
     return nullptr;

@@ -243,7 +243,11 @@ void Walk(const TPassFolders& folders, TImportContext& pass, bool decodeAhead)
             };
         try {
             // The workers make the whole thumbnail; the pass writes it, in folder order.
-            ahead.emplace(paths, std::move(qualifies), EncodeThumbnailAhead, ThumbnailsAhead, workers,
+            const TThumbnailSampling sampling = pass.Sampling;
+            TDecodeAhead::TJob job = [sampling](const std::string& path, TDecodedPicture& picture) {
+                EncodeThumbnailAhead(path, picture, sampling);
+            };
+            ahead.emplace(paths, std::move(qualifies), std::move(job), ThumbnailsAhead, workers,
                 TDecodeAhead::DefaultBudget, DeclaredPictureBytes);
         } catch (const std::system_error&) {
             // No thread to be had (too little memory left): the pass decodes every picture itself.
@@ -472,6 +476,7 @@ TImportResult RunImportPass(const TImportRequest& request, TImportFrontEnd& fron
     TImportContext pass(frontEnd, query, transaction, folders.Thumbs);
     pass.ImageFolder = folders.Images;
     pass.DryRun = request.DryRun;
+    pass.Sampling = request.SmoothThumbnails ? TThumbnailSampling::tsSmooth : TThumbnailSampling::tsNearest;
     try {
         RunPass(request, folders, kindIndex, pass, database);
         result.Outcome = pass.Stopped ? TImportOutcome::ioStopped : TImportOutcome::ioCompleted;

@@ -1,6 +1,7 @@
 #pragma once
 #include "app/entryoutcome.h"
 #include "base/stopwatch.h"
+#include "raster/thumbnaildrawing.h"
 
 #include <chrono>
 #include <cstddef>
@@ -67,6 +68,9 @@ struct TImportRequest {
     bool SkipExisting = false;
     // Look up records only: insert, delete, number and write nothing; tell what would be done.
     bool DryRun = false;
+    // Thumbnail pixels as the average of the picture pixels they cover instead of the nearest
+    // one ("Smooth thumbnails", --smooth).
+    bool SmoothThumbnails = false;
     // Threads of the pass: 1 decodes every picture on the calling thread; any other value
     // lets workers make the thumbnails of the next pictures ahead when thumbnails are made and
     // the machine has more than one core.
@@ -174,6 +178,7 @@ struct TImportContext {
     std::string Caption = SWorking; // the button's caption during the pass
     bool Stopped = false;
     bool DryRun = false;
+    TThumbnailSampling Sampling = TThumbnailSampling::tsNearest; // of every thumbnail of the pass
     // The pictures already imported, when the pass skips them.
     const TImportedPictures* Known = nullptr;
     TImportStats Stats;

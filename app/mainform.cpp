@@ -114,6 +114,7 @@ TForm1::TForm1(QWidget* parent)
     RemCheck = MakeControl<QCheckBox>(this, "RemCheck", QStringLiteral("Remove existing images"));
     SetCheck = MakeControl<QCheckBox>(this, "SetCheck", QStringLiteral("Set folder"));
     SkipCheck = MakeControl<QCheckBox>(this, "SkipCheck", QStringLiteral("Skip pictures already imported"));
+    SmoothCheck = MakeControl<QCheckBox>(this, "SmoothCheck", QStringLiteral("Smooth thumbnails"));
     GoBtn = MakeButton(this, "GoBtn", QString::fromUtf8(SProcessImages));
     StatusLabel = MakeControl<QLabel>(this, "StatusLabel");
     StatusLabel->setWordWrap(true);
@@ -121,7 +122,8 @@ TForm1::TForm1(QWidget* parent)
 
     // Labels take no focus; the radio group counts as one stop (its checked item).
     QWidget* const tabOrder[] = { ImgEdit, ImgBrowseBtn, TypeItems[0], TypeItems[1], TypeItems[2],
-        TypeItems[3], TypeItems[4], GoBtn, DBEdit, DBBrowseBtn, RemCheck, SetCheck, SkipCheck, ThumbsEdit, ThumbsBrowseBtn };
+        TypeItems[3], TypeItems[4], GoBtn, DBEdit, DBBrowseBtn, RemCheck, SetCheck, SkipCheck, SmoothCheck, ThumbsEdit,
+        ThumbsBrowseBtn };
     for (std::size_t i = 0; i + 1 < std::size(tabOrder); ++i)
         setTabOrder(tabOrder[i], tabOrder[i + 1]);
     ImgEdit->setFocus();
@@ -165,6 +167,7 @@ void TForm1::LayOutControls()
     checks->addWidget(RemCheck);
     checks->addWidget(SetCheck);
     checks->addWidget(SkipCheck);
+    checks->addWidget(SmoothCheck);
     grid->addLayout(checks, row, 0);
     grid->addWidget(GoBtn, row++, 1, Qt::AlignBottom);
     // One line under everything, as wide as the dialog; two when a summary needs them.
@@ -205,6 +208,7 @@ void TForm1::GoBtnClick()
     request.RemoveExisting = RemCheck->isChecked();
     request.SetFolder = SetCheck->isChecked();
     request.SkipExisting = SkipCheck->isChecked();
+    request.SmoothThumbnails = SmoothCheck->isChecked();
     if (ClassifyConnectionName(request.DatabaseFile).OnServer()) {
         request.UserName = FUserName;
         request.Password = FPassword;

@@ -36,6 +36,7 @@ public:
     QCheckBox* RemCheck;
     QCheckBox* SetCheck;
     QCheckBox* SkipCheck;
+    QCheckBox* SmoothCheck;
     QPushButton* GoBtn;
     // Under the button: the counts during a pass, its summary line after it.
     QLabel* StatusLabel;

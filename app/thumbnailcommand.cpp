@@ -24,24 +24,27 @@ bool IsSpecialFile(const std::string& path)
 
 int RunThumbnailCommand(const std::vector<std::string>& args, std::ostream& err)
 {
-    if (args.size() != 2 || args[0].empty() || args[1].empty()) {
-        err << "Usage: images-by-id thumbnail IMAGE OUT.jpg\n";
+    const bool smooth = !args.empty() && args[0] == "--smooth";
+    const std::vector<std::string> files(args.begin() + (smooth ? 1 : 0), args.end());
+    if (files.size() != 2 || files[0].empty() || files[1].empty()) {
+        err << "Usage: images-by-id thumbnail [--smooth] IMAGE OUT.jpg\n";
         return ExitUsage;
     }
+    const TThumbnailSampling sampling = smooth ? TThumbnailSampling::tsSmooth : TThumbnailSampling::tsNearest;
     SetWarningHandler([&err](const std::string& text) { err << SWarningCaption << ": " << text << '\n'; });
     int exitCode = ExitOk;
     try {
-        if (!PathFileExists(args[0])) {
-            err << "images-by-id thumbnail: no file \"" << args[0] << "\"\n";
+        if (!PathFileExists(files[0])) {
+            err << "images-by-id thumbnail: no file \"" << files[0] << "\"\n";
             exitCode = ExitFailed;
-        } else if (TMemoryStream jpeg; !EncodeThumbnail(args[0], jpeg)) {
-            err << "images-by-id thumbnail: \"" << args[0] << "\" cannot be decoded or has no pixels\n";
+        } else if (TMemoryStream jpeg; !EncodeThumbnail(files[0], jpeg, nullptr, nullptr, sampling)) {
+            err << "images-by-id thumbnail: \"" << files[0] << "\" cannot be decoded or has no pixels\n";
             exitCode = ExitFailed;
-        } else if (IsSpecialFile(args[1])) {
-            TFileStream out(args[1], fmCreate);
+        } else if (IsSpecialFile(files[1])) {
+            TFileStream out(files[1], fmCreate);
             out.WriteBuffer(jpeg.Memory(), jpeg.Bytes().size());
         } else {
-            WriteThumbnailBytes(args[1], jpeg.Bytes());
+            WriteThumbnailBytes(files[1], jpeg.Bytes());
         }
     } catch (const std::exception& error) {
         err << error.what() << '\n';

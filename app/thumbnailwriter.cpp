@@ -22,6 +22,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <new>
 #include <optional>
 #include <utility>
 
@@ -124,13 +125,13 @@ TThumbnailSize ThumbnailSize(int width, int height)
 }
 
 bool EncodeThumbnail(const std::string& imagePath, TMemoryStream& jpegBytes, TImportStats* stats,
-    TDecodedPicture* decoded)
+    TDecodedPicture* decoded, TThumbnailSampling sampling)
 {
-    return EncodeThumbnailFor(imagePath, jpegBytes, stats, decoded) == TThumbnailEncoding::teEncoded;
+    return EncodeThumbnailFor(imagePath, jpegBytes, stats, decoded, sampling) == TThumbnailEncoding::teEncoded;
 }
 
 TThumbnailEncoding EncodeThumbnailFor(const std::string& imagePath, TMemoryStream& jpegBytes, TImportStats* stats,
-    TDecodedPicture* decoded)
+    TDecodedPicture* decoded, TThumbnailSampling sampling)
 {
     TBitmap ownSource;
     const TBitmap* picture = &ownSource;
@@ -149,7 +150,7 @@ TThumbnailEncoding EncodeThumbnailFor(const std::string& imagePath, TMemoryStrea
             if (!decoded->Loaded)
                 return TThumbnailEncoding::teNotDecodable;
             picture = decoded->Bitmap.get();
-        } else if (!LoadImageFileTimed(imagePath, ownSource, Total(stats, &TImportStats::ReadTime))) {
+        } else if (!LoadImageFileTimed(imagePath, ownSource, Total(stats, &TImportStats::ReadTime), sampling)) {
             return TThumbnailEncoding::teNotDecodable;
         }
     }
@@ -166,10 +167,22 @@ TThumbnailEncoding EncodeThumbnailFor(const std::string& imagePath, TMemoryStrea
         if (source.Orientation() != OrientationAsStored)
             OrientedCopy(source, turned);
         const TBitmap& shown = source.Orientation() != OrientationAsStored ? turned : source;
-        const TThumbnailSize size = ThumbnailSize(shown.Width(), shown.Height());
+        // A picture decoded reduced gets the thumbnail size of its own size.
+        const bool reduced = source.FullWidth > 0 && source.FullHeight > 0;
+        const bool swapped = OrientationSwapsSides(source.Orientation());
+        const TThumbnailSize size = !reduced ? ThumbnailSize(shown.Width(), shown.Height())
+            : swapped                        ? ThumbnailSize(source.FullHeight, source.FullWidth)
+                                             : ThumbnailSize(source.FullWidth, source.FullHeight);
         TBitmap thumbnail;
         thumbnail.ResizeTo(size.Width, size.Height);
-        DrawThumbnail(shown, thumbnail);
+        try {
+            DrawThumbnail(shown, thumbnail, sampling);
+        } catch (const std::bad_alloc&) {
+            if (sampling != TThumbnailSampling::tsSmooth)
+                throw;
+            // the smooth drawing's row of sums, for a picture of a huge width
+            throw ENotEnoughMemory(Fmt(SNotEnoughMemoryToLoad, imagePath));
+        }
         jpeg.CopyContentFrom(thumbnail); // shares the pixels; the thumbnail bitmap may go
     }
     const TStopwatch watch(Total(stats, &TImportStats::EncodeTime));
@@ -178,10 +191,10 @@ TThumbnailEncoding EncodeThumbnailFor(const std::string& imagePath, TMemoryStrea
     return TThumbnailEncoding::teEncoded;
 }
 
-void EncodeThumbnailAhead(const std::string& imagePath, TDecodedPicture& picture)
+void EncodeThumbnailAhead(const std::string& imagePath, TDecodedPicture& picture, TThumbnailSampling sampling)
 {
     TMemoryStream jpeg;
-    picture.Encoding = static_cast<std::uint8_t>(EncodeThumbnailFor(imagePath, jpeg));
+    picture.Encoding = static_cast<std::uint8_t>(EncodeThumbnailFor(imagePath, jpeg, nullptr, nullptr, sampling));
     const std::span<const std::uint8_t> bytes = jpeg.Bytes();
     picture.Thumbnail.assign(bytes.begin(), bytes.end());
     picture.Encoded = true;
@@ -256,7 +269,8 @@ bool MakeThumbnail(TImportContext& pass, const std::string& path, std::int32_t p
     }
     TMemoryStream jpeg;
     try {
-        const TThumbnailEncoding encoding = EncodeThumbnailFor(path, jpeg, &pass.Stats, ahead ? &*ahead : nullptr);
+        const TThumbnailEncoding encoding
+            = EncodeThumbnailFor(path, jpeg, &pass.Stats, ahead ? &*ahead : nullptr, pass.Sampling);
         if (encoding != TThumbnailEncoding::teEncoded) {
             outcome.Reason = encoding == TThumbnailEncoding::teEmpty ? TEntryReason::rsEmptyPicture
                                                                       : TEntryReason::rsNotDecodable;

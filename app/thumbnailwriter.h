@@ -4,6 +4,7 @@
 #include <string>
 
 #include "app/entryoutcome.h"
+#include "raster/thumbnaildrawing.h"
 
 struct TImportContext;
 struct TImportStats;
@@ -25,23 +26,25 @@ struct TThumbnailSize {
 // gives 41 × 238. The smaller side is at least 1.
 TThumbnailSize ThumbnailSize(int width, int height);
 
-// Decodes the picture, draws it scaled to its thumbnail size with nearest-pixel sampling and
-// encodes it as a quality-90 JPEG into jpeg. False, with nothing encoded, when the picture
+// Decodes the picture, draws it scaled to its thumbnail size with nearest-pixel sampling (or
+// area averaging: tsSmooth, a JPEG picture decoded reduced) and encodes it as a quality-90 JPEG
+// into jpeg. False, with nothing encoded, when the picture
 // cannot be decoded or has no pixels. Opening the picture may fail with the stream errors, a
 // picture too large for the memory left with ENotEnoughMemory. Times go to stats when given.
 // With decoded, what was made ahead is used instead: its warnings shown and its error raised
 // here, then its thumbnail bytes or else its picture.
 bool EncodeThumbnail(const std::string& imagePath, TMemoryStream& jpeg, TImportStats* stats = nullptr,
-    TDecodedPicture* decoded = nullptr);
+    TDecodedPicture* decoded = nullptr, TThumbnailSampling sampling = TThumbnailSampling::tsNearest);
 
 enum class TThumbnailEncoding : std::uint8_t { teEncoded, teNotDecodable, teEmpty };
 // EncodeThumbnail telling why nothing was encoded: the picture cannot be decoded, or has no pixels.
 TThumbnailEncoding EncodeThumbnailFor(const std::string& imagePath, TMemoryStream& jpeg, TImportStats* stats = nullptr,
-    TDecodedPicture* decoded = nullptr);
+    TDecodedPicture* decoded = nullptr, TThumbnailSampling sampling = TThumbnailSampling::tsNearest);
 
 // The work of a worker ahead of the pass: EncodeThumbnailFor of the file, its answer and bytes
 // kept in picture (Encoded); errors travel to the caller.
-void EncodeThumbnailAhead(const std::string& imagePath, TDecodedPicture& picture);
+void EncodeThumbnailAhead(const std::string& imagePath, TDecodedPicture& picture,
+    TThumbnailSampling sampling = TThumbnailSampling::tsNearest);
 
 // Whether WriteThumbnailBytes waits until the file is on the disk.
 enum class TThumbnailFlush : std::uint8_t { tfNone, tfToDisk };

@@ -421,6 +421,8 @@ void TBitmap::CopyContentFrom(const TGraphic& source)
     Transparent = bitmap->Transparent;
     TransparentColor = bitmap->TransparentColor;
     TransparentMode = bitmap->TransparentMode;
+    FullWidth = bitmap->FullWidth;
+    FullHeight = bitmap->FullHeight;
     if (FImage && !FImage->ColorTable.empty())
         SetPaletteModified(true);
     Changed();

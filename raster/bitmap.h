@@ -191,6 +191,10 @@ public:
     bool Transparent = false;
     TColor TransparentColor = clDefault;
     TTransparentMode TransparentMode = TTransparentMode::tmAuto;
+    // The picture's own size when the store holds it reduced (a JPEG decoded at a DCT scale
+    // for a smooth thumbnail); 0 when the store has the picture's own size.
+    int FullWidth = 0;
+    int FullHeight = 0;
 
     // The transparency of the current store (see TAlphaForm); readers set it once decoded.
     void SetAlpha(TAlphaForm form, std::vector<std::uint8_t> indexAlpha = {}, TRGBQuad key = {});

@@ -1,5 +1,6 @@
 #include "raster/thumbnaildrawing.h"
 
+#include "raster/boxfilter.h"
 #include "raster/canvas.h"
 #include "raster/pixels.h"
 
@@ -22,7 +23,8 @@ TRGBQuad OverWhite(TRGBQuad colour, unsigned alpha)
     return { OverWhite(colour.Blue, alpha), OverWhite(colour.Green, alpha), OverWhite(colour.Red, alpha), 0 };
 }
 
-// One stored value as the colour it shows over white.
+} // namespace
+
 TRGBQuad ShownColour(const TBitmapImage& image, std::uint32_t value)
 {
     switch (image.Alpha) {
@@ -46,6 +48,8 @@ TRGBQuad ShownColour(const TBitmapImage& image, std::uint32_t value)
     }
     return DecodeValue(image, value);
 }
+
+namespace {
 
 // The source pixel under the centre of each of count destination pixels.
 std::vector<int> NearestPixels(int count, int sourceCount)
@@ -74,9 +78,13 @@ void DrawBlended(const TBitmapImage& from, TBitmap& thumbnail)
 
 } // namespace
 
-void DrawThumbnail(const TBitmap& picture, TBitmap& thumbnail)
+void DrawThumbnail(const TBitmap& picture, TBitmap& thumbnail, TThumbnailSampling sampling)
 {
     const std::shared_ptr<const TBitmapImage> image = picture.Image();
+    if (sampling == TThumbnailSampling::tsSmooth && image && image->HasPixels() && !thumbnail.IsEmpty()) {
+        DrawAreaAverage(*image, thumbnail);
+        return;
+    }
     if (!image || image->Alpha == TAlphaForm::afNone || picture.IsEmpty() || thumbnail.IsEmpty()) {
         thumbnail.Canvas().DrawStretched(TRect { 0, 0, thumbnail.Width(), thumbnail.Height() }, &picture);
         return;

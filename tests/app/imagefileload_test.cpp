@@ -162,4 +162,56 @@ TEST(LoadImageFile, UnreadableFileRaisesTheOpenError)
         testing::ThrowsMessage<EFOpenError>(testing::HasSubstr("Permission denied")));
 }
 
+
+struct TScaleCase {
+    int Width, Height, Orientation;
+    TJPEGScale Scale;
+};
+
+class TSmoothDecodeScale : public testing::TestWithParam<TScaleCase> {};
+
+// The largest scale whose picture, sides rounded up as the library rounds them, still covers
+// the thumbnail, sides compared as stored.
+TEST_P(TSmoothDecodeScale, IsTheLargestThatStillCoversTheThumbnail)
+{
+    const TScaleCase& size = GetParam();
+    EXPECT_EQ(SmoothDecodeScale(size.Width, size.Height, size.Orientation), size.Scale);
+}
+
+INSTANTIATE_TEST_SUITE_P(Sizes, TSmoothDecodeScale,
+    testing::Values(TScaleCase { 1000, 1500, 1, TJPEGScale::ScaleQuarter }, // thumbnail 158 x 238
+        TScaleCase { 1920, 1080, 1, TJPEGScale::ScaleQuarter },             // 318 x 178
+        TScaleCase { 640, 480, 1, TJPEGScale::ScaleHalf },                  // 320 x 240 covers 318 x 238
+        TScaleCase { 630, 480, 1, TJPEGScale::ScaleFull },                  // 315 wide: too narrow
+        TScaleCase { 2000, 1000, 1, TJPEGScale::ScaleQuarter },             // 318 x 159
+        TScaleCase { 2000, 1000, 6, TJPEGScale::ScaleEighth },              // shown upright: 119 x 238
+        TScaleCase { 1000, 2000, 1, TJPEGScale::ScaleEighth },
+        TScaleCase { 1000, 2000, 8, TJPEGScale::ScaleQuarter },
+        TScaleCase { 1897, 1897, 1, TJPEGScale::ScaleEighth }, // 237.1 rounds up to 238
+        TScaleCase { 1896, 1896, 1, TJPEGScale::ScaleQuarter },
+        TScaleCase { 100, 100, 1, TJPEGScale::ScaleFull }),                 // stretched
+    [](const testing::TestParamInfo<TScaleCase>& testInfo) {
+        const TScaleCase& size = testInfo.param;
+        return std::to_string(size.Width) + "x" + std::to_string(size.Height) + "_orientation"
+            + std::to_string(size.Orientation);
+    });
+
+// A smooth thumbnail's JPEG picture is decoded reduced, just covering its thumbnail, and keeps
+// its own size; any other purpose decodes it whole.
+TEST(LoadImageFile, DecodesJpegForASmoothThumbnailAtTheChosenScale)
+{
+    TTempFolder folder;
+    const std::string path = folder / "wide.jpg";
+    importtest::WriteJpeg(path, 2537, 300); // thumbnail 318 x 37; an eighth is 318 x 38
+    TBitmap bitmap;
+    ASSERT_TRUE(LoadImageFileTimed(path, bitmap, nullptr, TThumbnailSampling::tsSmooth));
+    EXPECT_EQ(bitmap.Width(), 318);
+    EXPECT_EQ(bitmap.Height(), 38);
+    EXPECT_EQ(bitmap.FullWidth, 2537);
+    EXPECT_EQ(bitmap.FullHeight, 300);
+    ASSERT_TRUE(LoadImageFile(path, bitmap));
+    EXPECT_EQ(bitmap.Width(), 2537);
+    EXPECT_EQ(bitmap.FullWidth, 0);
+}
+
 } // namespace

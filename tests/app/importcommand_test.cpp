@@ -17,6 +17,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <fstream>
@@ -133,6 +134,32 @@ TEST_F(TImportCommand, ImportsAndPrintsTheSummary)
     EXPECT_EQ(Query(Folder / "cat.fdb", "SELECT \"thumbsfolder_rel\", \"coversfolder_full\" FROM options"),
         (TRows { { "thumbs/", Folder / "images/" } }));
     EXPECT_TRUE(ReadJpeg(Folder / "thumbs/1_2.jpg"));
+}
+
+// A one-pixel checkerboard: every nearest-pixel sample of a two-to-one or four-to-one thumbnail
+// falls on one colour, a smooth thumbnail is an even grey. --smooth reaches both the PNG drawn
+// from the full picture and the JPEG decoded at a quarter, on the decode-ahead workers too.
+TEST_F(TImportCommand, SmoothThumbnailsAverageEveryPixel)
+{
+    const auto checker = [](int x, int y) {
+        const std::uint8_t level = (x + y) % 2 ? 255 : 0;
+        return TRgb { level, level, level };
+    };
+    WritePng(Folder / "images/1_1.png", 636, 476, checker);
+    WriteJpeg(Folder / "images/1_2.jpg", 1272, 952, checker, 95);
+    const TCommandRun run = Import({ "--db", Folder / "cat.fdb", "--images", Folder / "images", "--thumbs",
+        Folder / "thumbs", "--kind", "both", "--smooth" });
+    ASSERT_EQ(run.ExitCode, ExitOk) << run.Err;
+    for (const char* name : { "1_1.jpg", "1_2.jpg" }) {
+        SCOPED_TRACE(name);
+        const auto thumbnail = ReadJpeg(Folder / ("thumbs/" + std::string(name)));
+        ASSERT_TRUE(thumbnail);
+        EXPECT_EQ(thumbnail->Width, 318);
+        EXPECT_EQ(thumbnail->Height, 238);
+        const auto [darkest, lightest] = std::minmax_element(thumbnail->Rgb.begin(), thumbnail->Rgb.end());
+        EXPECT_GE(*darkest, 120);
+        EXPECT_LE(*lightest, 136);
+    }
 }
 
 TEST_F(TImportCommand, StoresAbsoluteFoldersForRelativeArguments)

@@ -111,7 +111,8 @@ TEST(TForm1, StartsWithEveryControlInItsInitialState)
         { "Label3", "Image folder:" }, { "ImgEdit", "" }, { "ImgBrowseBtn", "Browse" },
         { "Label1", "Thumbnails folder:" }, { "ThumbsEdit", "" }, { "ThumbsBrowseBtn", "Browse" },
         { "TypeGroup", "Image type:" }, { "RemCheck", "Remove existing images" }, { "SetCheck", "Set folder" },
-        { "SkipCheck", "Skip pictures already imported" }, { "GoBtn", "Process images" }, { "StatusLabel", "" } };
+        { "SkipCheck", "Skip pictures already imported" }, { "SmoothCheck", "Smooth thumbnails" },
+        { "GoBtn", "Process images" }, { "StatusLabel", "" } };
     for (const TControlCase& control : controls) {
         auto* widget = form.findChild<QWidget*>(control.Name);
         ASSERT_NE(widget, nullptr) << control.Name;
@@ -138,6 +139,7 @@ TEST(TForm1, StartsWithEveryControlInItsInitialState)
     EXPECT_FALSE(form.RemCheck->isChecked());
     EXPECT_FALSE(form.SetCheck->isChecked());
     EXPECT_FALSE(form.SkipCheck->isChecked());
+    EXPECT_FALSE(form.SmoothCheck->isChecked());
     EXPECT_EQ(form.KindIndex(), 0);
     form.TypeItems[3]->setChecked(true);
     EXPECT_EQ(form.KindIndex(), 3);
@@ -212,14 +214,15 @@ void ExpectDesignedArrangement(const TForm1& form)
     EXPECT_GT(form.RemCheck->y(), form.TypeGroup->geometry().bottom());
     EXPECT_GT(form.SetCheck->y(), form.RemCheck->geometry().bottom());
     EXPECT_GT(form.SkipCheck->y(), form.SetCheck->geometry().bottom());
-    for (const QWidget* widget :
-        std::initializer_list<const QWidget*> { form.TypeGroup, form.RemCheck, form.SetCheck, form.SkipCheck })
+    EXPECT_GT(form.SmoothCheck->y(), form.SkipCheck->geometry().bottom());
+    for (const QWidget* widget : std::initializer_list<const QWidget*> {
+             form.TypeGroup, form.RemCheck, form.SetCheck, form.SkipCheck, form.SmoothCheck })
         EXPECT_EQ(widget->x(), left) << NameOf(widget);
     EXPECT_EQ(form.GoBtn->x(), form.DBBrowseBtn->x());
     EXPECT_GT(form.GoBtn->y(), form.TypeGroup->y());
     // The status line runs under everything, across the dialog.
     EXPECT_GT(form.StatusLabel->y(), form.GoBtn->geometry().bottom());
-    EXPECT_GT(form.StatusLabel->y(), form.SkipCheck->geometry().bottom());
+    EXPECT_GT(form.StatusLabel->y(), form.SmoothCheck->geometry().bottom());
     EXPECT_EQ(form.StatusLabel->x(), left);
     EXPECT_GE(form.StatusLabel->geometry().right(), form.GoBtn->geometry().right());
     for (const QWidget* widget : form.findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
@@ -248,7 +251,7 @@ TEST(TForm1, ArrangesItsControlsWithoutClippingAtAnyFontSize)
         ExpectDesignedArrangement(form);
         const QList<QWidget*> children = form.findChildren<QWidget*>(Qt::FindDirectChildrenOnly);
         const std::vector<QWidget*> controls(children.begin(), children.end());
-        EXPECT_EQ(controls.size(), 15u);
+        EXPECT_EQ(controls.size(), 16u);
         ExpectApartInside(controls, form.rect());
         ExpectApartInside({ form.TypeItems.begin(), form.TypeItems.end() }, form.TypeGroup->contentsRect());
         for (const QWidget* widget : controls)
@@ -276,8 +279,8 @@ TEST(TForm1, TabsInItsOwnOrderStartingAtTheImageFolder)
     ASSERT_TRUE(QTest::qWaitForWindowActive(&form));
     EXPECT_EQ(QApplication::focusWidget(), form.ImgEdit);
     const std::vector<QWidget*> expected { form.ImgBrowseBtn, form.TypeItems[0], form.GoBtn, form.DBEdit,
-        form.DBBrowseBtn, form.RemCheck, form.SetCheck, form.SkipCheck, form.ThumbsEdit, form.ThumbsBrowseBtn,
-        form.ImgEdit };
+        form.DBBrowseBtn, form.RemCheck, form.SetCheck, form.SkipCheck, form.SmoothCheck, form.ThumbsEdit,
+        form.ThumbsBrowseBtn, form.ImgEdit };
     std::vector<QWidget*> visited;
     for (std::size_t i = 0; i < expected.size(); ++i) {
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
