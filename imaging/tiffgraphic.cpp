@@ -817,7 +817,10 @@ void TTIFFGraphic::PlanRows(TRowPlan& plan)
         plan.FloatPredictor = true;
         plan.Unpacker.SetBigEndian(true); // the predictor puts the most significant byte first
     }
-    if (plan.BytesPerLine > 0x7FFFFFFF)
+    // The predictors run over whole samples of a row: a JPEG codec delivering fewer bytes per
+    // row than the samples need (wide samples under JPEG) would take them beyond the row.
+    const bool predicted = plan.Predictor || plan.FloatPredictor;
+    if (plan.BytesPerLine > 0x7FFFFFFF || (predicted && (std::uint64_t(plan.RowSamples) * bits + 7) / 8 > plan.PlaneBytesPerLine))
         RaiseGraphicError(SInvalidImageFormat, SFormatName);
     // Uncompressed RGB rows go straight from the file's bytes.
     plan.RGBRows = !plan.JPEG && !plan.Unpack && !plan.Planar && !plan.Subsampled && plan.Samples == 3 && bits == 8

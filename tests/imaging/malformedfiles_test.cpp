@@ -50,6 +50,11 @@ const TMalformedFile MalformedFiles[] = {
         "(found by fuzzing with poisoned stores)",
         [](TStream& stream) { TTIFFGraphic().LoadStream(stream); },
         "Cannot load image. Invalid or unexpected TIF/TIFF image format." },
+    { "tiff/malformed/wide-predictor-under-jpeg.tif",
+        "32-bit samples with Predictor 2 under JPEG, whose rows hold three bytes a pixel: the "
+        "predictor read past the row (found by fuzzing)",
+        [](TStream& stream) { TTIFFGraphic().LoadStream(stream); },
+        "Cannot load image. Invalid or unexpected TIF/TIFF image format." },
 };
 
 class TMalformedFiles : public testing::TestWithParam<TMalformedFile> {};
