@@ -111,15 +111,6 @@ std::map<int, double>& Faults()
     return faults;
 }
 
-double Median(std::vector<double> values)
-{
-    if (values.empty())
-        return 0;
-    std::sort(values.begin(), values.end());
-    const std::size_t middle = values.size() / 2;
-    return values.size() % 2 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
-}
-
 // A catalogue made once beside the corpus: numbers 1 to records, no index on "num".
 std::string MadeCatalogue(const std::string& name, int records, std::string& reason)
 {

@@ -207,4 +207,13 @@ std::vector<std::string> PassCorpusFiles()
     return files;
 }
 
+double Median(std::vector<double> values)
+{
+    if (values.empty())
+        return 0;
+    std::sort(values.begin(), values.end());
+    const std::size_t middle = values.size() / 2;
+    return values.size() % 2 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
+}
+
 } // namespace benchcorpus

@@ -19,4 +19,7 @@ const std::string& PassCorpusFolder();
 // Every picture of the corpus, full paths, in name order.
 std::vector<std::string> PassCorpusFiles();
 
+// The median of the values, the mean of the middle two for an even count; 0 for none.
+double Median(std::vector<double> values);
+
 } // namespace benchcorpus

@@ -190,13 +190,6 @@ void BM_ServerPass(benchmark::State& state)
 }
 BENCHMARK(BM_ServerPass)->Arg(0)->Arg(1)->Arg(2)->Iterations(1)->Repetitions(3)->UseManualTime()->Unit(benchmark::kMillisecond);
 
-double Median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    const std::size_t middle = values.size() / 2;
-    return values.empty() ? 0 : values.size() % 2 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
-}
-
 } // namespace
 
 int main(int argc, char** argv)

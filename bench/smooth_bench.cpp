@@ -48,15 +48,6 @@ namespace {
 using testsupport::TFloatPicture;
 using testsupport::TTempFolder;
 
-double Median(std::vector<double> values)
-{
-    if (values.empty())
-        return 0;
-    std::sort(values.begin(), values.end());
-    const std::size_t middle = values.size() / 2;
-    return values.size() % 2 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
-}
-
 // The catalogue of the corpus (numbers 1 to 5000, no index on "num"), made once beside it; the
 // same file the pass benchmarks use.
 const std::string& CatalogueFile()
