@@ -72,22 +72,6 @@ namespace {
 
 using testsupport::TTempFolder;
 
-// Creates the catalogue through isql: the schema of scripts/catalogue.sql, number n stored
-// under the record key 2n + 1, no index on "num".
-bool CreateCatalogue(const std::string& path, int records, std::string& reason)
-{
-    const std::string script = testsupport::CreateCatalogueScript(path)
-        + "SET TERM ^ ;\nEXECUTE BLOCK AS DECLARE i INTEGER = 1; BEGIN WHILE (i <= " + std::to_string(records)
-        + ") DO BEGIN INSERT INTO MOVIES (\"mid\", \"num\", \"title\") VALUES (2 * :i + 1, :i, 'Title ' || :i);"
-        + " i = i + 1; END END^\nSET TERM ; ^\nCOMMIT;\n";
-    std::string output;
-    if (testsupport::RunIsqlScript(script, output) != 0) {
-        reason = "isql failed: " + output;
-        return false;
-    }
-    return true;
-}
-
 using TClock = std::chrono::steady_clock;
 
 double Seconds(std::chrono::nanoseconds time) { return std::chrono::duration<double>(time).count(); }
@@ -111,29 +95,6 @@ std::map<int, double>& Faults()
     return faults;
 }
 
-// A catalogue made once beside the corpus: numbers 1 to records, no index on "num".
-std::string MadeCatalogue(const std::string& name, int records, std::string& reason)
-{
-    const std::string path = fs::path(PassCorpusFolder()).parent_path().parent_path().string() + "/" + name;
-    if (fs::exists(path))
-        return path;
-    const std::string work = path + ".tmp";
-    fs::remove(work);
-    if (!CreateCatalogue(work, records, reason))
-        return {};
-    fs::rename(work, path);
-    return path;
-}
-
-// The catalogue of the corpus: numbers 1 to 5000.
-const std::string& CatalogueFile(std::string& reason)
-{
-    static std::string failure;
-    static const std::string file = MadeCatalogue("pass-catalogue.fdb", CatalogueRecords, failure);
-    reason = failure;
-    return file;
-}
-
 // A fresh copy of the catalogue and an empty thumbnails folder for one run.
 struct TRunFolders {
     TTempFolder Folder;
@@ -147,14 +108,6 @@ struct TRunFolders {
             throw std::runtime_error("gfix cannot switch " + Database + " to asynchronous writes");
     }
 };
-
-std::string ProgramPath()
-{
-    if (const char* program = std::getenv("IBI_PROGRAM"))
-        return program;
-    // The bench programs live in BUILD/bench/, the tool in BUILD/.
-    return (fs::read_symlink("/proc/self/exe").parent_path().parent_path() / "images-by-id").string();
-}
 
 // Runs the tool; its exit status, wall time and resource use.
 struct TChildRun {

@@ -1,5 +1,6 @@
 #include "bench/passcorpus.h"
 
+#include "tests/support/catalogue.h"
 #include "tests/support/files.h"
 #include "tests/support/gifreference.h"
 #include "tests/support/jpegreference.h"
@@ -12,6 +13,7 @@
 #include <array>
 #include <cmath>
 #include <cstdint>
+#include <cstdlib>
 #include <filesystem>
 #include <stdexcept>
 
@@ -205,6 +207,53 @@ std::vector<std::string> PassCorpusFiles()
             files.push_back(entry.path().string());
     std::sort(files.begin(), files.end());
     return files;
+}
+
+// Creates the catalogue through isql: the schema of scripts/catalogue.sql, number n stored
+// under the record key 2n + 1, no index on "num".
+bool CreateCatalogue(const std::string& path, int records, std::string& reason)
+{
+    const std::string script = testsupport::CreateCatalogueScript(path)
+        + "SET TERM ^ ;\nEXECUTE BLOCK AS DECLARE i INTEGER = 1; BEGIN WHILE (i <= " + std::to_string(records)
+        + ") DO BEGIN INSERT INTO MOVIES (\"mid\", \"num\", \"title\") VALUES (2 * :i + 1, :i, 'Title ' || :i);"
+        + " i = i + 1; END END^\nSET TERM ; ^\nCOMMIT;\n";
+    std::string output;
+    if (testsupport::RunIsqlScript(script, output) != 0) {
+        reason = "isql failed: " + output;
+        return false;
+    }
+    return true;
+}
+
+// A catalogue made once beside the corpus: numbers 1 to records, no index on "num".
+std::string MadeCatalogue(const std::string& name, int records, std::string& reason)
+{
+    const std::string path = fs::path(PassCorpusFolder()).parent_path().parent_path().string() + "/" + name;
+    if (fs::exists(path))
+        return path;
+    const std::string work = path + ".tmp";
+    fs::remove(work);
+    if (!CreateCatalogue(work, records, reason))
+        return {};
+    fs::rename(work, path);
+    return path;
+}
+
+// The catalogue of the corpus: numbers 1 to 5000.
+const std::string& CatalogueFile(std::string& reason)
+{
+    static std::string failure;
+    static const std::string file = MadeCatalogue("pass-catalogue.fdb", CatalogueRecords, failure);
+    reason = failure;
+    return file;
+}
+
+std::string ProgramPath()
+{
+    if (const char* program = std::getenv("IBI_PROGRAM"))
+        return program;
+    // The bench programs live in BUILD/bench/, the tool in BUILD/.
+    return (fs::read_symlink("/proc/self/exe").parent_path().parent_path() / "images-by-id").string();
 }
 
 double Median(std::vector<double> values)

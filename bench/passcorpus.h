@@ -19,6 +19,14 @@ const std::string& PassCorpusFolder();
 // Every picture of the corpus, full paths, in name order.
 std::vector<std::string> PassCorpusFiles();
 
+// A catalogue made once beside the corpus through isql (the schema of scripts/catalogue.sql,
+// number n stored under the record key 2n + 1, no index on "num"); "" with reason on failure.
+std::string MadeCatalogue(const std::string& name, int records, std::string& reason);
+// The catalogue of the corpus: numbers 1 to CatalogueRecords.
+const std::string& CatalogueFile(std::string& reason);
+// The tool beside the bench programs (BUILD/images-by-id), or IBI_PROGRAM.
+std::string ProgramPath();
+
 // The median of the values, the mean of the middle two for an even count; 0 for none.
 double Median(std::vector<double> values);
 

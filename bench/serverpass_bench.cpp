@@ -108,13 +108,6 @@ const std::vector<std::string>& Halves(const std::string& folder)
     return halves;
 }
 
-std::string ProgramPath()
-{
-    if (const char* program = std::getenv("IBI_PROGRAM"))
-        return program;
-    return (fs::read_symlink("/proc/self/exe").parent_path().parent_path() / "images-by-id").string();
-}
-
 pid_t Start(const std::vector<std::string>& args)
 {
     std::vector<char*> argv;

@@ -48,37 +48,6 @@ namespace {
 using testsupport::TFloatPicture;
 using testsupport::TTempFolder;
 
-// The catalogue of the corpus (numbers 1 to 5000, no index on "num"), made once beside it; the
-// same file the pass benchmarks use.
-const std::string& CatalogueFile()
-{
-    static const std::string file = [] {
-        const std::string path = fs::path(PassCorpusFolder()).parent_path().parent_path().string() + "/pass-catalogue.fdb";
-        if (fs::exists(path))
-            return path;
-        const std::string work = path + ".tmp";
-        fs::remove(work);
-        const std::string script = testsupport::CreateCatalogueScript(work)
-            + "SET TERM ^ ;\nEXECUTE BLOCK AS DECLARE i INTEGER = 1; BEGIN WHILE (i <= "
-            + std::to_string(CatalogueRecords)
-            + ") DO BEGIN INSERT INTO MOVIES (\"mid\", \"num\", \"title\") VALUES (2 * :i + 1, :i, 'Title ' || :i);"
-            + " i = i + 1; END END^\nSET TERM ; ^\nCOMMIT;\n";
-        std::string output;
-        if (testsupport::RunIsqlScript(script, output) != 0)
-            return std::string();
-        fs::rename(work, path);
-        return path;
-    }();
-    return file;
-}
-
-std::string ProgramPath()
-{
-    if (const char* program = std::getenv("IBI_PROGRAM"))
-        return program;
-    return (fs::read_symlink("/proc/self/exe").parent_path().parent_path() / "images-by-id").string();
-}
-
 // The first vipsthumbnail on the PATH, "" when there is none.
 std::string VipsThumbnailPath()
 {
@@ -130,7 +99,8 @@ TChildRun RunPass(const std::string& program, bool smooth, bool asyncWrites)
 {
     TTempFolder folder;
     const std::string database = folder / "catalogue.fdb", thumbs = folder / "thumbs";
-    fs::copy_file(CatalogueFile(), database);
+    std::string reason;
+    fs::copy_file(CatalogueFile(reason), database);
     fs::create_directories(thumbs);
     if (asyncWrites && std::system(("gfix -write async " + database + " >/dev/null 2>&1").c_str()) != 0)
         throw std::runtime_error("gfix cannot switch " + database + " to asynchronous writes");
@@ -194,8 +164,10 @@ void BM_SmoothRounds(benchmark::State& state)
     const int rounds = static_cast<int>(state.range(0));
     const bool asyncWrites = state.range(1) != 0;
     const std::string program = ProgramPath();
-    if (CatalogueFile().empty() || !fs::exists(program)) {
-        state.SkipWithError(CatalogueFile().empty() ? "no embedded Firebird" : "no program");
+    std::string reason;
+    const std::string& catalogue = CatalogueFile(reason);
+    if (catalogue.empty() || !fs::exists(program)) {
+        state.SkipWithError(catalogue.empty() ? ("no catalogue: " + reason).c_str() : "no program");
         return;
     }
     const std::string vips = VipsThumbnailPath();
