@@ -5,6 +5,9 @@
 #include "app/declaredsize.h"
 #include "app/imagefileload.h"
 #include "app/importpass.h"
+#include "app/thumbnailwriter.h"
+#include "base/fmt.h"
+#include "db/fbcomponents.h"
 #include "base/warning.h"
 #include "importtestsupport.h"
 #include "leasedfile.h"
@@ -512,6 +515,31 @@ TEST_P(TDecodeAheadPass, GivesTheOneThreadPassResults)
     if (GetParam().StopAfter >= 0) {
         EXPECT_EQ(oneThread.Outcome, TImportOutcome::ioStopped);
     }
+}
+
+// A worker that ran out of memory while others held pictures leaves its entry to the pass,
+// which makes the thumbnail alone, as the one-thread pass would.
+TEST(DecodeAheadTest, AnEntryAWorkerHadNoMemoryForIsMadeByThePass)
+{
+    const TTempFolder folder;
+    const std::string picture = folder / "1_1.jpg", thumbs = folder / "thumbs/";
+    WriteJpeg(picture, 64, 48);
+    MakeFolder(thumbs);
+    ASSERT_TRUE(WriteThumbnailFile(picture, folder / "alone.jpg"));
+    TDecodeAhead ahead({ picture }, Always,
+        [](const std::string& path, TDecodedPicture&) { throw ENotEnoughMemory(Fmt(SNotEnoughMemoryToLoad, path)); },
+        2, 1, TDecodeAhead::DefaultBudget, [](const std::string&) { return std::uint64_t(0); });
+    TPassFrontEnd frontEnd;
+    frontEnd.Thumbs = thumbs;
+    TFbTransaction transaction;
+    TFbQuery query;
+    TImportContext pass(frontEnd, query, transaction, thumbs);
+    pass.ImageFolder = folder / "";
+    pass.DecodeAhead = &ahead;
+    TEntryOutcome outcome;
+    EXPECT_TRUE(MakeThumbnail(pass, picture, 1, outcome, false));
+    EXPECT_EQ(pass.Stats.NotLoaded, 0u);
+    EXPECT_EQ(ReadBytes(thumbs + "1_1.jpg"), ReadBytes(folder / "alone.jpg"));
 }
 
 INSTANTIATE_TEST_SUITE_P(Folders, TDecodeAheadPass,
