@@ -9,7 +9,8 @@
 //                     show what the commit after every thumbnail costs in synchronous writes.
 //                     K + 4: the same with "--threads 1", the strict one-thread pass; without
 //                     it the pass decodes ahead on the second core.
-//   BM_PassSplit      the same pass in process, for the time split.
+//   BM_PassSplit/T    the same pass in process, for the time split: T = 1 the one-thread pass,
+//                     T = 2 decoding ahead (the pass thread's waits for the workers and the disk).
 //   BM_PassMemory/N   the pass over N files (the corpus linked under 1 to N) and a catalogue of
 //                     10,000 records: peak resident memory after 1,000 and 10,000 files.
 //   BM_Floor          libjpeg-turbo, libpng, libtiff and giflib decoding, nearest-pixel resize,
@@ -265,7 +266,9 @@ void BM_PassSplit(benchmark::State& state)
         request.ImageFolder = PassCorpusFolder();
         request.ThumbsFolder = run.Thumbs;
         request.KindIndex = KindBothCovers;
-        request.Threads = 1; // the split of the one-thread pass: decoding ahead would hide the decoding
+        // T = 1: the one-thread pass; T = 2: decoding ahead, where decode_s is the pass thread's
+        // wait for the workers and the rest its own work and waits for the disk.
+        request.Threads = int(state.range(0));
         const auto start = TClock::now();
         const TImportResult result = RunImportPass(request, frontEnd);
         const auto time = TClock::now() - start;
@@ -291,7 +294,7 @@ void BM_PassSplit(benchmark::State& state)
     state.counters["database_s"] = share(total.DatabaseTime);
     state.counters["other_s"] = share(wall - total.DecodeTime - total.DrawTime - total.EncodeTime - total.DatabaseTime);
 }
-BENCHMARK(BM_PassSplit)->Iterations(3)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_PassSplit)->Arg(1)->Arg(2)->Iterations(3)->UseManualTime()->Unit(benchmark::kMillisecond);
 
 // ---- The floor: reference libraries only, pixels as 4 bytes (B, G, R, X) like the pass's.
 // Buffers are kept from file to file and not cleared, as the pass keeps its stores: the floor
