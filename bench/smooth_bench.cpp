@@ -8,6 +8,8 @@
 //                        catalogue switched to asynchronous writes; 0: as made. Wall and
 //                        processor time of every program, and the ratios within each round,
 //                        whose medians close the run. Skips vipsthumbnail when it is absent.
+//   BM_JpegScaleCeiling/R libjpeg-turbo alone decoding the corpus JPEGs whole and at the scale
+//                        of their smooth thumbnails: the most DCT scaling can save.
 //   BM_SmoothQuality     PSNR of the thumbnails against a reference made by area averaging the
 //                        whole decoded picture (blended over white as thumbnails are) in
 //                        floating point: the smooth and the nearest-pixel thumbnails as drawn,
@@ -25,6 +27,7 @@
 #include "tests/support/areaaverage.h"
 #include "tests/support/catalogue.h"
 #include "tests/support/files.h"
+#include "tests/support/jpegreference.h"
 
 #include <benchmark/benchmark.h>
 #include <sys/resource.h>
@@ -237,6 +240,44 @@ void BM_ThumbnailsInProcess(benchmark::State& state)
         state.counters[extension.substr(1) + "_s"] = seconds(time);
 }
 BENCHMARK(BM_ThumbnailsInProcess)->Arg(0)->Arg(1)->Iterations(3)->Repetitions(1)->Unit(benchmark::kMillisecond);
+
+// What DCT scaling can give at most: libjpeg-turbo alone decoding the corpus JPEGs whole and at
+// the scale their smooth thumbnails use, alternately, in R rounds. No thumbnail pass whose JPEG
+// decoding costs what the library's does can run faster than this ratio over the full decode.
+void BM_JpegScaleCeiling(benchmark::State& state)
+{
+    std::vector<std::vector<std::uint8_t>> files;
+    std::vector<unsigned> denominators;
+    for (const std::string& path : PassCorpusFiles())
+        if (fs::path(path).extension() == ".jpg") {
+            files.push_back(testsupport::ReadFile(path));
+            const jpegref::TDecoded whole = jpegref::Decode(files.back());
+            denominators.push_back(1u << static_cast<int>(SmoothDecodeScale(whole.Width, whole.Height, OrientationAsStored)));
+        }
+    const auto decodeAll = [&](bool scaled) {
+        const auto start = std::chrono::steady_clock::now();
+        for (std::size_t i = 0; i < files.size(); ++i) {
+            jpegref::TDecodeSettings settings;
+            settings.ScaleDenom = scaled ? denominators[i] : 1;
+            benchmark::DoNotOptimize(jpegref::Decode(files[i], settings).Ok);
+        }
+        return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    };
+    std::vector<double> ratios;
+    double whole = 0, scaled = 0;
+    for (auto _ : state)
+        for (int round = 0; round < state.range(0); ++round) {
+            const double first = decodeAll(round % 2 != 0), second = decodeAll(round % 2 == 0);
+            const double wholeTime = round % 2 ? second : first, scaledTime = round % 2 ? first : second;
+            whole += wholeTime, scaled += scaledTime;
+            ratios.push_back(wholeTime / scaledTime);
+        }
+    state.counters["jpegs"] = static_cast<double>(files.size());
+    state.counters["whole_ms_per_file"] = whole * 1000 / static_cast<double>(files.size() * ratios.size());
+    state.counters["scaled_ms_per_file"] = scaled * 1000 / static_cast<double>(files.size() * ratios.size());
+    state.counters["whole_over_scaled_median"] = Median(ratios);
+}
+BENCHMARK(BM_JpegScaleCeiling)->Arg(7)->Iterations(1)->Repetitions(1)->Unit(benchmark::kMillisecond);
 
 // The picture as shown over white, in floating point.
 TFloatPicture ShownSamples(const TBitmap& picture)
