@@ -12,26 +12,24 @@ void TPackbitsRLEDecoder::DecodeData(std::uint8_t*& source, std::uint8_t*& dest,
     std::size_t room = unpackedSize;
     // While a longest run (128 bytes) fits in both buffers, copy and fill in fixed blocks of
     // 128 bytes: bytes past the run are overwritten by the following runs, or cleared at the
-    // end when the data stops first.
+    // end when the data stops first (the last block reaches at most 127 bytes past them).
     constexpr std::size_t Block = 128;
-    std::uint8_t* scratchEnd = output;
     while (room >= Block && static_cast<std::size_t>(inputEnd - input) > Block) {
         const int count = static_cast<std::int8_t>(*input++);
         if (count >= 0) {
             const std::size_t length = std::size_t(count) + 1;
             std::memcpy(output, input, Block);
-            scratchEnd = output + Block;
             input += length;
             output += length;
             room -= length;
         } else if (count != -128) {
             const std::size_t length = std::size_t(1 - count);
             std::memset(output, *input++, Block);
-            scratchEnd = output + Block;
             output += length;
             room -= length;
         }
     }
+    const std::uint8_t* const scratchEnd = output == dest ? dest : output + std::min(Block - 1, room);
     while (room > 0 && input < inputEnd) {
         const int count = static_cast<std::int8_t>(*input++);
         if (count >= 0) { // copy the next count + 1 bytes

@@ -177,3 +177,24 @@ void TDeflatePartDecoder::DecodePart(std::uint8_t* dest, std::size_t size)
     // The end of the stream or an error ends the data: the later parts stay zero.
     FLeft = FInflater.ZLibResult() == TLZ77Decoder::ResultOK ? FInflater.AvailableInput() : 0;
 }
+
+void TRowsPartDecoder::DecodePart(std::uint8_t* dest, std::size_t size)
+{
+    std::memset(dest, 0, size); // rows the data does not reach
+    FCodec.DecodeRows(dest, size);
+}
+
+TJPEGPartDecoder::TJPEGPartDecoder(const TTIFFJPEGSettings& settings, const std::uint8_t* source, std::size_t packedSize,
+    std::size_t unpackedSize, std::uint32_t currentRow, std::uint32_t strip, std::uint32_t stripCount)
+    : FDecoder(settings)
+{
+    FDecoder.BeginDecoding();
+    FDecoder.SetStripPosition(currentRow, strip, stripCount);
+    FDecoder.StartStrip(source, packedSize, unpackedSize);
+}
+
+void TJPEGPartDecoder::DecodePart(std::uint8_t* dest, std::size_t size)
+{
+    std::memset(dest, 0, size); // rows the strip does not have
+    FDecoder.DecodeRows(dest, size);
+}

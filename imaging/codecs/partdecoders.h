@@ -4,6 +4,7 @@
 // bytes the codec's whole-strip decoding gives: the decoded data, zeros after it.
 #include "imaging/codecs/decoder.h"
 #include "imaging/codecs/lz77.h"
+#include "imaging/codecs/tiffjpeg.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -67,6 +68,32 @@ private:
     std::size_t FCopy = 0; // literal bytes of the current run still to copy
     std::size_t FRepeat = 0; // repeats of FByte still to write
     std::uint8_t FByte = 0;
+};
+
+// A codec of rows coded one after another (fax, ThunderScan) over one strip, in parts of
+// whole rows; the codec keeps its place in the source, which must outlive the decoder.
+class TRowsPartDecoder : public TPartDecoder {
+public:
+    TRowsPartDecoder(TRowsDecoder& codec, std::uint8_t* source, std::size_t packedSize) : FCodec(codec)
+    {
+        codec.StartStrip(source, packedSize);
+    }
+    void DecodePart(std::uint8_t* dest, std::size_t size) override;
+
+private:
+    TRowsDecoder& FCodec;
+};
+
+// New-style JPEG, in parts of whole rows, with a libjpeg object of its own (planes are decoded
+// side by side); the strip's header is read and checked at once.
+class TJPEGPartDecoder : public TPartDecoder {
+public:
+    TJPEGPartDecoder(const TTIFFJPEGSettings& settings, const std::uint8_t* source, std::size_t packedSize,
+        std::size_t unpackedSize, std::uint32_t currentRow, std::uint32_t strip, std::uint32_t stripCount);
+    void DecodePart(std::uint8_t* dest, std::size_t size) override;
+
+private:
+    TTIFFJPEGDecoder FDecoder;
 };
 
 // Deflate: one zlib stream across the parts; the end of the stream or an error ends the data.
