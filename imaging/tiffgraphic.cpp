@@ -502,19 +502,27 @@ struct TTIFFGraphic::TStripCodec {
     TTIFFLZWDecoder* LZW = nullptr; // the decoder, which then fills whole strips at once
     TTIFFJPEGDecoder* JPEG = nullptr; // the decoder, which then is told where each strip starts
     bool ReversesBits = false; // the fax codecs put FillOrder 2 right themselves
+    TRowsDecoder* Rows = nullptr; // the decoder, when it codes rows one after another
     CompressionKind Compression = cmpNone;
 
-    // A decoder delivering one strip of these bytes in parts; none for codecs without one.
-    std::unique_ptr<TPartDecoder> PartDecoder(const TStripInput& data) const
+    // A decoder delivering strip number strip, of these bytes, in parts of bytes in all; the
+    // strip starts at currentRow.
+    std::unique_ptr<TPartDecoder> PartDecoder(const TStripInput& data, std::uint64_t bytes, std::uint32_t strip,
+        std::uint32_t currentRow, std::uint32_t stripCount) const
     {
+        if (Rows)
+            return std::make_unique<TRowsPartDecoder>(*Rows, data.Data, data.Size);
+        if (JPEG)
+            return std::make_unique<TJPEGPartDecoder>(JPEG->Settings(), data.Data, data.Size, std::size_t(bytes), currentRow,
+                strip, stripCount);
         switch (Compression) {
         case cmpLZW: return std::make_unique<TLZWPartDecoder>(data.Data, data.Size);
         case cmpPackBits: return std::make_unique<TPackBitsPartDecoder>(data.Data, data.Size);
-        case cmpDeflate: return std::make_unique<TDeflatePartDecoder>(data.Data, data.Size);
-        default: return nullptr;
+        default: return std::make_unique<TDeflatePartDecoder>(data.Data, data.Size);
         }
     }
-    bool DecodesInParts() const { return Compression == cmpLZW || Compression == cmpPackBits || Compression == cmpDeflate; }
+    // Every codec can, the row codecs with one plane only (they keep their place themselves).
+    bool DecodesInParts(std::uint32_t planes) const { return Decoder && (!Rows || planes == 1); }
 };
 
 // The bytes of the strips. Strips of a memory stream are used where they lie when nothing has
@@ -919,6 +927,7 @@ TTIFFGraphic::TStripCodec TTIFFGraphic::ChooseCodec(const TTIFFDirectory& direct
     default:
         RaiseGraphicError(SNotSupportedFor, SCompressionScheme, SFormatName);
     }
+    codec.Rows = dynamic_cast<TRowsDecoder*>(codec.Decoder.get());
     return codec;
 }
 
@@ -1115,7 +1124,8 @@ void TTIFFGraphic::DecodeStripInParts(const TRowPlan& plan, TStripReader& reader
     for (std::uint32_t plane = 0; plane < plan.Planes; ++plane) {
         const std::uint64_t number = plane * stripsPerPlane + stripRow;
         if (number < reader.Count()) // a plane without data stays zero
-            decoders[plane] = codec.PartDecoder(reader.Compressed(number, &strip.Inputs[plane]));
+            decoders[plane] = codec.PartDecoder(reader.Compressed(number, &strip.Inputs[plane]), plan.StripBytes(rows),
+                std::uint32_t(number), Properties().CurrentRow, Properties().StripCount);
     }
     const std::uint32_t part = plan.Subsampled ? PartRows(plan.BlockRowBytes, plan.SubV, rows)
                                                : PartRows(plan.PlaneBytesPerLine, 1, rows);
@@ -1137,7 +1147,7 @@ void TTIFFGraphic::DecodeStripInParts(const TRowPlan& plan, TStripReader& reader
 
 bool TTIFFGraphic::DecodedInParts(const TRowPlan& plan, const TStripCodec& codec, std::uint32_t rows) const
 {
-    return codec.DecodesInParts() && plan.StripBytes(rows) * plan.Planes > PartedStripBytes.load(std::memory_order_relaxed);
+    return codec.DecodesInParts(plan.Planes) && plan.StripBytes(rows) * plan.Planes > PartedStripBytes.load(std::memory_order_relaxed);
 }
 
 void TTIFFGraphic::SetStripPartsForTesting(std::uint64_t partedStripBytes, std::uint64_t partBytes)

@@ -703,7 +703,9 @@ std::vector<TCase> DifferentialCases()
     return table.Cases();
 }
 
-// Single strips (and one tile) of more than 16 MiB, which are decoded in parts.
+// Single strips (and one tile) of more than 16 MiB, which are decoded in parts. Bilevel
+// strips would need 2^27 pixels: the fax codecs are compared in parts by the in-parts run of
+// the differential table, in parts of one row.
 std::vector<TCase> BigStripCases()
 {
     TCaseTable table;
@@ -723,6 +725,16 @@ std::vector<TCase> BigStripCases()
     }
     rgb.PlanarConfig = PLANARCONFIG_CONTIG;
     rgb.Predictor = 0;
+    rgb.Compression = COMPRESSION_JPEG;
+    table.Add("RGBJPEG", rgb, TPixelLayout::pl24Bit, 0);
+    rgb.PlanarConfig = PLANARCONFIG_SEPARATE;
+    table.Add("PlanarRGBJPEG", rgb, TPixelLayout::pl24Bit, 0);
+    TTiffPlan ycbcr = rgb;
+    ycbcr.PlanarConfig = PLANARCONFIG_CONTIG;
+    ycbcr.Photometric = PHOTOMETRIC_YCBCR;
+    ycbcr.SubsamplingH = ycbcr.SubsamplingV = 2;
+    table.Add("YCbCr22JPEG", ycbcr, TPixelLayout::pl24Bit, 0);
+    rgb.PlanarConfig = PLANARCONFIG_CONTIG;
     rgb.Compression = COMPRESSION_LZW;
     table.Add("RGBLZW", rgb, TPixelLayout::pl24Bit);
     rgb.TileWidth = rgb.TileLength = 2400; // one tile as wide as the picture
