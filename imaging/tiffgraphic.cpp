@@ -505,16 +505,16 @@ struct TTIFFGraphic::TStripCodec {
     TRowsDecoder* Rows = nullptr; // the decoder, when it codes rows one after another
     CompressionKind Compression = cmpNone;
 
-    // A decoder delivering strip number strip, of these bytes, in parts of bytes in all; the
-    // strip starts at currentRow.
-    std::unique_ptr<TPartDecoder> PartDecoder(const TStripInput& data, std::uint64_t bytes, std::uint32_t strip,
-        std::uint32_t currentRow, std::uint32_t stripCount) const
+    // A decoder delivering strip number strip (of plane plane), of these bytes, in parts of
+    // bytes in all; the strip starts at currentRow.
+    std::unique_ptr<TPartDecoder> PartDecoder(const TStripInput& data, std::uint64_t bytes, std::uint32_t plane,
+        std::uint32_t strip, std::uint32_t currentRow, std::uint32_t stripCount) const
     {
         if (Rows)
             return std::make_unique<TRowsPartDecoder>(*Rows, data.Data, data.Size);
         if (JPEG)
-            return std::make_unique<TJPEGPartDecoder>(JPEG->Settings(), data.Data, data.Size, std::size_t(bytes), currentRow,
-                strip, stripCount);
+            return std::make_unique<TJPEGPartDecoder>(*JPEG, plane > 0, data.Data, data.Size, std::size_t(bytes),
+                currentRow, strip, stripCount);
         switch (Compression) {
         case cmpLZW: return std::make_unique<TLZWPartDecoder>(data.Data, data.Size);
         case cmpPackBits: return std::make_unique<TPackBitsPartDecoder>(data.Data, data.Size);
@@ -1124,7 +1124,7 @@ void TTIFFGraphic::DecodeStripInParts(const TRowPlan& plan, TStripReader& reader
     for (std::uint32_t plane = 0; plane < plan.Planes; ++plane) {
         const std::uint64_t number = plane * stripsPerPlane + stripRow;
         if (number < reader.Count()) // a plane without data stays zero
-            decoders[plane] = codec.PartDecoder(reader.Compressed(number, &strip.Inputs[plane]), plan.StripBytes(rows),
+            decoders[plane] = codec.PartDecoder(reader.Compressed(number, &strip.Inputs[plane]), plan.StripBytes(rows), plane,
                 std::uint32_t(number), Properties().CurrentRow, Properties().StripCount);
     }
     const std::uint32_t part = plan.Subsampled ? PartRows(plan.BlockRowBytes, plan.SubV, rows)

@@ -184,11 +184,12 @@ void TRowsPartDecoder::DecodePart(std::uint8_t* dest, std::size_t size)
     FCodec.DecodeRows(dest, size);
 }
 
-TJPEGPartDecoder::TJPEGPartDecoder(const TTIFFJPEGSettings& settings, const std::uint8_t* source, std::size_t packedSize,
+TJPEGPartDecoder::TJPEGPartDecoder(TTIFFJPEGDecoder& codec, bool own, const std::uint8_t* source, std::size_t packedSize,
     std::size_t unpackedSize, std::uint32_t currentRow, std::uint32_t strip, std::uint32_t stripCount)
-    : FDecoder(settings)
+    : FOwn(own ? std::make_unique<TTIFFJPEGDecoder>(codec.Settings()) : nullptr), FDecoder(own ? *FOwn : codec)
 {
-    FDecoder.BeginDecoding();
+    if (own)
+        FDecoder.BeginDecoding();
     FDecoder.SetStripPosition(currentRow, strip, stripCount);
     FDecoder.StartStrip(source, packedSize, unpackedSize);
 }

@@ -84,16 +84,18 @@ private:
     TRowsDecoder& FCodec;
 };
 
-// New-style JPEG, in parts of whole rows, with a libjpeg object of its own (planes are decoded
-// side by side); the strip's header is read and checked at once.
+// New-style JPEG, in parts of whole rows, through codec or, with own, a decoder of its own
+// with codec's settings (planes after the first, decoded beside it); the strip's header is
+// read and checked at once.
 class TJPEGPartDecoder : public TPartDecoder {
 public:
-    TJPEGPartDecoder(const TTIFFJPEGSettings& settings, const std::uint8_t* source, std::size_t packedSize,
+    TJPEGPartDecoder(TTIFFJPEGDecoder& codec, bool own, const std::uint8_t* source, std::size_t packedSize,
         std::size_t unpackedSize, std::uint32_t currentRow, std::uint32_t strip, std::uint32_t stripCount);
     void DecodePart(std::uint8_t* dest, std::size_t size) override;
 
 private:
-    TTIFFJPEGDecoder FDecoder;
+    std::unique_ptr<TTIFFJPEGDecoder> FOwn;
+    TTIFFJPEGDecoder& FDecoder;
 };
 
 // Deflate: one zlib stream across the parts; the end of the stream or an error ends the data.
