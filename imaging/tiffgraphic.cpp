@@ -1123,9 +1123,12 @@ void TTIFFGraphic::DecodeStripInParts(const TRowPlan& plan, TStripReader& reader
     strip.Inputs.resize(plan.Planes);
     for (std::uint32_t plane = 0; plane < plan.Planes; ++plane) {
         const std::uint64_t number = plane * stripsPerPlane + stripRow;
-        if (number < reader.Count()) // a plane without data stays zero
-            decoders[plane] = codec.PartDecoder(reader.Compressed(number, &strip.Inputs[plane]), plan.StripBytes(rows), plane,
-                std::uint32_t(number), Properties().CurrentRow, Properties().StripCount);
+        if (number >= reader.Count())
+            continue; // a plane without data stays zero, as does an empty strip
+        const TStripInput data = reader.Compressed(number, &strip.Inputs[plane]);
+        if (data.Size > 0)
+            decoders[plane] = codec.PartDecoder(data, plan.StripBytes(rows), plane, std::uint32_t(number),
+                Properties().CurrentRow, Properties().StripCount);
     }
     const std::uint32_t part = plan.Subsampled ? PartRows(plan.BlockRowBytes, plan.SubV, rows)
                                                : PartRows(plan.PlaneBytesPerLine, 1, rows);
