@@ -629,6 +629,7 @@ struct TTIFFGraphic::TStripRows {
     std::vector<std::uint32_t> Indices; // one row of wide palette indices
     std::vector<std::uint8_t> Scratch; // the floating-point predictor's byte planes
     std::vector<std::vector<std::uint8_t>> Inputs; // compressed bytes of each plane, read for decoding in parts
+    std::uint32_t ShownWidth = 0; // pixels converted of each row, when not all (a tile wider than the picture)
 };
 
 // The image properties at the tile's size while the tiles are planned and decoded; the
@@ -966,7 +967,7 @@ void TTIFFGraphic::ConvertRows(const TRowPlan& plan, TStripRows& strip, std::uin
 {
     TImageProperties& properties = Properties();
     TColorManager& colors = ColorManager();
-    const std::uint32_t width = properties.Width, height = properties.Height;
+    const std::uint32_t width = strip.ShownWidth > 0 ? strip.ShownWidth : properties.Width, height = properties.Height;
     if (plan.Subsampled) {
         for (std::uint32_t first = 0; first < rows; first += plan.SubV) {
             ExpandYCbCrBlocks(strip.Rows[0] + std::size_t(first / plan.SubV * plan.BlockRowBytes), strip.Expanded.data(),
@@ -1339,14 +1340,15 @@ void TTIFFGraphic::DecodeTileRows(const TRowPlan& plan, TStripReader& reader, TS
     const std::uint64_t tilesPerPlane = across * down;
     const unsigned bits = Header().BitsPerPixel;
     const std::size_t tileRowBytes = std::size_t((std::uint64_t(tileWidth) * bits + 7) / 8);
-    // Tiles as wide as the picture are converted straight into its rows, else into a tile of
-    // converted rows first.
-    const bool direct = across == 1 && tileWidth == width;
+    // One column of tiles is converted straight into the picture's rows (the pixels inside it),
+    // else each tile into a tile of converted rows first.
+    const bool direct = across == 1;
     std::vector<std::uint8_t> converted(direct ? 0 : tileRowBytes * tileLength);
     std::uint8_t* const firstRow = RowAddress(0);
     const std::ptrdiff_t rowStep = height > 1 ? RowAddress(1) - firstRow : 0;
     properties.StripCount = std::uint32_t(reader.Count());
     TStripRows strip(plan);
+    strip.ShownWidth = direct ? width : 0;
     for (std::uint64_t tileRow = 0; tileRow < down; ++tileRow) {
         const std::uint32_t top = std::uint32_t(tileRow * tileLength);
         const std::uint32_t rows = std::min(tileLength, height - top);
