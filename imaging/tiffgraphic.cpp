@@ -713,7 +713,9 @@ TTIFFGraphic::TRowPlan TTIFFGraphic::SetUpColors()
             inScheme = schGrayAlpha;
         if (grayOrIndexed)
             inSamples = outSamples = 1;
-        if (inScheme == schCMYK)
+        // The colour-space routines write blue, green, red only: samples beyond the scheme's
+        // (an alpha after YCbCr, say) have no place in the bitmap.
+        if (inScheme == schCMYK || inScheme == schCMY || inScheme == schLab || inScheme == schYCbCr)
             outSamples = 3;
         if (inScheme == schLab)
             colors.InFlags() |= cfLightness255;

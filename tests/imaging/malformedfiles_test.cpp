@@ -41,21 +41,27 @@ std::function<void(TStream&)> JpegObject(bool progressiveShow)
     };
 }
 
-// A TIFF loaded with whole strips, then decoded in parts of a few rows as large strips are:
-// the same error or the same picture.
+// A TIFF loaded with whole strips, then decoded in parts of a few rows as large strips are,
+// each time into stores of another poison: the same error or the same picture.
 void TIFFWholeAndInParts(TStream& stream)
 {
     TTIFFGraphic whole, inParts;
     std::string wholeError, partsError;
+    struct TWholeAgain {
+        ~TWholeAgain()
+        {
+            TTIFFGraphic::SetStripPartsForTesting(16 << 20, 1 << 20);
+            storepool::SetStorePoison(storepool::StorePoisonOff);
+        }
+    } wholeAgain;
+    storepool::SetStorePoison(poisoned::FirstPoison);
     try {
         whole.LoadStream(stream);
     } catch (const Exception& error) {
         wholeError = error.what();
     }
     stream.SetPosition(0);
-    struct TWholeAgain {
-        ~TWholeAgain() { TTIFFGraphic::SetStripPartsForTesting(16 << 20, 1 << 20); }
-    } wholeAgain;
+    storepool::SetStorePoison(poisoned::SecondPoison);
     TTIFFGraphic::SetStripPartsForTesting(0, 97);
     try {
         inParts.LoadStream(stream);
@@ -85,6 +91,10 @@ const TMalformedFile MalformedFiles[] = {
         "Cannot load image. Invalid or unexpected TIF/TIFF image format." },
     { "tiff/malformed/jpeg-strips-in-parts.tif",
         "JPEG strips decoded in parts gave another picture than decoded whole (found by fuzzing)",
+        TIFFWholeAndInParts, nullptr },
+    { "tiff/malformed/ycbcr-with-alpha.tif",
+        "YCbCr with a fourth sample: a 32-bit bitmap of which the conversion wrote three bytes a "
+        "pixel, the rest of each row left as the store held it (found by fuzzing)",
         TIFFWholeAndInParts, nullptr },
 };
 
