@@ -713,10 +713,8 @@ TTIFFGraphic::TRowPlan TTIFFGraphic::SetUpColors()
             inScheme = schGrayAlpha;
         if (grayOrIndexed)
             inSamples = outSamples = 1;
-        // The colour-space routines write blue, green, red only: samples beyond the scheme's
-        // (an alpha after YCbCr, say) have no place in the bitmap.
         if (inScheme == schCMYK || inScheme == schCMY || inScheme == schLab || inScheme == schYCbCr)
-            outSamples = 3;
+            outSamples = 3; // blue, green, red only: an alpha after YCbCr, say, has no place
         if (inScheme == schLab)
             colors.InFlags() |= cfLightness255;
     }
