@@ -119,7 +119,10 @@ TBytes OneStripTiff(std::uint16_t compression, const TBytes& strip)
 }
 
 // A strip of stripBytes bytes (all there), far too short for the picture.
-TBytes ShortTiff(std::uint16_t compression, std::uint32_t stripBytes) { return OneStripTiff(compression, TBytes(stripBytes, 0)); }
+TBytes ShortTiff(std::uint16_t compression, std::uint32_t stripBytes)
+{
+    return OneStripTiff(compression, TBytes(stripBytes, 0));
+}
 
 // The bytes of the whole picture in one strip: zeros.
 constexpr std::uint64_t PictureBytes = std::uint64_t(Side) * Side * 3;

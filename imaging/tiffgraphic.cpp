@@ -434,7 +434,8 @@ std::atomic<std::uint64_t> PartedStripBytes = 16 << 20;
 // Rows per part of about RawPartBytes, whole block rows of subsampled YCbCr.
 std::uint32_t PartRows(std::uint64_t unitBytes, unsigned unitRows, std::uint32_t rows)
 {
-    const std::uint64_t units = std::max<std::uint64_t>(RawPartBytes.load(std::memory_order_relaxed) / std::max<std::uint64_t>(unitBytes, 1), 1);
+    const std::uint64_t partBytes = RawPartBytes.load(std::memory_order_relaxed);
+    const std::uint64_t units = std::max<std::uint64_t>(partBytes / std::max<std::uint64_t>(unitBytes, 1), 1);
     return std::uint32_t(std::min<std::uint64_t>(units * unitRows, rows));
 }
 
@@ -1151,7 +1152,8 @@ void TTIFFGraphic::DecodeStripInParts(const TRowPlan& plan, TStripReader& reader
 
 bool TTIFFGraphic::DecodedInParts(const TRowPlan& plan, const TStripCodec& codec, std::uint32_t rows) const
 {
-    return codec.DecodesInParts(plan.Planes) && plan.StripBytes(rows) * plan.Planes > PartedStripBytes.load(std::memory_order_relaxed);
+    return codec.DecodesInParts(plan.Planes)
+        && plan.StripBytes(rows) * plan.Planes > PartedStripBytes.load(std::memory_order_relaxed);
 }
 
 void TTIFFGraphic::SetStripPartsForTesting(std::uint64_t partedStripBytes, std::uint64_t partBytes)
@@ -1369,10 +1371,12 @@ void TTIFFGraphic::DecodeTileRows(const TRowPlan& plan, TStripReader& reader, TS
             for (std::uint64_t tileColumn = 0; tileColumn < across; ++tileColumn) {
                 const std::uint64_t tile = tileRow * across + tileColumn;
                 if (direct) {
-                    DecodeTile(plan, reader, codec, strip, tile, tilesPerPlane, rows, firstRow + rowStep * std::ptrdiff_t(top), rowStep);
+                    DecodeTile(plan, reader, codec, strip, tile, tilesPerPlane, rows, firstRow + rowStep * std::ptrdiff_t(top),
+                        rowStep);
                     continue;
                 }
-                DecodeTile(plan, reader, codec, strip, tile, tilesPerPlane, tileLength, converted.data(), std::ptrdiff_t(tileRowBytes));
+                DecodeTile(plan, reader, codec, strip, tile, tilesPerPlane, tileLength, converted.data(),
+                    std::ptrdiff_t(tileRowBytes));
                 const std::uint64_t left = tileColumn * tileWidth;
                 const std::uint64_t count = std::min<std::uint64_t>(tileWidth, width - left);
                 for (std::uint32_t row = 0; row < rows; ++row)
@@ -1399,7 +1403,8 @@ void TTIFFGraphic::DecodeTile(const TRowPlan& plan, TStripReader& reader, TStrip
         DecodeStripInParts(plan, reader, codec, strip, tile, tilesPerPlane, rows, firstRow, rowStep);
     } else {
         for (std::uint32_t plane = 0; plane < plan.Planes; ++plane)
-            strip.Rows[plane] = FetchStrip(reader, codec, plane * tilesPerPlane + tile, plan.StripBytes(tileLength), strip.Buffers[plane]);
+            strip.Rows[plane]
+                = FetchStrip(reader, codec, plane * tilesPerPlane + tile, plan.StripBytes(tileLength), strip.Buffers[plane]);
         ConvertRows(plan, strip, rows, firstRow, rowStep);
     }
 }

@@ -21,7 +21,7 @@ public:
 };
 
 // TIFF LZW, both variants, with a string table of its own (prefix code, last byte, length):
-// a few KiB whatever the data. The source must outlive the decoder.
+// 28 KiB whatever the data. The source must outlive the decoder.
 class TLZWPartDecoder : public TPartDecoder {
 public:
     TLZWPartDecoder(const std::uint8_t* source, std::size_t packedSize);
@@ -30,7 +30,7 @@ public:
 private:
     bool NextCode(unsigned& code);
     bool DecodeCode();
-    void AddEntry(unsigned code);
+    void AddEntry(unsigned first);
     void Reset();
 
     static constexpr unsigned TableSize = 4096;
@@ -50,7 +50,7 @@ private:
     std::uint16_t FLength[TableSize];
     std::uint8_t FSuffix[TableSize];
     std::uint8_t FFirst[TableSize];
-    // The string of the last code, written backwards from the end; FPending bytes still to go.
+    // The string of the last code (written back to front), its last FPending bytes still to go.
     std::uint8_t FString[TableSize];
     std::size_t FStringLength = 0;
     std::size_t FPending = 0;
@@ -59,7 +59,10 @@ private:
 // PackBits; the source must outlive the decoder.
 class TPackBitsPartDecoder : public TPartDecoder {
 public:
-    TPackBitsPartDecoder(const std::uint8_t* source, std::size_t packedSize) : FInput(source), FInputEnd(source + packedSize) {}
+    TPackBitsPartDecoder(const std::uint8_t* source, std::size_t packedSize)
+        : FInput(source), FInputEnd(source + packedSize)
+    {
+    }
     void DecodePart(std::uint8_t* dest, std::size_t size) override;
 
 private:

@@ -1048,7 +1048,8 @@ TEST_P(TTIFFGraphicSubsampledYCbCr, SpreadsTheBlocks)
                           std::uint32_t compression = COMPRESSION_NONE) {
         TRawTiff raw(bigEndian);
         const std::uint32_t offset = raw.AddData(samples);
-        raw.Add(256, tShort, { width }).Add(257, tShort, { height }).Add(258, tShort, { 8, 8, 8 }).Add(259, tShort, { compression });
+        raw.Add(256, tShort, { width }).Add(257, tShort, { height }).Add(258, tShort, { 8, 8, 8 });
+        raw.Add(259, tShort, { compression });
         raw.Add(262, tShort, { 6 }).Add(273, tLong, { offset }).Add(277, tShort, { 3 }).Add(278, tShort, { height });
         raw.Add(279, tLong, { std::uint32_t(samples.size()) }).Add(284, tShort, { 1 });
         raw.Add(530, tShort, { horizontal, vertical });
@@ -1444,9 +1445,13 @@ TEST(TTIFFGraphic, DamagedStripsDecodeAlikeWholeAndInParts)
                 damaged.back()[i] = std::uint8_t(random());
         }
         for (std::size_t index = 0; index < damaged.size(); ++index) {
-            SCOPED_TRACE("compression " + std::to_string(compression) + " predictor " + std::to_string(predictor) + " damage " + std::to_string(index));
-            const std::vector<std::uint8_t> bytes
-                = GrayRaw(width, height, damaged[index]).Remove(259).Add(259, tShort, { compression }).Add(317, tShort, { predictor }).Bytes();
+            SCOPED_TRACE("compression " + std::to_string(compression) + " predictor " + std::to_string(predictor)
+                + " damage " + std::to_string(index));
+            const std::vector<std::uint8_t> bytes = GrayRaw(width, height, damaged[index])
+                                                        .Remove(259)
+                                                        .Add(259, tShort, { compression })
+                                                        .Add(317, tShort, { predictor })
+                                                        .Bytes();
             const auto expected = load(bytes);
             for (std::uint64_t partBytes : { 1u, 1000u }) {
                 const TStripParts parts(partBytes);

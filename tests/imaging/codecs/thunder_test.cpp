@@ -23,7 +23,8 @@ TBytes Decode(TBytes input, std::uint32_t width, std::size_t unpackedSize)
     for (std::size_t rows : { 1, 3 }) {
         TThunderDecoder codec(width);
         TRowsPartDecoder parts(codec, input.data(), input.size());
-        EXPECT_EQ(DecodeInParts(parts, unpackedSize, std::max<std::size_t>(rows * rowBytes, 1)), whole) << "in parts of " << rows << " rows";
+        EXPECT_EQ(DecodeInParts(parts, unpackedSize, std::max<std::size_t>(rows * rowBytes, 1)), whole)
+            << "in parts of " << rows << " rows";
     }
     return output;
 }
