@@ -703,12 +703,16 @@ std::vector<TCase> DifferentialCases()
     return table.Cases();
 }
 
-// Single strips (and one tile) of more than 16 MiB, which are decoded in parts. Bilevel
+// Single strips (and one tile) of more than 16 MiB, which are decoded in parts. Their samples
+// are made when the case runs, not when the cases are listed. Bilevel
 // strips would need 2^27 pixels: the fax codecs are compared in parts by the in-parts run of
 // the differential table, in parts of one row.
 std::vector<TCase> BigStripCases()
 {
-    TCaseTable table;
+    std::vector<TCase> cases;
+    const auto add = [&](std::string name, const TTiffPlan& plan) {
+        cases.push_back({ std::move(name), plan, TPixelLayout::pl24Bit });
+    };
     TTiffPlan rgb;
     rgb.Width = rgb.Height = 2400;
     rgb.SamplesPerPixel = 3;
@@ -719,29 +723,30 @@ std::vector<TCase> BigStripCases()
         rgb.Compression = compression;
         rgb.PlanarConfig = PLANARCONFIG_CONTIG;
         rgb.Predictor = compression == COMPRESSION_LZW ? PREDICTOR_HORIZONTAL : 0;
-        table.Add(std::string("RGB") + name + (rgb.Predictor ? "Predictor" : ""), rgb, TPixelLayout::pl24Bit);
+        add(std::string("RGB") + name + (rgb.Predictor ? "Predictor" : ""), rgb);
         rgb.PlanarConfig = PLANARCONFIG_SEPARATE;
-        table.Add(std::string("PlanarRGB") + name, rgb, TPixelLayout::pl24Bit);
+        add(std::string("PlanarRGB") + name, rgb);
     }
     rgb.PlanarConfig = PLANARCONFIG_CONTIG;
     rgb.Predictor = 0;
     rgb.Compression = COMPRESSION_JPEG;
-    table.Add("RGBJPEG", rgb, TPixelLayout::pl24Bit, 0);
+    add("RGBJPEG", rgb);
     rgb.PlanarConfig = PLANARCONFIG_SEPARATE;
-    table.Add("PlanarRGBJPEG", rgb, TPixelLayout::pl24Bit, 0);
+    add("PlanarRGBJPEG", rgb);
     TTiffPlan ycbcr = rgb;
     ycbcr.PlanarConfig = PLANARCONFIG_CONTIG;
     ycbcr.Photometric = PHOTOMETRIC_YCBCR;
     ycbcr.SubsamplingH = ycbcr.SubsamplingV = 2;
-    table.Add("YCbCr22JPEG", ycbcr, TPixelLayout::pl24Bit, 0);
+    add("YCbCr22JPEG", ycbcr);
     rgb.PlanarConfig = PLANARCONFIG_CONTIG;
     rgb.Compression = COMPRESSION_LZW;
-    table.Add("RGBLZW", rgb, TPixelLayout::pl24Bit);
+    add("RGBLZW", rgb);
     rgb.TileWidth = rgb.TileLength = 2400; // one tile as wide as the picture
-    table.Add("OneTileLZW", rgb, TPixelLayout::pl24Bit);
+    add("OneTileLZW", rgb);
     rgb.Width = rgb.Height = 2390; // and one a little wider
-    table.Add("OneWiderTilePackBits", rgb, TPixelLayout::pl24Bit);
-    return table.Cases();
+    rgb.Compression = COMPRESSION_PACKBITS;
+    add("OneWiderTilePackBits", rgb);
+    return cases;
 }
 
 class TTIFFGraphicMatchesLibTiff : public testing::TestWithParam<TCase> {};
@@ -755,8 +760,10 @@ struct TStripParts {
     ~TStripParts() { TTIFFGraphic::SetStripPartsForTesting(16 << 20, 1 << 20); }
 };
 
-void ExpectMatchesLibTiff(const TCase& c)
+void ExpectMatchesLibTiff(TCase c)
 {
+    if (c.Plan.Samples.empty()) // a big case
+        c.Plan.Samples = Pattern(c.Plan, 5);
     const std::vector<std::uint8_t> bytes = WriteTiff(c.Plan);
     ASSERT_FALSE(bytes.empty()) << "libtiff could not write the file";
     std::optional<TDecoded> reference = ReadWithLibTiff(bytes);
@@ -784,11 +791,18 @@ TEST_P(TTIFFGraphicInPartsMatchesLibTiff, PixelForPixel)
     ExpectMatchesLibTiff(GetParam());
 }
 
-INSTANTIATE_TEST_SUITE_P(Written, TTIFFGraphicMatchesLibTiff, testing::ValuesIn(DifferentialCases()),
+// Listed once for both runs of the table.
+const std::vector<TCase>& Differential()
+{
+    static const std::vector<TCase> cases = DifferentialCases();
+    return cases;
+}
+
+INSTANTIATE_TEST_SUITE_P(Written, TTIFFGraphicMatchesLibTiff, testing::ValuesIn(Differential()),
     [](const testing::TestParamInfo<TCase>& testInfo) { return testInfo.param.Name; });
 INSTANTIATE_TEST_SUITE_P(BigStrips, TTIFFGraphicMatchesLibTiff, testing::ValuesIn(BigStripCases()),
     [](const testing::TestParamInfo<TCase>& testInfo) { return testInfo.param.Name; });
-INSTANTIATE_TEST_SUITE_P(Written, TTIFFGraphicInPartsMatchesLibTiff, testing::ValuesIn(DifferentialCases()),
+INSTANTIATE_TEST_SUITE_P(Written, TTIFFGraphicInPartsMatchesLibTiff, testing::ValuesIn(Differential()),
     [](const testing::TestParamInfo<TCase>& testInfo) { return testInfo.param.Name; });
 
 // ---------------------------------------------------------------------------------------
