@@ -1,8 +1,9 @@
 // Peak resident memory of making one thumbnail from tiny files that declare a picture at the
 // size limit (2^28 pixels) but cannot hold it: a 54-byte BMP, a PNG whose data stops after a
 // few rows, and TIFFs whose strips are far too short. Each case runs in a child process, so
-// that its peak is its own; "Floor" is a child that only starts and encodes nothing. Files
-// that do hold such a picture need its whole store and are not measured here.
+// that its peak is its own; "Floor" is a child that only starts and encodes nothing. Then
+// small TIFFs that do hold such a picture in one strip (a black picture under LZW, PackBits,
+// Deflate and JPEG): they need the store of the picture (768 MiB), and nothing more of its size.
 #include "app/memorysettings.h"
 #include "app/thumbnailwriter.h"
 #include "base/stream.h"
@@ -13,7 +14,12 @@
 #include <unistd.h>
 #include <zlib.h>
 
+#include <cstdio>
+#include <jpeglib.h>
+
+#include <algorithm>
 #include <cstdint>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -25,7 +31,11 @@ constexpr std::uint32_t Side = 16384; // 16384 × 16384 = 2^28 pixels
 
 using TBytes = std::vector<std::uint8_t>;
 
-void Put16(TBytes& out, std::uint32_t v) { out.insert(out.end(), { std::uint8_t(v), std::uint8_t(v >> 8) }); }
+void Put16(TBytes& out, std::uint32_t v)
+{
+    out.push_back(std::uint8_t(v));
+    out.push_back(std::uint8_t(v >> 8));
+}
 void Put32(TBytes& out, std::uint32_t v)
 {
     Put16(out, v & 0xFFFF);
@@ -33,7 +43,8 @@ void Put32(TBytes& out, std::uint32_t v)
 }
 void Put32BE(TBytes& out, std::uint32_t v)
 {
-    out.insert(out.end(), { std::uint8_t(v >> 24), std::uint8_t(v >> 16), std::uint8_t(v >> 8), std::uint8_t(v) });
+    for (int shift = 24; shift >= 0; shift -= 8)
+        out.push_back(std::uint8_t(v >> shift));
 }
 
 TBytes TinyBmp()
@@ -79,13 +90,14 @@ TBytes ShortPng()
     return out;
 }
 
-// RGB, 8 bits, one strip of stripBytes bytes (all there) under compression.
-TBytes ShortTiff(std::uint16_t compression, std::uint32_t stripBytes)
+// RGB, 8 bits, the whole picture in one strip of these bytes under compression.
+TBytes OneStripTiff(std::uint16_t compression, const TBytes& strip)
 {
     struct TEntry {
         std::uint16_t Tag, Type;
         std::uint32_t Count, Value;
     };
+    const std::uint32_t stripBytes = std::uint32_t(strip.size());
     const std::uint32_t entries = 10, ifd = 8, bitsAt = ifd + 2 + entries * 12 + 4, dataAt = bitsAt + 6;
     const TEntry table[] = { { 256, 4, 1, Side }, { 257, 4, 1, Side }, { 258, 3, 3, bitsAt }, { 259, 3, 1, compression },
         { 262, 3, 1, 2 }, { 273, 4, 1, dataAt }, { 277, 3, 1, 3 }, { 278, 4, 1, Side }, { 279, 4, 1, stripBytes },
@@ -102,7 +114,112 @@ TBytes ShortTiff(std::uint16_t compression, std::uint32_t stripBytes)
     Put32(out, 0);
     for (int i = 0; i < 3; ++i)
         Put16(out, 8);
-    out.resize(out.size() + stripBytes, 0);
+    out.insert(out.end(), strip.begin(), strip.end());
+    return out;
+}
+
+// A strip of stripBytes bytes (all there), far too short for the picture.
+TBytes ShortTiff(std::uint16_t compression, std::uint32_t stripBytes)
+{
+    return OneStripTiff(compression, TBytes(stripBytes, 0));
+}
+
+// The bytes of the whole picture in one strip: zeros.
+constexpr std::uint64_t PictureBytes = std::uint64_t(Side) * Side * 3;
+
+// LZW of PictureBytes zeros: after each clear code a zero, then each time the code just made
+// (one byte longer), until the table is nearly full.
+TBytes LZWZeros()
+{
+    TBytes out;
+    std::uint64_t bits = 0;
+    const auto put = [&](unsigned code, int width) {
+        for (int bit = width - 1; bit >= 0; --bit, ++bits) {
+            if (bits % 8 == 0)
+                out.push_back(0);
+            if (code >> bit & 1)
+                out.back() |= std::uint8_t(0x80 >> bits % 8);
+        }
+    };
+    std::uint64_t done = 0;
+    int width = 9;
+    put(256, width);
+    while (done < PictureBytes) {
+        unsigned next = 258;
+        width = 9;
+        put(0, width);
+        done += 1;
+        for (std::uint64_t length = 2; done < PictureBytes && next < 4000; ++length) {
+            put(next, width);
+            done += length;
+            if (++next == 511 || next == 1023 || next == 2047) // one code early
+                ++width;
+        }
+        put(done < PictureBytes ? 256 : 257, width);
+    }
+    return out;
+}
+
+TBytes PackBitsZeros()
+{
+    TBytes out;
+    for (std::uint64_t done = 0; done < PictureBytes; done += 128) {
+        out.push_back(0x81); // a run of 128 zeros
+        out.push_back(0);
+    }
+    return out;
+}
+
+TBytes DeflateZeros()
+{
+    z_stream stream {};
+    deflateInit(&stream, 9);
+    const TBytes zeros(1 << 20, 0);
+    TBytes out(1 << 20);
+    std::uint64_t left = PictureBytes;
+    int result = Z_OK;
+    while (result != Z_STREAM_END) {
+        if (stream.avail_in == 0 && left > 0) {
+            stream.next_in = const_cast<Bytef*>(zeros.data());
+            stream.avail_in = uInt(std::min<std::uint64_t>(left, zeros.size()));
+            left -= stream.avail_in;
+        }
+        if (out.size() - stream.total_out < 4096)
+            out.resize(out.size() * 2);
+        stream.next_out = out.data() + stream.total_out;
+        stream.avail_out = uInt(out.size() - stream.total_out);
+        result = deflate(&stream, left == 0 ? Z_FINISH : Z_NO_FLUSH);
+    }
+    out.resize(stream.total_out);
+    deflateEnd(&stream);
+    return out;
+}
+
+// One baseline JPEG of a black RGB picture (components stored as RGB, no subsampling).
+TBytes JPEGBlack()
+{
+    jpeg_compress_struct info {};
+    jpeg_error_mgr error {};
+    info.err = jpeg_std_error(&error);
+    jpeg_create_compress(&info);
+    unsigned char* data = nullptr;
+    unsigned long size = 0;
+    jpeg_mem_dest(&info, &data, &size);
+    info.image_width = info.image_height = Side;
+    info.input_components = 3;
+    info.in_color_space = JCS_RGB;
+    jpeg_set_defaults(&info);
+    jpeg_set_colorspace(&info, JCS_RGB);
+    jpeg_set_quality(&info, 50, TRUE);
+    jpeg_start_compress(&info, TRUE);
+    std::vector<JSAMPLE> row(std::size_t(Side) * 3, 0);
+    JSAMPROW rows[1] = { row.data() };
+    while (info.next_scanline < info.image_height)
+        jpeg_write_scanlines(&info, rows, 1);
+    jpeg_finish_compress(&info);
+    TBytes out(data, data + size);
+    jpeg_destroy_compress(&info);
+    std::free(data);
     return out;
 }
 
@@ -139,10 +256,15 @@ double ChildPeakMiB(const std::string& path)
     return kib < 0 ? -1 : double(kib) / 1024;
 }
 
-void BM_PeakRss(benchmark::State& state, const std::string& name, const TBytes& bytes)
+// The file is made when its case runs and freed before the child starts, so that the child
+// does not inherit it.
+void BM_PeakRss(benchmark::State& state, const std::string& name, TBytes (*make)())
 {
     std::string path;
-    if (!bytes.empty()) {
+    std::size_t size = 0;
+    if (make) {
+        const TBytes bytes = make();
+        size = bytes.size();
         path = (std::filesystem::temp_directory_path() / ("memory_bench_" + std::to_string(getpid()) + "_" + name)).string();
         std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
     }
@@ -152,22 +274,26 @@ void BM_PeakRss(benchmark::State& state, const std::string& name, const TBytes& 
     if (!path.empty())
         std::filesystem::remove(path);
     state.counters["peak_MiB"] = peak;
-    state.counters["file_bytes"] = double(bytes.size());
+    state.counters["file_bytes"] = double(size);
 }
 
 const bool Registered = [] {
-    const auto add = [](const std::string& name, const TBytes& bytes) {
-        benchmark::RegisterBenchmark(("PeakRss/" + name).c_str(), BM_PeakRss, name, bytes)
+    const auto add = [](const std::string& name, TBytes (*make)()) {
+        benchmark::RegisterBenchmark(("PeakRss/" + name).c_str(), BM_PeakRss, name, make)
             ->Iterations(1)
             ->Unit(benchmark::kMillisecond);
     };
-    add("Floor", {});
-    add("bmp_54_bytes.bmp", TinyBmp());
-    add("png_four_rows.png", ShortPng());
-    add("tiff_none_192_bytes.tif", ShortTiff(1, 42));
-    add("tiff_deflate_short.tif", ShortTiff(8, 4096));
-    add("tiff_lzw_short.tif", ShortTiff(5, 4096));
-    add("tiff_packbits_short.tif", ShortTiff(32773, 4096));
+    add("Floor", nullptr);
+    add("bmp_54_bytes.bmp", TinyBmp);
+    add("png_four_rows.png", ShortPng);
+    add("tiff_none_192_bytes.tif", [] { return ShortTiff(1, 42); });
+    add("tiff_deflate_short.tif", [] { return ShortTiff(8, 4096); });
+    add("tiff_lzw_short.tif", [] { return ShortTiff(5, 4096); });
+    add("tiff_packbits_short.tif", [] { return ShortTiff(32773, 4096); });
+    add("tiff_lzw_black_one_strip.tif", [] { return OneStripTiff(5, LZWZeros()); });
+    add("tiff_packbits_black_one_strip.tif", [] { return OneStripTiff(32773, PackBitsZeros()); });
+    add("tiff_deflate_black_one_strip.tif", [] { return OneStripTiff(8, DeflateZeros()); });
+    add("tiff_jpeg_black_one_strip.tif", [] { return OneStripTiff(7, JPEGBlack()); });
     return true;
 }();
 

@@ -4,6 +4,7 @@
 #include "imaging/codecs/ccitt.h"
 #include "imaging/codecs/lz77.h"
 #include "imaging/codecs/packbits.h"
+#include "imaging/codecs/partdecoders.h"
 #include "imaging/codecs/thunder.h"
 #include "imaging/codecs/tiffjpeg.h"
 #include "imaging/codecs/tifflzw.h"
@@ -12,6 +13,7 @@
 #include "raster/orientation.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstring>
 #include <memory>
@@ -425,9 +427,17 @@ void TTIFFGraphic::FillRowsFrom(std::uint32_t first)
 namespace {
 
 // Rows are converted in parts of about this many bytes where a strip is not decoded whole.
-constexpr std::uint64_t RawPartBytes = 1 << 20;
-// Deflate strips above this size are inflated in parts.
-constexpr std::uint64_t InflatedStripBytes = 16 << 20;
+std::atomic<std::uint64_t> RawPartBytes = 1 << 20;
+// Compressed strips decoding to more than this many bytes are decoded in parts.
+std::atomic<std::uint64_t> PartedStripBytes = 16 << 20;
+
+// Rows per part of about RawPartBytes, whole block rows of subsampled YCbCr.
+std::uint32_t PartRows(std::uint64_t unitBytes, unsigned unitRows, std::uint32_t rows)
+{
+    const std::uint64_t partBytes = RawPartBytes.load(std::memory_order_relaxed);
+    const std::uint64_t units = std::max<std::uint64_t>(partBytes / std::max<std::uint64_t>(unitBytes, 1), 1);
+    return std::uint32_t(std::min<std::uint64_t>(units * unitRows, rows));
+}
 
 // Where the bytes of one strip come from: straight out of a memory stream when nothing has
 // to change them, else copied into a buffer of our own.
@@ -493,6 +503,27 @@ struct TTIFFGraphic::TStripCodec {
     TTIFFLZWDecoder* LZW = nullptr; // the decoder, which then fills whole strips at once
     TTIFFJPEGDecoder* JPEG = nullptr; // the decoder, which then is told where each strip starts
     bool ReversesBits = false; // the fax codecs put FillOrder 2 right themselves
+    TRowsDecoder* Rows = nullptr; // the decoder, when it codes rows one after another
+    CompressionKind Compression = cmpNone;
+
+    // A decoder delivering strip number strip (of plane plane), of these bytes, in parts of
+    // bytes in all; the strip starts at currentRow.
+    std::unique_ptr<TPartDecoder> PartDecoder(const TStripInput& data, std::uint64_t bytes, std::uint32_t plane,
+        std::uint32_t strip, std::uint32_t currentRow, std::uint32_t stripCount) const
+    {
+        if (Rows)
+            return std::make_unique<TRowsPartDecoder>(*Rows, data.Data, data.Size);
+        if (JPEG)
+            return std::make_unique<TJPEGPartDecoder>(*JPEG, plane > 0, data.Data, data.Size, std::size_t(bytes),
+                currentRow, strip, stripCount);
+        switch (Compression) {
+        case cmpLZW: return std::make_unique<TLZWPartDecoder>(data.Data, data.Size);
+        case cmpPackBits: return std::make_unique<TPackBitsPartDecoder>(data.Data, data.Size);
+        default: return std::make_unique<TDeflatePartDecoder>(data.Data, data.Size);
+        }
+    }
+    // Every codec can, the row codecs with one plane only (they keep their place themselves).
+    bool DecodesInParts(std::uint32_t planes) const { return Decoder && (!Rows || planes == 1); }
 };
 
 // The bytes of the strips. Strips of a memory stream are used where they lie when nothing has
@@ -524,8 +555,9 @@ public:
         return std::min(limit, Available(FOffsets[strip]));
     }
     // The compressed bytes of strip number strip. A strip without a byte count takes the rest
-    // of the file; codecs stop when their output is full.
-    TStripInput Compressed(std::uint64_t strip);
+    // of the file; codecs stop when their output is full. Bytes that are not used where they
+    // lie are read into input, or into a buffer of the reader's own.
+    TStripInput Compressed(std::uint64_t strip, std::vector<std::uint8_t>* input = nullptr);
 
 private:
     std::uint64_t Available(std::uint64_t offset) const { return offset < FFileSize ? FFileSize - offset : 0; }
@@ -562,7 +594,7 @@ const std::uint8_t* TTIFFGraphic::TStripReader::Raw(std::uint64_t strip, std::ui
     return buffer.data();
 }
 
-TStripInput TTIFFGraphic::TStripReader::Compressed(std::uint64_t strip)
+TStripInput TTIFFGraphic::TStripReader::Compressed(std::uint64_t strip, std::vector<std::uint8_t>* input)
 {
     const std::uint64_t limit = strip < FByteCounts.size() ? FByteCounts[strip] : FFileSize;
     const std::uint64_t offset = FOffsets[strip];
@@ -571,12 +603,13 @@ TStripInput TTIFFGraphic::TStripReader::Compressed(std::uint64_t strip)
         return {};
     if (!FMemory.empty())
         return { FMemory.data() + FBasePosition + offset, std::size_t(size) };
-    FInput.resize(std::size_t(size));
+    std::vector<std::uint8_t>& bytes = input ? *input : FInput;
+    bytes.resize(std::size_t(size));
     FStream.SetPosition(FBasePosition + std::int64_t(offset));
-    FStream.ReadBuffer(FInput.data(), FInput.size());
+    FStream.ReadBuffer(bytes.data(), bytes.size());
     if (FReverseBits)
-        ReverseBits(FInput.data(), FInput.size());
-    return { FInput.data(), FInput.size() };
+        ReverseBits(bytes.data(), bytes.size());
+    return { bytes.data(), bytes.size() };
 }
 
 // The decoded rows of the current strip row, one address per plane, and the buffers they
@@ -596,6 +629,8 @@ struct TTIFFGraphic::TStripRows {
     std::vector<std::vector<std::uint8_t>> Unpacked; // one row of each plane as 8-bit samples
     std::vector<std::uint32_t> Indices; // one row of wide palette indices
     std::vector<std::uint8_t> Scratch; // the floating-point predictor's byte planes
+    std::vector<std::vector<std::uint8_t>> Inputs; // compressed bytes of each plane, read for decoding in parts
+    std::uint32_t ShownWidth = 0; // pixels converted of each row, when not all (a tile wider than the picture)
 };
 
 // The image properties at the tile's size while the tiles are planned and decoded; the
@@ -679,8 +714,8 @@ TTIFFGraphic::TRowPlan TTIFFGraphic::SetUpColors()
             inScheme = schGrayAlpha;
         if (grayOrIndexed)
             inSamples = outSamples = 1;
-        if (inScheme == schCMYK)
-            outSamples = 3;
+        if (inScheme == schCMYK || inScheme == schCMY || inScheme == schLab || inScheme == schYCbCr)
+            outSamples = 3; // blue, green, red only: an alpha after YCbCr, say, has no place
         if (inScheme == schLab)
             colors.InFlags() |= cfLightness255;
     }
@@ -835,6 +870,7 @@ TTIFFGraphic::TStripCodec TTIFFGraphic::ChooseCodec(const TTIFFDirectory& direct
     const bool reversed = properties.Options & optReversedBits;
     const std::uint32_t t4Options = directory.Integer(tifftag::T4Options, 0);
     TStripCodec codec;
+    codec.Compression = properties.Compression;
     switch (properties.Compression) {
     case cmpNone:
         break;
@@ -893,6 +929,7 @@ TTIFFGraphic::TStripCodec TTIFFGraphic::ChooseCodec(const TTIFFDirectory& direct
     default:
         RaiseGraphicError(SNotSupportedFor, SCompressionScheme, SFormatName);
     }
+    codec.Rows = dynamic_cast<TRowsDecoder*>(codec.Decoder.get());
     return codec;
 }
 
@@ -931,7 +968,7 @@ void TTIFFGraphic::ConvertRows(const TRowPlan& plan, TStripRows& strip, std::uin
 {
     TImageProperties& properties = Properties();
     TColorManager& colors = ColorManager();
-    const std::uint32_t width = properties.Width, height = properties.Height;
+    const std::uint32_t width = strip.ShownWidth > 0 ? strip.ShownWidth : properties.Width, height = properties.Height;
     if (plan.Subsampled) {
         for (std::uint32_t first = 0; first < rows; first += plan.SubV) {
             ExpandYCbCrBlocks(strip.Rows[0] + std::size_t(first / plan.SubV * plan.BlockRowBytes), strip.Expanded.data(),
@@ -1002,19 +1039,21 @@ void TTIFFGraphic::DecodeRawStrip(const TRowPlan& plan, TStripReader& reader, TS
     std::uint64_t stripsPerPlane, std::uint32_t rows, std::uint8_t* firstRow, std::ptrdiff_t rowStep)
 {
     Properties().CurrentStrip = std::uint32_t(stripRow);
-    const std::uint64_t rowBytes = std::max<std::uint64_t>(plan.PlaneBytesPerLine, 1);
-    const std::uint32_t part = std::uint32_t(std::clamp<std::uint64_t>(RawPartBytes / rowBytes, 1, rows));
+    const std::uint32_t part = plan.Subsampled ? PartRows(plan.BlockRowBytes, plan.SubV, rows)
+                                               : PartRows(plan.PlaneBytesPerLine, 1, rows);
     for (std::uint32_t first = 0; first < rows; first += part) {
         const std::uint32_t count = std::min(part, rows - first);
+        const std::uint64_t bytes = plan.StripBytes(count);
         for (std::uint32_t plane = 0; plane < plan.Planes; ++plane) {
             const std::uint64_t number = plane * stripsPerPlane + stripRow;
             std::vector<std::uint8_t>& buffer = strip.Buffers[plane];
             if (number >= reader.Count()) { // a plane without data stays zero
-                buffer.assign(std::size_t(count * plan.PlaneBytesPerLine), 0);
+                buffer.assign(std::size_t(bytes), 0);
                 strip.Rows[plane] = buffer.data();
                 continue;
             }
-            strip.Rows[plane] = reader.Raw(number, first * plan.PlaneBytesPerLine, count * plan.PlaneBytesPerLine, buffer);
+            // Parts start at whole block rows: the bytes before them are those of first rows.
+            strip.Rows[plane] = reader.Raw(number, plan.StripBytes(first), bytes, buffer);
         }
         ConvertRows(plan, strip, count, firstRow, rowStep);
     }
@@ -1073,34 +1112,54 @@ void TTIFFGraphic::CheckStripData(const TStripReader& reader, const TRowPlan& pl
         RaiseGraphicError(SInvalidImageFormat, SFormatName);
 }
 
-// A Deflate strip of more than InflatedStripBytes (a large picture in one strip) is inflated
-// in parts of about RawPartBytes and converted part by part, so that no buffer grows with the
-// picture; the rows are those the one-pass inflation or the streaming decoder would give.
-void TTIFFGraphic::InflateStripInParts(const TRowPlan& plan, TStripReader& reader, TStripRows& strip, std::uint64_t number,
-    std::uint32_t rows, std::uint8_t* firstRow, std::ptrdiff_t rowStep)
+// A compressed strip (or tile) of more than PartedStripBytes, such as a large picture in one
+// strip, is decoded in parts of about RawPartBytes, one decoder per plane carrying its state
+// from part to part, and converted part by part, so that no buffer grows with the picture.
+// The rows are those the whole-strip decoding would give.
+void TTIFFGraphic::DecodeStripInParts(const TRowPlan& plan, TStripReader& reader, const TStripCodec& codec,
+    TStripRows& strip, std::uint64_t stripRow, std::uint64_t stripsPerPlane, std::uint32_t rows, std::uint8_t* firstRow,
+    std::ptrdiff_t rowStep)
 {
-    Properties().CurrentStrip = std::uint32_t(number);
-    const TStripInput data = reader.Compressed(number);
-    TLZ77Decoder inflater(TLZ77Decoder::PartialFlush, false); // one stream across the parts
-    inflater.BeginDecoding();
-    std::uint8_t* source = data.Data;
-    std::size_t left = data.Size;
-    const std::uint64_t rowBytes = std::max<std::uint64_t>(plan.PlaneBytesPerLine, 1);
-    const std::uint32_t part = std::uint32_t(std::clamp<std::uint64_t>(RawPartBytes / rowBytes, 1, rows));
-    std::vector<std::uint8_t>& buffer = strip.Buffers[0];
+    Properties().CurrentStrip = std::uint32_t(stripRow);
+    std::vector<std::unique_ptr<TPartDecoder>> decoders(plan.Planes);
+    strip.Inputs.resize(plan.Planes);
+    for (std::uint32_t plane = 0; plane < plan.Planes; ++plane) {
+        const std::uint64_t number = plane * stripsPerPlane + stripRow;
+        if (number >= reader.Count())
+            continue; // a plane without data stays zero, as does an empty strip
+        const TStripInput data = reader.Compressed(number, &strip.Inputs[plane]);
+        if (data.Size > 0)
+            decoders[plane] = codec.PartDecoder(data, plan.StripBytes(rows), plane, std::uint32_t(number),
+                Properties().CurrentRow, Properties().StripCount);
+    }
+    const std::uint32_t part = plan.Subsampled ? PartRows(plan.BlockRowBytes, plan.SubV, rows)
+                                               : PartRows(plan.PlaneBytesPerLine, 1, rows);
     for (std::uint32_t first = 0; first < rows; first += part) {
         const std::uint32_t count = std::min(part, rows - first);
-        buffer.assign(std::size_t(count * plan.PlaneBytesPerLine), 0); // what the stream does not reach is zero
-        if (left > 0) {
-            std::uint8_t* dest = buffer.data();
-            inflater.DecodeData(source, dest, left, buffer.size());
-            // The end of the stream or an error ends the data: the later rows stay zero.
-            left = inflater.ZLibResult() == TLZ77Decoder::ResultOK ? inflater.AvailableInput() : 0;
+        const std::size_t bytes = std::size_t(plan.StripBytes(count));
+        for (std::uint32_t plane = 0; plane < plan.Planes; ++plane) {
+            std::vector<std::uint8_t>& buffer = strip.Buffers[plane];
+            buffer.resize(bytes);
+            if (decoders[plane])
+                decoders[plane]->DecodePart(buffer.data(), bytes);
+            else
+                std::memset(buffer.data(), 0, bytes);
+            strip.Rows[plane] = buffer.data();
         }
-        strip.Rows[0] = buffer.data();
         ConvertRows(plan, strip, count, firstRow, rowStep);
     }
-    inflater.EndDecoding();
+}
+
+bool TTIFFGraphic::DecodedInParts(const TRowPlan& plan, const TStripCodec& codec, std::uint32_t rows) const
+{
+    return codec.DecodesInParts(plan.Planes)
+        && plan.StripBytes(rows) * plan.Planes > PartedStripBytes.load(std::memory_order_relaxed);
+}
+
+void TTIFFGraphic::SetStripPartsForTesting(std::uint64_t partedStripBytes, std::uint64_t partBytes)
+{
+    PartedStripBytes.store(partedStripBytes, std::memory_order_relaxed);
+    RawPartBytes.store(partBytes, std::memory_order_relaxed);
 }
 
 void TTIFFGraphic::DecodeStripRows(const TRowPlan& plan, TStripReader& reader, TStripCodec& codec)
@@ -1118,14 +1177,13 @@ void TTIFFGraphic::DecodeStripRows(const TRowPlan& plan, TStripReader& reader, T
     for (std::uint64_t stripRow = 0; stripRow < stripsPerPlane && properties.CurrentRow < height; ++stripRow) {
         const std::size_t rowsIndex = std::min<std::size_t>(stripRow, properties.RowsPerStrip.size() - 1);
         const std::uint32_t rows = std::min(properties.RowsPerStrip[rowsIndex], height - properties.CurrentRow);
-        if (!codec.Decoder && !plan.Subsampled) {
+        if (!codec.Decoder) {
             DecodeRawStrip(plan, reader, strip, stripRow, stripsPerPlane, rows, firstRow, rowStep);
             continue;
         }
         const std::uint64_t stripBytes = plan.StripBytes(rows);
-        if (codec.Deflate && plan.Planes == 1 && !plan.Subsampled && stripBytes > InflatedStripBytes
-            && stripRow < reader.Count()) {
-            InflateStripInParts(plan, reader, strip, stripRow, rows, firstRow, rowStep);
+        if (DecodedInParts(plan, codec, rows)) {
+            DecodeStripInParts(plan, reader, codec, strip, stripRow, stripsPerPlane, rows, firstRow, rowStep);
             continue;
         }
         for (std::uint32_t plane = 0; plane < plan.Planes; ++plane) {
@@ -1284,12 +1342,15 @@ void TTIFFGraphic::DecodeTileRows(const TRowPlan& plan, TStripReader& reader, TS
     const std::uint64_t tilesPerPlane = across * down;
     const unsigned bits = Header().BitsPerPixel;
     const std::size_t tileRowBytes = std::size_t((std::uint64_t(tileWidth) * bits + 7) / 8);
-    std::vector<std::uint8_t> converted(tileRowBytes * tileLength);
+    // One column of tiles is converted straight into the picture's rows (the pixels inside it),
+    // else each tile into a tile of converted rows first.
+    const bool direct = across == 1;
+    std::vector<std::uint8_t> converted(direct ? 0 : tileRowBytes * tileLength);
     std::uint8_t* const firstRow = RowAddress(0);
     const std::ptrdiff_t rowStep = height > 1 ? RowAddress(1) - firstRow : 0;
-    const std::uint64_t tileBytes = plan.StripBytes(tileLength);
     properties.StripCount = std::uint32_t(reader.Count());
     TStripRows strip(plan);
+    strip.ShownWidth = direct ? width : 0;
     for (std::uint64_t tileRow = 0; tileRow < down; ++tileRow) {
         const std::uint32_t top = std::uint32_t(tileRow * tileLength);
         const std::uint32_t rows = std::min(tileLength, height - top);
@@ -1309,15 +1370,13 @@ void TTIFFGraphic::DecodeTileRows(const TRowPlan& plan, TStripReader& reader, TS
             OnProgress = nullptr;
             for (std::uint64_t tileColumn = 0; tileColumn < across; ++tileColumn) {
                 const std::uint64_t tile = tileRow * across + tileColumn;
-                properties.CurrentRow = 0;
-                if (!codec.Decoder && !plan.Subsampled) {
-                    DecodeRawStrip(plan, reader, strip, tile, tilesPerPlane, tileLength, converted.data(),
-                        std::ptrdiff_t(tileRowBytes));
-                } else {
-                    for (std::uint32_t plane = 0; plane < plan.Planes; ++plane)
-                        strip.Rows[plane] = FetchStrip(reader, codec, plane * tilesPerPlane + tile, tileBytes, strip.Buffers[plane]);
-                    ConvertRows(plan, strip, tileLength, converted.data(), std::ptrdiff_t(tileRowBytes));
+                if (direct) {
+                    DecodeTile(plan, reader, codec, strip, tile, tilesPerPlane, rows, firstRow + rowStep * std::ptrdiff_t(top),
+                        rowStep);
+                    continue;
                 }
+                DecodeTile(plan, reader, codec, strip, tile, tilesPerPlane, tileLength, converted.data(),
+                    std::ptrdiff_t(tileRowBytes));
                 const std::uint64_t left = tileColumn * tileWidth;
                 const std::uint64_t count = std::min<std::uint64_t>(tileWidth, width - left);
                 for (std::uint32_t row = 0; row < rows; ++row)
@@ -1328,5 +1387,24 @@ void TTIFFGraphic::DecodeTileRows(const TRowPlan& plan, TStripReader& reader, TS
         doneRows = top + rows;
         for (std::uint32_t row = top; row < doneRows; ++row)
             ProgressRow(row + 1, height);
+    }
+}
+
+// The first rows rows of one tile, converted to firstRow on.
+void TTIFFGraphic::DecodeTile(const TRowPlan& plan, TStripReader& reader, TStripCodec& codec, TStripRows& strip,
+    std::uint64_t tile, std::uint64_t tilesPerPlane, std::uint32_t rows, std::uint8_t* firstRow, std::ptrdiff_t rowStep)
+{
+    TImageProperties& properties = Properties();
+    const std::uint32_t tileLength = properties.Height;
+    properties.CurrentRow = 0;
+    if (!codec.Decoder) {
+        DecodeRawStrip(plan, reader, strip, tile, tilesPerPlane, rows, firstRow, rowStep);
+    } else if (DecodedInParts(plan, codec, tileLength)) {
+        DecodeStripInParts(plan, reader, codec, strip, tile, tilesPerPlane, rows, firstRow, rowStep);
+    } else {
+        for (std::uint32_t plane = 0; plane < plan.Planes; ++plane)
+            strip.Rows[plane]
+                = FetchStrip(reader, codec, plane * tilesPerPlane + tile, plan.StripBytes(tileLength), strip.Buffers[plane]);
+        ConvertRows(plan, strip, rows, firstRow, rowStep);
     }
 }

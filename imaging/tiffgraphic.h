@@ -31,6 +31,11 @@ public:
     std::uint32_t YCbCrPositioning() const { return FYCbCrPositioning; }
     const std::array<float, 3>& YCbCrCoefficients() const { return FYCbCrCoefficients; }
 
+    // For tests: compressed strips decoding to more than partedStripBytes are decoded in parts
+    // of about partBytes (uncompressed strips are read in such parts too). The defaults are
+    // 16 MiB and 1 MiB.
+    static void SetStripPartsForTesting(std::uint64_t partedStripBytes, std::uint64_t partBytes);
+
 private:
     void FillProperties(const TTIFFDirectory& directory);
 
@@ -49,12 +54,16 @@ private:
     void DecodeRawStrip(const TRowPlan& plan, TStripReader& reader, TStripRows& strip, std::uint64_t stripRow,
         std::uint64_t stripsPerPlane, std::uint32_t rows, std::uint8_t* firstRow, std::ptrdiff_t rowStep);
     void DecodeStripRows(const TRowPlan& plan, TStripReader& reader, TStripCodec& codec);
-    void InflateStripInParts(const TRowPlan& plan, TStripReader& reader, TStripRows& strip, std::uint64_t number,
-        std::uint32_t rows, std::uint8_t* firstRow, std::ptrdiff_t rowStep);
+    bool DecodedInParts(const TRowPlan& plan, const TStripCodec& codec, std::uint32_t rows) const;
+    void DecodeStripInParts(const TRowPlan& plan, TStripReader& reader, const TStripCodec& codec, TStripRows& strip,
+        std::uint64_t stripRow, std::uint64_t stripsPerPlane, std::uint32_t rows, std::uint8_t* firstRow,
+        std::ptrdiff_t rowStep);
     // Tiles go through the same steps as strips of one tile each (tiffgraphic.cpp, at the end).
     class TTileScope;
     void CheckTileSize(std::uint32_t tileWidth, std::uint32_t tileLength) const;
     void CheckTileData(const TStripReader& reader, const TRowPlan& plan, std::uint32_t width, std::uint32_t height);
+    void DecodeTile(const TRowPlan& plan, TStripReader& reader, TStripCodec& codec, TStripRows& strip, std::uint64_t tile,
+        std::uint64_t tilesPerPlane, std::uint32_t rows, std::uint8_t* firstRow, std::ptrdiff_t rowStep);
     void DecodeTileRows(const TRowPlan& plan, TStripReader& reader, TStripCodec& codec, std::uint32_t width,
         std::uint32_t height, std::uint32_t& doneRows);
     const std::uint8_t* FetchStrip(TStripReader& reader, TStripCodec& codec, std::uint64_t strip,

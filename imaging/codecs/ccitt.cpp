@@ -260,16 +260,19 @@ void TCCITTDecoder::NextRow()
     FRestWidth = FWidth;
 }
 
-void TCCITTFax3Decoder::DecodeData(std::uint8_t*& source, std::uint8_t*& dest, std::size_t packedSize,
-    std::size_t unpackedSize)
+void TCCITTDecoder::StartStrip(std::uint8_t* source, std::size_t packedSize)
 {
     StartReading(source, packedSize);
-    StartWriting(dest, unpackedSize);
+    FAfterEOL = false;
+}
+
+void TCCITTFax3Decoder::DecodeRows(std::uint8_t* dest, std::size_t size)
+{
+    StartWriting(dest, size);
     if (Width() == 0)
         return;
-    bool afterEOL = false;
     while (HasInput() && !OutputFull()) {
-        if (!afterEOL) {
+        if (!FAfterEOL) {
             // Find the EOL: eleven zero bits, then any fill zeros up to the closing 1 bit.
             int zeros = 0;
             int bit = 0;
@@ -280,11 +283,11 @@ void TCCITTFax3Decoder::DecodeData(std::uint8_t*& source, std::uint8_t*& dest, s
             if (bit < 0)
                 break;
         }
-        afterEOL = false;
+        FAfterEOL = false;
         while (HasInput()) {
             const std::int32_t run = ReadRun();
             if (run == EOLValue) {
-                afterEOL = true;
+                FAfterEOL = true;
                 break;
             }
             if (run == InvalidValue || WriteRun(run))
@@ -295,11 +298,9 @@ void TCCITTFax3Decoder::DecodeData(std::uint8_t*& source, std::uint8_t*& dest, s
     }
 }
 
-void TCCITTMHDecoder::DecodeData(std::uint8_t*& source, std::uint8_t*& dest, std::size_t packedSize,
-    std::size_t unpackedSize)
+void TCCITTMHDecoder::DecodeRows(std::uint8_t* dest, std::size_t size)
 {
-    StartReading(source, packedSize);
-    StartWriting(dest, unpackedSize);
+    StartWriting(dest, size);
     if (Width() == 0)
         return;
     while (HasInput() && !OutputFull()) {

@@ -14,9 +14,11 @@ using TStateArray = std::vector<TStateEntry>;
 // Base of the CCITT fax codecs: the white and black code trees of ITU-T T.4, a bit reader
 // over the input (bytes bit-reversed in place first when bitReversal is set, TIFF FillOrder 2)
 // and a bit writer producing one bit per pixel, 1 = black, rows starting on byte boundaries.
-class TCCITTDecoder : public TDecoder {
+class TCCITTDecoder : public TRowsDecoder {
 public:
     TCCITTDecoder(std::uint32_t options, std::uint32_t width, bool wordAligned, bool bitReversal);
+    // Rows are decoded into zeros (white).
+    void StartStrip(std::uint8_t* source, std::size_t packedSize) override;
 
     std::uint32_t Options() const { return FOptions; } // T4Options, stored, not evaluated
     std::uint32_t Width() const { return FWidth; }
@@ -42,6 +44,7 @@ protected:
     void SwitchColor() { FIsBlack = !FIsBlack; }
 
     bool WordAligned() const { return FWordAligned; }
+    bool FAfterEOL = false; // the last row ended at an EOL, which begins the next one
 
 private:
     int PeekBit();
@@ -70,8 +73,7 @@ private:
 class TCCITTFax3Decoder : public TCCITTDecoder {
 public:
     using TCCITTDecoder::TCCITTDecoder;
-    void DecodeData(std::uint8_t*& source, std::uint8_t*& dest, std::size_t packedSize,
-        std::size_t unpackedSize) override;
+    void DecodeRows(std::uint8_t* dest, std::size_t size) override;
 };
 
 // Modified Huffman without EOL codes, rows on byte boundaries, optionally on 16-bit word
@@ -79,6 +81,5 @@ public:
 class TCCITTMHDecoder : public TCCITTDecoder {
 public:
     using TCCITTDecoder::TCCITTDecoder;
-    void DecodeData(std::uint8_t*& source, std::uint8_t*& dest, std::size_t packedSize,
-        std::size_t unpackedSize) override;
+    void DecodeRows(std::uint8_t* dest, std::size_t size) override;
 };

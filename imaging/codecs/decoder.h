@@ -44,3 +44,18 @@ public:
     virtual void BeginEncoding() {}
     virtual void EndEncoding() {}
 };
+
+// A codec whose strips are rows coded one after another (the fax codecs, ThunderScan), which
+// can therefore decode a strip in parts of whole rows: StartStrip once, then DecodeRows for
+// each part in order, the codec keeping its place in the input. DecodeData is the two at once.
+class TRowsDecoder : public TDecoder {
+public:
+    virtual void StartStrip(std::uint8_t* source, std::size_t packedSize) = 0;
+    // The next size bytes (whole rows, the last one of the strip possibly short).
+    virtual void DecodeRows(std::uint8_t* dest, std::size_t size) = 0;
+    void DecodeData(std::uint8_t*& source, std::uint8_t*& dest, std::size_t packedSize, std::size_t unpackedSize) final
+    {
+        StartStrip(source, packedSize);
+        DecodeRows(dest, unpackedSize);
+    }
+};

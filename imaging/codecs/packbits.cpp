@@ -11,7 +11,8 @@ void TPackbitsRLEDecoder::DecodeData(std::uint8_t*& source, std::uint8_t*& dest,
     std::uint8_t* output = dest;
     std::size_t room = unpackedSize;
     // While a longest run (128 bytes) fits in both buffers, copy and fill in fixed blocks of
-    // 128 bytes: bytes past the run are overwritten by the following runs.
+    // 128 bytes: bytes past the run are overwritten by the following runs, or cleared at the
+    // end when the data stops first (the last block reaches at most 127 bytes past them).
     constexpr std::size_t Block = 128;
     while (room >= Block && static_cast<std::size_t>(inputEnd - input) > Block) {
         const int count = static_cast<std::int8_t>(*input++);
@@ -28,6 +29,7 @@ void TPackbitsRLEDecoder::DecodeData(std::uint8_t*& source, std::uint8_t*& dest,
             room -= length;
         }
     }
+    const std::uint8_t* const scratchEnd = output == dest ? dest : output + std::min(Block - 1, room);
     while (room > 0 && input < inputEnd) {
         const int count = static_cast<std::int8_t>(*input++);
         if (count >= 0) { // copy the next count + 1 bytes
@@ -46,4 +48,6 @@ void TPackbitsRLEDecoder::DecodeData(std::uint8_t*& source, std::uint8_t*& dest,
             room -= length;
         }
     }
+    if (scratchEnd > output)
+        std::memset(output, 0, std::size_t(scratchEnd - output));
 }

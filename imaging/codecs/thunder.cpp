@@ -37,15 +37,14 @@ private:
 
 }
 
-void TThunderDecoder::DecodeData(std::uint8_t*& source, std::uint8_t*& dest, std::size_t packedSize,
-    std::size_t unpackedSize)
+void TThunderDecoder::DecodeRows(std::uint8_t* dest, std::size_t unpackedSize)
 {
     if (FWidth == 0)
         return;
     // Every row is coded on its own, starting from pixel value 0.
     const std::size_t rowBytes = (std::size_t(FWidth) + 1) / 2;
-    const std::uint8_t* input = source;
-    const std::uint8_t* const inputEnd = source + packedSize;
+    const std::uint8_t*& input = FInput;
+    const std::uint8_t* const inputEnd = FInputEnd;
     for (std::size_t rowStart = 0; rowStart < unpackedSize; rowStart += rowBytes) {
         // A short last row holds only the pixels that fit.
         const std::size_t pixels = std::min<std::size_t>(FWidth, (unpackedSize - rowStart) * 2);

@@ -25,6 +25,9 @@ struct TTIFFJPEGDecoder::TState {
     jpeg_source_mgr Source;
     bool Created = false;
     bool WarnedEnd = false; // the unexpected end of the current block was reported
+    // The strip being decoded: one line of libjpeg's output, the rows still wanted.
+    JSAMPARRAY Line = nullptr;
+    std::size_t RowsLeft = 0;
 };
 
 namespace {
@@ -107,10 +110,8 @@ bool ReadHeader(TState& state, bool requireImage, int& result)
     return true;
 }
 
-// Decodes rows into dest, rowStride bytes apart, each cut to rowStride; all rows of the
-// strip when they fit, else as many as fit (the rest of the strip is skipped).
-bool DecodeRows(TState& state, J_COLOR_SPACE jpegSpace, J_COLOR_SPACE outputSpace, std::uint8_t* dest,
-    std::size_t rowStride, std::size_t rowCount)
+// Starts decompressing the strip whose header has been read, with a line for its output.
+bool StartRows(TState& state, J_COLOR_SPACE jpegSpace, J_COLOR_SPACE outputSpace)
 {
     j_decompress_ptr info = &state.Info;
     if (setjmp(state.Error.Jump)) {
@@ -122,14 +123,28 @@ bool DecodeRows(TState& state, J_COLOR_SPACE jpegSpace, J_COLOR_SPACE outputSpac
     info->raw_data_out = FALSE;
     jpeg_start_decompress(info);
     const std::size_t lineBytes = std::size_t(info->output_width) * info->output_components;
-    JSAMPARRAY line = (*info->mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(info), JPOOL_IMAGE,
+    state.Line = (*info->mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(info), JPOOL_IMAGE,
         static_cast<JDIMENSION>(lineBytes), 1);
-    const std::size_t copyBytes = std::min(lineBytes, rowStride);
-    for (std::size_t row = 0; row < rowCount && info->output_scanline < info->output_height; ++row) {
-        if (jpeg_read_scanlines(info, line, 1) != 1)
-            break;
-        std::memcpy(dest + row * rowStride, line[0], copyBytes);
+    return true;
+}
+
+// Decodes the next rowCount rows into dest, rowStride bytes apart, each cut to rowStride, as
+// far as the strip has rows. With last, the strip ends: rows left over are skipped.
+bool ReadRows(TState& state, std::uint8_t* dest, std::size_t rowStride, std::size_t rowCount, bool last)
+{
+    j_decompress_ptr info = &state.Info;
+    if (setjmp(state.Error.Jump)) {
+        jpeg_abort_decompress(info);
+        return false;
     }
+    const std::size_t copyBytes = std::min(std::size_t(info->output_width) * info->output_components, rowStride);
+    for (std::size_t row = 0; row < rowCount && info->output_scanline < info->output_height; ++row) {
+        if (jpeg_read_scanlines(info, state.Line, 1) != 1)
+            break;
+        std::memcpy(dest + row * rowStride, state.Line[0], copyBytes);
+    }
+    if (!last)
+        return true;
     if (info->output_scanline < info->output_height)
         jpeg_abort_decompress(info); // rows left over: finishing would call it an error
     else
@@ -196,6 +211,21 @@ void TTIFFJPEGDecoder::SetStripPosition(std::uint32_t currentRow, std::uint32_t 
 void TTIFFJPEGDecoder::DecodeData(std::uint8_t*& source, std::uint8_t*& dest, std::size_t packedSize,
     std::size_t unpackedSize)
 {
+    StartStrip(source, packedSize, unpackedSize);
+    DecodeRows(dest, unpackedSize);
+}
+
+void TTIFFJPEGDecoder::DecodeRows(std::uint8_t* dest, std::size_t size)
+{
+    TState& state = *FState;
+    const std::size_t rows = std::min(size / FSettings.BytesPerLine, state.RowsLeft);
+    state.RowsLeft -= rows;
+    if (!ReadRows(state, dest, FSettings.BytesPerLine, rows, state.RowsLeft == 0))
+        throw EGraphicCompression(state.Error.Message);
+}
+
+void TTIFFJPEGDecoder::StartStrip(const std::uint8_t* source, std::size_t packedSize, std::size_t unpackedSize)
+{
     if (!FState || !FState->Created)
         BeginDecoding();
     TState& state = *FState;
@@ -257,8 +287,9 @@ void TTIFFJPEGDecoder::DecodeData(std::uint8_t*& source, std::uint8_t*& dest, st
         jpeg_abort_decompress(&state.Info);
         throw EGraphicCompression(SFractionalJPEGScanline);
     }
-    if (!DecodeRows(state, jpegSpace, outputSpace, dest, settings.BytesPerLine, unpackedSize / settings.BytesPerLine))
+    if (!StartRows(state, jpegSpace, outputSpace))
         throw EGraphicCompression(state.Error.Message);
+    state.RowsLeft = unpackedSize / settings.BytesPerLine;
 }
 
 void TTIFFJPEGDecoder::EndDecoding()

@@ -32,6 +32,12 @@ public:
     void DecodeData(std::uint8_t*& source, std::uint8_t*& dest, std::size_t packedSize,
         std::size_t unpackedSize) override;
     void EndDecoding() override;
+    // One strip in parts: StartStrip reads and checks its header for unpackedSize bytes of
+    // rows, DecodeRows delivers the next rows (size bytes, whole rows) in order. DecodeData is
+    // the two at once.
+    void StartStrip(const std::uint8_t* source, std::size_t packedSize, std::size_t unpackedSize);
+    void DecodeRows(std::uint8_t* dest, std::size_t size);
+    const TTIFFJPEGSettings& Settings() const { return FSettings; }
 
     // The next DecodeData call decodes strip currentStrip of stripCount, starting at image
     // row currentRow.

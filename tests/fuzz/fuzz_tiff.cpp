@@ -1,6 +1,6 @@
-// TIFF loading on arbitrary bytes, twice under different store poison: the two pictures must
-// be the same. Only the documented failures are expected: anything else escaping, or a
-// sanitizer report, is a finding.
+// TIFF loading on arbitrary bytes, twice under different store poison, whole strips and then in
+// parts: the two pictures must be the same. Only the documented failures are expected:
+// anything else escaping, or a sanitizer report, is a finding.
 #include "base/exception.h"
 #include "base/stream.h"
 #include "imaging/codecs/decoder.h"
@@ -43,10 +43,20 @@ const TBitmap* Decode(TTIFFGraphic& tiff, const std::uint8_t* data, std::size_t 
 
 } // namespace
 
+// The second time every strip and tile is decoded in parts of a few rows, as large ones are:
+// the pictures must still be the same.
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     TTIFFGraphic first, second;
-    if (!poisoned::SameBothTimes(first, second, [&](TTIFFGraphic& tiff) { return Decode(tiff, data, size); }))
+    struct TWholeAgain {
+        ~TWholeAgain() { TTIFFGraphic::SetStripPartsForTesting(16 << 20, 1 << 20); }
+    } wholeAgain;
+    const bool same = poisoned::SameBothTimes(first, second, [&](TTIFFGraphic& tiff) {
+        if (&tiff == &second)
+            TTIFFGraphic::SetStripPartsForTesting(0, 97);
+        return Decode(tiff, data, size);
+    });
+    if (!same)
         __builtin_trap();
     return 0;
 }

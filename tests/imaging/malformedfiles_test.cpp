@@ -6,6 +6,7 @@
 #include "raster/bitmap.h"
 #include "imaging/tiffgraphic.h"
 #include "raster/jpegimage.h"
+#include "tests/fuzz/poisonedtwice.h"
 #include "tests/support/files.h"
 
 #include <gtest/gtest.h>
@@ -40,6 +41,39 @@ std::function<void(TStream&)> JpegObject(bool progressiveShow)
     };
 }
 
+// A TIFF loaded with whole strips, then decoded in parts of a few rows as large strips are,
+// each time into stores of another poison: the same error or the same picture.
+void TIFFWholeAndInParts(TStream& stream)
+{
+    TTIFFGraphic whole, inParts;
+    std::string wholeError, partsError;
+    struct TWholeAgain {
+        ~TWholeAgain()
+        {
+            TTIFFGraphic::SetStripPartsForTesting(16 << 20, 1 << 20);
+            storepool::SetStorePoison(storepool::StorePoisonOff);
+        }
+    } wholeAgain;
+    storepool::SetStorePoison(poisoned::FirstPoison);
+    try {
+        whole.LoadStream(stream);
+    } catch (const Exception& error) {
+        wholeError = error.what();
+    }
+    stream.SetPosition(0);
+    storepool::SetStorePoison(poisoned::SecondPoison);
+    TTIFFGraphic::SetStripPartsForTesting(0, 97);
+    try {
+        inParts.LoadStream(stream);
+    } catch (const Exception& error) {
+        partsError = error.what();
+    }
+    EXPECT_EQ(partsError, wholeError);
+    EXPECT_TRUE(!wholeError.empty() || poisoned::SamePicture(whole, inParts));
+    if (!wholeError.empty())
+        throw EInvalidGraphic(wholeError);
+}
+
 const TMalformedFile MalformedFiles[] = {
     { "jpeg/malformed/progressive-show-two-pass.jpg",
         "grey file shown scan by scan: the last pass wrote into the rows of a store already freed "
@@ -55,6 +89,13 @@ const TMalformedFile MalformedFiles[] = {
         "predictor read past the row (found by fuzzing)",
         [](TStream& stream) { TTIFFGraphic().LoadStream(stream); },
         "Cannot load image. Invalid or unexpected TIF/TIFF image format." },
+    { "tiff/malformed/jpeg-strips-in-parts.tif",
+        "JPEG strips decoded in parts gave another picture than decoded whole (found by fuzzing)",
+        TIFFWholeAndInParts, nullptr },
+    { "tiff/malformed/ycbcr-with-alpha.tif",
+        "YCbCr with a fourth sample: a 32-bit bitmap of which the conversion wrote three bytes a "
+        "pixel, the rest of each row left as the store held it (found by fuzzing)",
+        TIFFWholeAndInParts, nullptr },
 };
 
 class TMalformedFiles : public testing::TestWithParam<TMalformedFile> {};

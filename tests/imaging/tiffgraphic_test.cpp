@@ -17,6 +17,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -702,11 +703,67 @@ std::vector<TCase> DifferentialCases()
     return table.Cases();
 }
 
+// Single strips (and one tile) of more than 16 MiB, which are decoded in parts. Their samples
+// are made when the case runs, not when the cases are listed. Bilevel
+// strips would need 2^27 pixels: the fax codecs are compared in parts by the in-parts run of
+// the differential table, in parts of one row.
+std::vector<TCase> BigStripCases()
+{
+    std::vector<TCase> cases;
+    const auto add = [&](std::string name, const TTiffPlan& plan) {
+        cases.push_back({ std::move(name), plan, TPixelLayout::pl24Bit });
+    };
+    TTiffPlan rgb;
+    rgb.Width = rgb.Height = 2400;
+    rgb.SamplesPerPixel = 3;
+    rgb.Photometric = PHOTOMETRIC_RGB;
+    const std::pair<const char*, std::uint16_t> compressions[] = { { "LZW", COMPRESSION_LZW },
+        { "PackBits", COMPRESSION_PACKBITS }, { "Deflate", COMPRESSION_ADOBE_DEFLATE } };
+    for (const auto& [name, compression] : compressions) {
+        rgb.Compression = compression;
+        rgb.PlanarConfig = PLANARCONFIG_CONTIG;
+        rgb.Predictor = compression == COMPRESSION_LZW ? PREDICTOR_HORIZONTAL : 0;
+        add(std::string("RGB") + name + (rgb.Predictor ? "Predictor" : ""), rgb);
+        rgb.PlanarConfig = PLANARCONFIG_SEPARATE;
+        add(std::string("PlanarRGB") + name, rgb);
+    }
+    rgb.PlanarConfig = PLANARCONFIG_CONTIG;
+    rgb.Predictor = 0;
+    rgb.Compression = COMPRESSION_JPEG;
+    add("RGBJPEG", rgb);
+    rgb.PlanarConfig = PLANARCONFIG_SEPARATE;
+    add("PlanarRGBJPEG", rgb);
+    TTiffPlan ycbcr = rgb;
+    ycbcr.PlanarConfig = PLANARCONFIG_CONTIG;
+    ycbcr.Photometric = PHOTOMETRIC_YCBCR;
+    ycbcr.SubsamplingH = ycbcr.SubsamplingV = 2;
+    add("YCbCr22JPEG", ycbcr);
+    rgb.PlanarConfig = PLANARCONFIG_CONTIG;
+    rgb.Compression = COMPRESSION_LZW;
+    add("RGBLZW", rgb);
+    rgb.TileWidth = rgb.TileLength = 2400; // one tile as wide as the picture
+    add("OneTileLZW", rgb);
+    rgb.Width = rgb.Height = 2390; // and one a little wider
+    rgb.Compression = COMPRESSION_PACKBITS;
+    add("OneWiderTilePackBits", rgb);
+    return cases;
+}
+
 class TTIFFGraphicMatchesLibTiff : public testing::TestWithParam<TCase> {};
 
-TEST_P(TTIFFGraphicMatchesLibTiff, PixelForPixel)
+// Strips and tiles decoded in parts of one row (or one row of blocks), as large ones are.
+class TTIFFGraphicInPartsMatchesLibTiff : public testing::TestWithParam<TCase> {};
+
+// Decoding in parts from any strip size, in parts of about partBytes, while it lives.
+struct TStripParts {
+    TStripParts(std::uint64_t partBytes) { TTIFFGraphic::SetStripPartsForTesting(0, partBytes); }
+    ~TStripParts() { TTIFFGraphic::SetStripPartsForTesting(16 << 20, 1 << 20); }
+};
+
+void ExpectMatchesLibTiff(TCase c)
 {
-    const TCase& c = GetParam();
+    if (c.Plan.Samples.empty()) // a big case
+        c.Plan.Samples = Pattern(c.Plan, 5);
     const std::vector<std::uint8_t> bytes = WriteTiff(c.Plan);
     ASSERT_FALSE(bytes.empty()) << "libtiff could not write the file";
     std::optional<TDecoded> reference = ReadWithLibTiff(bytes);
@@ -726,7 +783,26 @@ TEST_P(TTIFFGraphicMatchesLibTiff, PixelForPixel)
     EXPECT_LE(MaxDifference(Colors(tiff), expected), c.Tolerance);
 }
 
-INSTANTIATE_TEST_SUITE_P(Written, TTIFFGraphicMatchesLibTiff, testing::ValuesIn(DifferentialCases()),
+TEST_P(TTIFFGraphicMatchesLibTiff, PixelForPixel) { ExpectMatchesLibTiff(GetParam()); }
+
+TEST_P(TTIFFGraphicInPartsMatchesLibTiff, PixelForPixel)
+{
+    const TStripParts parts(1);
+    ExpectMatchesLibTiff(GetParam());
+}
+
+// Listed once for both runs of the table.
+const std::vector<TCase>& Differential()
+{
+    static const std::vector<TCase> cases = DifferentialCases();
+    return cases;
+}
+
+INSTANTIATE_TEST_SUITE_P(Written, TTIFFGraphicMatchesLibTiff, testing::ValuesIn(Differential()),
+    [](const testing::TestParamInfo<TCase>& testInfo) { return testInfo.param.Name; });
+INSTANTIATE_TEST_SUITE_P(BigStrips, TTIFFGraphicMatchesLibTiff, testing::ValuesIn(BigStripCases()),
+    [](const testing::TestParamInfo<TCase>& testInfo) { return testInfo.param.Name; });
+INSTANTIATE_TEST_SUITE_P(Written, TTIFFGraphicInPartsMatchesLibTiff, testing::ValuesIn(Differential()),
     [](const testing::TestParamInfo<TCase>& testInfo) { return testInfo.param.Name; });
 
 // ---------------------------------------------------------------------------------------
@@ -958,6 +1034,16 @@ TEST(TTIFFGraphic, BigEndianYCbCrWithSubsampling21IsAccepted)
     EXPECT_EQ(tiff.Pixel(0, 0), (TRGBQuad { 128, 128, 128, 0 }));
 }
 
+// bytes as one LZW strip, compressed by libtiff.
+std::vector<std::uint8_t> LZWStrip(const std::vector<std::uint8_t>& bytes)
+{
+    TTiffPlan plan;
+    plan.Width = std::uint32_t(bytes.size());
+    plan.Height = 1;
+    plan.Compression = COMPRESSION_LZW;
+    return TiffRoundTrip(plan, bytes).Raw.at(0);
+}
+
 // Chroma-subsampled YCbCr outside JPEG is stored as blocks of h × v luma samples followed by
 // Cb and Cr; every pixel takes the chroma of its block.
 class TTIFFGraphicSubsampledYCbCr : public testing::TestWithParam<std::tuple<int, int, bool>> {};
@@ -972,10 +1058,12 @@ TEST_P(TTIFFGraphicSubsampledYCbCr, SpreadsTheBlocks)
     for (std::size_t i = 0; i < blocks.size(); ++i)
         blocks[i] = std::uint8_t(40 + (i * 37) % 180);
     // One strip of YCbCr samples, chroma subsampled horizontal x vertical.
-    const auto file = [&](const std::vector<std::uint8_t>& samples, std::uint32_t horizontal, std::uint32_t vertical) {
+    const auto file = [&](const std::vector<std::uint8_t>& samples, std::uint32_t horizontal, std::uint32_t vertical,
+                          std::uint32_t compression = COMPRESSION_NONE) {
         TRawTiff raw(bigEndian);
         const std::uint32_t offset = raw.AddData(samples);
-        raw.Add(256, tShort, { width }).Add(257, tShort, { height }).Add(258, tShort, { 8, 8, 8 }).Add(259, tShort, { 1 });
+        raw.Add(256, tShort, { width }).Add(257, tShort, { height }).Add(258, tShort, { 8, 8, 8 });
+        raw.Add(259, tShort, { compression });
         raw.Add(262, tShort, { 6 }).Add(273, tLong, { offset }).Add(277, tShort, { 3 }).Add(278, tShort, { height });
         raw.Add(279, tLong, { std::uint32_t(samples.size()) }).Add(284, tShort, { 1 });
         raw.Add(530, tShort, { horizontal, vertical });
@@ -997,6 +1085,13 @@ TEST_P(TTIFFGraphicSubsampledYCbCr, SpreadsTheBlocks)
     Load(unsampled, file(pixels, 1, 1));
     const std::vector<TBGRA> colors = Colors(tiff);
     EXPECT_EQ(colors, Colors(unsampled));
+    for (const auto& [compression, data] : { std::pair(std::uint16_t(COMPRESSION_NONE), blocks),
+             std::pair(std::uint16_t(COMPRESSION_LZW), LZWStrip(blocks)) }) { // in parts of one block row
+        const TStripParts parts(1);
+        TTIFFGraphic inParts;
+        Load(inParts, file(data, h, v, compression));
+        EXPECT_EQ(Colors(inParts), colors) << "compression " << compression;
+    }
 
     // libtiff's own YCbCr conversion agrees up to its rounding.
     const TTiffInMemory libtiff(bytes);
@@ -1329,6 +1424,56 @@ TEST_P(TTIFFGraphicDeflateStrip, GivesWhatStreamingInflateGives)
 
 INSTANTIATE_TEST_SUITE_P(Strips, TTIFFGraphicDeflateStrip, testing::ValuesIn(DeflateStrips()),
     [](const testing::TestParamInfo<TDeflateStrip>& testInfo) { return std::string(testInfo.param.Name); });
+
+// Cut or damaged strips decoded in parts give what the whole-strip decoding gives: the rows
+// the data reaches, zeros after them.
+TEST(TTIFFGraphic, DamagedStripsDecodeAlikeWholeAndInParts)
+{
+    const std::uint32_t width = 301, height = 207;
+    TTiffPlan plan;
+    plan.Width = width;
+    plan.Height = height;
+    const std::vector<std::uint8_t> pixels = Pattern(plan, 3);
+    const std::pair<std::uint16_t, std::uint16_t> kinds[] = { { COMPRESSION_LZW, 1 }, { COMPRESSION_LZW, 2 },
+        { COMPRESSION_PACKBITS, 1 }, { COMPRESSION_ADOBE_DEFLATE, 2 } };
+    const auto load = [](const std::vector<std::uint8_t>& bytes) {
+        TTIFFGraphic tiff;
+        try {
+            Load(tiff, bytes);
+        } catch (const Exception& error) {
+            return std::pair(std::string(error.what()), std::vector<TBGRA>());
+        }
+        return std::pair(std::string(), Colors(tiff));
+    };
+    for (const auto& [compression, predictor] : kinds) {
+        plan.Compression = compression;
+        plan.Predictor = predictor;
+        const std::vector<std::uint8_t> whole = TiffRoundTrip(plan, pixels).Raw.at(0);
+        std::vector<std::vector<std::uint8_t>> damaged;
+        for (std::size_t kept : { whole.size() / 2, whole.size() / 5, std::size_t(3) })
+            damaged.emplace_back(whole.begin(), whole.begin() + std::ptrdiff_t(kept));
+        std::mt19937 random(compression + predictor);
+        for (std::size_t at : { std::size_t(1), whole.size() / 3, whole.size() - 9 }) {
+            damaged.push_back(whole);
+            for (std::size_t i = at; i < at + 8; ++i)
+                damaged.back()[i] = std::uint8_t(random());
+        }
+        for (std::size_t index = 0; index < damaged.size(); ++index) {
+            SCOPED_TRACE("compression " + std::to_string(compression) + " predictor " + std::to_string(predictor)
+                + " damage " + std::to_string(index));
+            const std::vector<std::uint8_t> bytes = GrayRaw(width, height, damaged[index])
+                                                        .Remove(259)
+                                                        .Add(259, tShort, { compression })
+                                                        .Add(317, tShort, { predictor })
+                                                        .Bytes();
+            const auto expected = load(bytes);
+            for (std::uint64_t partBytes : { 1u, 1000u }) {
+                const TStripParts parts(partBytes);
+                EXPECT_TRUE(load(bytes) == expected) << "in parts of " << partBytes;
+            }
+        }
+    }
+}
 
 TEST(TTIFFGraphic, StripWithoutByteCountTakesTheRestOfTheFile)
 {

@@ -40,12 +40,21 @@ TBytes Decode(TBytes& input, std::uint32_t width, std::size_t unpackedSize, bool
     bool bitReversal = false)
 {
     TBytes output(unpackedSize, 0xCD); // the codec clears its output first
+    const TBytes stored = input; // reversed in place with bitReversal
     std::uint8_t* source = input.data();
     std::uint8_t* dest = output.data();
     TDecoderClass decoder(0, width, wordAligned, bitReversal);
     decoder.DecodeData(source, dest, input.size(), output.size());
     EXPECT_EQ(source, input.data());
     EXPECT_EQ(dest, output.data());
+    // In parts of whole rows, the strip is the same.
+    for (std::size_t rows : { 1, 2 }) {
+        TBytes again = stored;
+        TDecoderClass codec(0, width, wordAligned, bitReversal);
+        TRowsPartDecoder parts(codec, again.data(), again.size());
+        EXPECT_EQ(DecodeInParts(parts, unpackedSize, std::max<std::size_t>(rows * ((width + 7) / 8), 1)), output)
+            << "in parts of " << rows << " rows";
+    }
     return output;
 }
 

@@ -131,3 +131,11 @@ void UndoPredictor(TBytes& data, std::uint32_t width, int samples)
         for (std::size_t index = samples; index < rowBytes; ++index)
             data[rowStart + index] = static_cast<std::uint8_t>(data[rowStart + index] + data[rowStart + index - samples]);
 }
+
+TBytes DecodeInParts(TPartDecoder& decoder, std::size_t size, std::size_t part)
+{
+    TBytes output(size, 0xAB);
+    for (std::size_t done = 0; done < size; done += part)
+        decoder.DecodePart(output.data() + done, std::min(part, size - done));
+    return output;
+}

@@ -1,6 +1,7 @@
 #pragma once
 // Reference data for the codec tests: images compressed by libtiff and giflib, strips of the
 // public TIFF corpus, pictures that compress in different ways.
+#include "imaging/codecs/partdecoders.h"
 #include "tests/support/tiffreference.h"
 
 #include <cstdint>
@@ -47,3 +48,6 @@ std::size_t ForEachCorpusStrip(bool (*wanted)(std::uint16_t compression),
 
 // Undoes TIFF's horizontal predictor (8-bit samples) in place, row by row.
 void UndoPredictor(TBytes& data, std::uint32_t width, int samples);
+
+// Everything decoder delivers for a strip of size bytes, asked for in parts of part bytes.
+TBytes DecodeInParts(TPartDecoder& decoder, std::size_t size, std::size_t part);

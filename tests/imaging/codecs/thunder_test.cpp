@@ -15,6 +15,17 @@ TBytes Decode(TBytes input, std::uint32_t width, std::size_t unpackedSize)
     TThunderDecoder decoder(width);
     decoder.DecodeData(source, dest, input.size(), output.size());
     EXPECT_EQ(source, input.data());
+    // In parts of whole rows (into zeros), the strip is the same.
+    const std::size_t rowBytes = (std::size_t(width) + 1) / 2;
+    TBytes whole(unpackedSize, 0);
+    dest = whole.data();
+    decoder.DecodeData(source, dest, input.size(), whole.size());
+    for (std::size_t rows : { 1, 3 }) {
+        TThunderDecoder codec(width);
+        TRowsPartDecoder parts(codec, input.data(), input.size());
+        EXPECT_EQ(DecodeInParts(parts, unpackedSize, std::max<std::size_t>(rows * rowBytes, 1)), whole)
+            << "in parts of " << rows << " rows";
+    }
     return output;
 }
 

@@ -46,6 +46,11 @@ TBytes Decode(TBytes input, std::size_t unpackedSize, std::uint8_t fill = 0xCD)
     TBytes whole(unpackedSize, 0xAB);
     decoder.DecodeStrip(input.data(), input.size(), whole.data(), whole.size());
     EXPECT_EQ(whole, cleared);
+    // Decoded in parts of any size (a large strip), the strip is the same.
+    for (std::size_t part : { std::size_t(1), std::size_t(7), std::size_t(4099) }) {
+        TLZWPartDecoder parts(input.data(), input.size());
+        EXPECT_EQ(DecodeInParts(parts, unpackedSize, part), whole) << "in parts of " << part;
+    }
     return output;
 }
 
@@ -243,8 +248,26 @@ TEST(TIFFLZW, RandomDataDecodesAlikeBothWays)
         if (round % 2 == 0 && input.size() > 2) { // a clear code first
             input[0] = 0x80;
             input[1] &= 0x7F;
+        } else if (round % 4 == 1 && input.size() > 2) { // the older variant
+            input[0] = 0;
+            input[1] |= 1;
         }
         Decode(input, 1 + random() % 4000);
+    }
+}
+
+// Data of the older variant is LZW as GIF stores it with 8-bit codes; it starts with 0x00 and
+// an odd byte (its clear code).
+TEST(TIFFLZW, OlderVariantDecodesAsGIFLZW)
+{
+    std::mt19937 random(13);
+    for (int picture = 0; picture < 2; ++picture) {
+        const TBytes indices = picture == 0 ? NoisePixels(300 * 200, random) : BlockPixels(300 * 200, random, 40);
+        int codeSize = 0;
+        const TBytes packed = GifCompress(indices, 300, 200, 8, codeSize);
+        ASSERT_EQ(codeSize, 8);
+        ASSERT_TRUE(packed.size() > 2 && packed[0] == 0 && (packed[1] & 1));
+        EXPECT_EQ(Decode(packed, indices.size()), indices);
     }
 }
 
