@@ -15,8 +15,6 @@
 #include <thread>
 #include <vector>
 
-struct TThumbnailWrittenAhead;
-
 // A picture made ready ahead of the pass: what the loader answered, the pixels, or the error it
 // raised (kept to be raised when the pass reaches the entry), and the warnings the decoder
 // showed meanwhile (to be shown then, before the error). When the worker made the thumbnail
@@ -30,8 +28,6 @@ struct TDecodedPicture {
     bool Encoded = false;
     std::uint8_t Encoding = 0;
     std::vector<std::uint8_t> Thumbnail;
-    // The thumbnail file written and flushed ahead, when the pass flushes its thumbnails.
-    std::shared_ptr<TThumbnailWrittenAhead> WrittenAhead;
 
     // The memory it holds: pixels and thumbnail bytes.
     std::size_t HeldBytes() const;

@@ -18,7 +18,6 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <memory>
 #include <new>
 #include <optional>
 #include <system_error>
@@ -235,9 +234,6 @@ void Walk(const TPassFolders& folders, TImportContext& pass, bool decodeAhead)
     const std::vector<std::string> paths = ListFolder(folders.Images, pass);
     pass.FrontEnd.WalkStarted(paths.size());
     std::optional<TDecodeAhead> ahead;
-    // With a catalogue that writes synchronously the workers also write each thumbnail and
-    // flush it to the disk; the pass renames it and flushes the folder in its turn.
-    const auto folderSeen = std::make_shared<TThumbnailFolderSeen>();
     if (decodeAhead) {
         const std::size_t workers = std::min<std::size_t>(std::thread::hardware_concurrency(), TDecodeAhead::DefaultWindow);
         TDecodeAhead::TQualifies qualifies = QualifiesForImport;
@@ -248,13 +244,8 @@ void Walk(const TPassFolders& folders, TImportContext& pass, bool decodeAhead)
         try {
             // The workers make the whole thumbnail; the pass writes it, in folder order.
             const TThumbnailSampling sampling = pass.Sampling;
-            folderSeen->Set(ThumbnailFolder(pass));
-            TDecodeAhead::TJob job = [sampling, imageFolder = pass.ImageFolder,
-                                         seen = pass.ForcedWrites ? folderSeen : nullptr](
-                                         const std::string& path, TDecodedPicture& picture) {
+            TDecodeAhead::TJob job = [sampling](const std::string& path, TDecodedPicture& picture) {
                 EncodeThumbnailAhead(path, picture, sampling);
-                if (seen)
-                    WriteThumbnailAhead(path, imageFolder, *seen, picture);
             };
             ahead.emplace(paths, std::move(qualifies), std::move(job), ThumbnailsAhead, workers,
                 TDecodeAhead::DefaultBudget, DeclaredPictureBytes);
@@ -263,7 +254,6 @@ void Walk(const TPassFolders& folders, TImportContext& pass, bool decodeAhead)
         }
     }
     pass.DecodeAhead = ahead ? &*ahead : nullptr;
-    pass.FolderSeen = ahead ? folderSeen.get() : nullptr;
     try {
         for (std::size_t i = 0; i < paths.size() && !pass.Stopped; ++i) {
             pass.EntryIndex = i;
@@ -271,11 +261,9 @@ void Walk(const TPassFolders& folders, TImportContext& pass, bool decodeAhead)
         }
     } catch (...) {
         pass.DecodeAhead = nullptr;
-        pass.FolderSeen = nullptr;
         throw;
     }
     pass.DecodeAhead = nullptr;
-    pass.FolderSeen = nullptr;
 }
 
 // The settings statements: folders reset, rows removed and folders stored as asked.

@@ -11,7 +11,6 @@
 #include <vector>
 
 class TDecodeAhead;
-class TThumbnailFolderSeen;
 class TFbQuery;
 class TFbTransaction;
 class TImportedPictures;
@@ -187,7 +186,5 @@ struct TImportContext {
     // listing.
     TDecodeAhead* DecodeAhead = nullptr;
     std::size_t EntryIndex = 0;
-    // The thumbnails folder as the pass last used it, while workers write thumbnails ahead.
-    TThumbnailFolderSeen* FolderSeen = nullptr;
 };
 

@@ -22,7 +22,6 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
-#include <memory>
 #include <new>
 #include <optional>
 #include <utility>
@@ -90,27 +89,12 @@ public:
     }
     int Handle() const { return FHandle; }
 
-    void Close()
-    {
-        if (FHandle >= 0 && ::close(std::exchange(FHandle, -1)) != 0)
-            RaiseCreateError(FTarget, errno);
-    }
-    // Closes the file and renames it over the target; false with the system's reason in error.
-    bool Rename(int& error)
-    {
-        Close();
-        if (::rename(FPath.c_str(), FTarget.c_str()) != 0) {
-            error = errno;
-            return false;
-        }
-        FPath.clear();
-        return true;
-    }
     void CloseAndRename()
     {
-        int error = 0;
-        if (!Rename(error))
-            RaiseCreateError(FTarget, error);
+        const int handle = std::exchange(FHandle, -1);
+        if (::close(handle) != 0 || ::rename(FPath.c_str(), FTarget.c_str()) != 0)
+            RaiseCreateError(FTarget, errno);
+        FPath.clear();
     }
 
 private:
@@ -216,78 +200,26 @@ void EncodeThumbnailAhead(const std::string& imagePath, TDecodedPicture& picture
     picture.Encoded = true;
 }
 
-namespace {
-
-// The bytes in a temporary file beside thumbnailFile, flushed to the disk with tfToDisk.
-std::unique_ptr<TTemporaryFile> WriteTemporary(const std::string& thumbnailFile, std::span<const std::uint8_t> bytes,
-    TThumbnailFlush flush)
+void WriteThumbnailBytes(const std::string& thumbnailFile, std::span<const std::uint8_t> bytes, TThumbnailFlush flush)
 {
-    auto temporary = std::make_unique<TTemporaryFile>(thumbnailFile);
+    const std::string folder = PathFolder(thumbnailFile);
+    if (!folder.empty() && !PathFolderExists(folder))
+        PathForceFolders(folder); // a folder that cannot be made shows as the create error below
+    TTemporaryFile temporary(thumbnailFile);
     std::size_t done = 0;
     while (done < bytes.size()) {
-        const ssize_t written = ::write(temporary->Handle(), bytes.data() + done, bytes.size() - done);
+        const ssize_t written = ::write(temporary.Handle(), bytes.data() + done, bytes.size() - done);
         if (written < 0 && errno == EINTR)
             continue;
         if (written <= 0)
             RaiseCreateError(thumbnailFile, written < 0 ? errno : ENOSPC);
         done += static_cast<std::size_t>(written);
     }
-    if (flush == TThumbnailFlush::tfToDisk && ::fdatasync(temporary->Handle()) != 0)
+    if (flush == TThumbnailFlush::tfToDisk && ::fdatasync(temporary.Handle()) != 0)
         RaiseCreateError(thumbnailFile, errno);
-    temporary->Close();
-    return temporary;
-}
-
-} // namespace
-
-// A thumbnail a worker wrote and flushed ahead of the pass under its temporary name; gone with
-// this object unless the pass renamed it over Target.
-struct TThumbnailWrittenAhead {
-    std::string Target;
-    std::unique_ptr<TTemporaryFile> File;
-};
-
-void WriteThumbnailBytes(const std::string& thumbnailFile, std::span<const std::uint8_t> bytes, TThumbnailFlush flush)
-{
-    const std::string folder = PathFolder(thumbnailFile);
-    if (!folder.empty() && !PathFolderExists(folder))
-        PathForceFolders(folder); // a folder that cannot be made shows as the create error below
-    WriteTemporary(thumbnailFile, bytes, flush)->CloseAndRename();
+    temporary.CloseAndRename();
     if (flush == TThumbnailFlush::tfToDisk)
         FlushFolder(folder, thumbnailFile);
-}
-
-std::string TThumbnailFolderSeen::Get() const
-{
-    const std::lock_guard guard(FLock);
-    return FFolder;
-}
-
-void TThumbnailFolderSeen::Set(const std::string& folder)
-{
-    const std::lock_guard guard(FLock);
-    if (folder != FFolder)
-        FFolder = folder;
-}
-
-void WriteThumbnailAhead(const std::string& imagePath, const std::string& imageFolder, const TThumbnailFolderSeen& folderSeen,
-    TDecodedPicture& picture)
-{
-    const std::string folder = folderSeen.Get();
-    if (!picture.Encoded || picture.Encoding != static_cast<std::uint8_t>(TThumbnailEncoding::teEncoded) || folder.empty())
-        return;
-    // Never a folder the pass would have to make, nor the pictures' own.
-    const std::string target = folder + PathChangeExtension(PathFileName(imagePath), ".jpg");
-    if (!PathFolderExists(folder) || PathSameEntry(folder, imageFolder) || PathSameEntry(target, imagePath))
-        return;
-    try {
-        auto ahead = std::make_shared<TThumbnailWrittenAhead>();
-        ahead->Target = target;
-        ahead->File = WriteTemporary(target, picture.Thumbnail, TThumbnailFlush::tfToDisk);
-        picture.WrittenAhead = std::move(ahead);
-    } catch (const std::exception&) {
-        // Whatever the disk refused here, the pass meets again and reports in its turn.
-    }
 }
 
 bool WriteThumbnailFile(const std::string& imagePath, const std::string& thumbnailFile, TImportStats* stats,
@@ -301,22 +233,18 @@ bool WriteThumbnailFile(const std::string& imagePath, const std::string& thumbna
     return true;
 }
 
-std::string ThumbnailFolder(TImportContext& pass)
+std::string ThumbnailTarget(TImportContext& pass, const std::string& path)
 {
     // The folder is read afresh for every thumbnail; emptied during the pass, the one the
     // pass started with stays in use rather than the root folder.
     std::string folder = pass.FrontEnd.ThumbsFolderText();
     if (folder.empty())
         folder = pass.ThumbsFolder;
-    if (!folder.empty() && folder.back() != '/')
+    if (folder.empty())
+        return folder;
+    if (folder.back() != '/')
         folder += '/';
-    return folder;
-}
-
-std::string ThumbnailTarget(TImportContext& pass, const std::string& path)
-{
-    const std::string folder = ThumbnailFolder(pass);
-    return folder.empty() ? folder : folder + PathChangeExtension(PathFileName(path), ".jpg");
+    return folder + PathChangeExtension(PathFileName(path), ".jpg");
 }
 
 bool MakeThumbnail(TImportContext& pass, const std::string& path, std::int32_t pictureId, TEntryOutcome& outcome,
@@ -330,8 +258,6 @@ bool MakeThumbnail(TImportContext& pass, const std::string& path, std::int32_t p
     if (target.empty())
         return false;
     const std::string folder = PathFolder(target);
-    if (pass.FolderSeen)
-        pass.FolderSeen->Set(folder);
     const std::string name = PathFileName(path);
     std::optional<TDecodedPicture> ahead;
     if (pass.DecodeAhead) {
@@ -366,14 +292,8 @@ bool MakeThumbnail(TImportContext& pass, const std::string& path, std::int32_t p
         if (PathSameEntry(folder, pass.ImageFolder) || PathSameEntry(target, path))
             throw Exception(SThumbsFolderIsImageFolder);
         // Flushed before its row is committed when the catalogue itself writes synchronously:
-        // no committed row may name a file a power cut could lose. A worker may have written
-        // and flushed it already: then only the rename and the folder's flush are left.
-        int renameError = 0;
-        TThumbnailWrittenAhead* written = ahead && pass.ForcedWrites ? ahead->WrittenAhead.get() : nullptr;
-        if (written && written->Target == target && written->File->Rename(renameError))
-            FlushFolder(folder, target);
-        else
-            WriteThumbnailBytes(target, jpeg.Bytes(), pass.ForcedWrites ? TThumbnailFlush::tfToDisk : TThumbnailFlush::tfNone);
+        // no committed row may name a file a power cut could lose.
+        WriteThumbnailBytes(target, jpeg.Bytes(), pass.ForcedWrites ? TThumbnailFlush::tfToDisk : TThumbnailFlush::tfNone);
     }
     ++pass.Stats.Thumbnails;
     outcome.ThumbnailFile = target;

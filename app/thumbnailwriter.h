@@ -1,6 +1,5 @@
 #pragma once
 #include <cstdint>
-#include <mutex>
 #include <span>
 #include <string>
 
@@ -61,30 +60,6 @@ void WriteThumbnailBytes(const std::string& thumbnailFile, std::span<const std::
 // EncodeThumbnail, then WriteThumbnailBytes; false when nothing was encoded (nothing written).
 bool WriteThumbnailFile(const std::string& imagePath, const std::string& thumbnailFile, TImportStats* stats = nullptr,
     TDecodedPicture* decoded = nullptr);
-
-// The thumbnails folder as the pass last used it, read by the workers that write thumbnails
-// ahead: "" until known, else ending in "/".
-class TThumbnailFolderSeen {
-public:
-    std::string Get() const;
-    void Set(const std::string& folder);
-
-private:
-    mutable std::mutex FLock;
-    std::string FFolder;
-};
-
-// On a worker, once picture holds an encoded thumbnail: writes it under a temporary name beside
-// its thumbnail file in the folder seen and flushes it to the disk, for the pass to rename in
-// its turn (picture.WrittenAhead). Nothing is written where the pass would have to make the
-// folder or would refuse it (the image folder, the picture itself), nor when the disk refuses:
-// the pass then writes the file itself.
-void WriteThumbnailAhead(const std::string& imagePath, const std::string& imageFolder, const TThumbnailFolderSeen& folderSeen,
-    TDecodedPicture& picture);
-
-// The thumbnails folder as the front end gives it now (or as the pass started), ending in "/";
-// "" without a folder.
-std::string ThumbnailFolder(TImportContext& pass);
 
 // The thumbnail file of the picture at path: the thumbnails folder as the front end gives it now
 // (or as the pass started) with the picture's name ending in ".jpg"; "" without a folder.

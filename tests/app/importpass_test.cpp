@@ -313,13 +313,12 @@ TEST_F(TImportPass, CommitsWithEveryThumbnail)
     for (const char* name : { "1.jpg", "2.jpg", "3.jpg" })
         WriteJpeg(Images + name, 20, 20);
     // Before every entry, the rows that another connection sees are those of the thumbnails
-    // already written: each thumbnail commits its picture. Thumbnails written ahead wait
-    // under hidden temporary names.
+    // already written: each thumbnail commits its picture.
     std::vector<std::pair<int, int>> seen;
     FrontEnd.OnEvents = [&] {
         int written = 0;
         for (const auto& file : std::filesystem::directory_iterator(Folder / "thumbs"))
-            written += file.is_regular_file() && !file.path().filename().string().starts_with(".");
+            written += file.is_regular_file();
         seen.emplace_back(CommittedImages(), written);
     };
     MakeFolder(Thumbs);
