@@ -1,14 +1,16 @@
 #include "imaging/codecs/partdecoders.h"
 
+#include "imaging/codecs/tifflzw.h"
+
 #include <algorithm>
 #include <cstring>
 
 namespace {
 
-constexpr unsigned ClearCode = 256;
-constexpr unsigned EndCode = 257;
-constexpr unsigned FirstFreeCode = 258;
-constexpr int MaxWidth = 12;
+using tifflzw::ClearCode;
+using tifflzw::EndCode;
+using tifflzw::FirstFreeCode;
+using lzw::MaxWidth;
 
 } // namespace
 

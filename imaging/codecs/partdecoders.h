@@ -4,6 +4,7 @@
 // bytes the codec's whole-strip decoding gives: the decoded data, zeros after it.
 #include "imaging/codecs/decoder.h"
 #include "imaging/codecs/lz77.h"
+#include "imaging/codecs/lzwstrings.h"
 #include "imaging/codecs/tiffjpeg.h"
 
 #include <cstddef>
@@ -33,7 +34,7 @@ private:
     void AddEntry(unsigned first);
     void Reset();
 
-    static constexpr unsigned TableSize = 4096;
+    static constexpr unsigned TableSize = lzw::TableSize;
     const std::uint8_t* FInput;
     const std::uint8_t* FInputEnd;
     bool FOldStyle; // codes least significant bit first, no early change, end code goes on

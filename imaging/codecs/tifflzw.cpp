@@ -10,9 +10,9 @@
 
 namespace {
 
-constexpr unsigned ClearCode = 256;
-constexpr unsigned EndCode = 257;
-constexpr unsigned FirstFreeCode = 258;
+using tifflzw::ClearCode;
+using tifflzw::EndCode;
+using tifflzw::FirstFreeCode;
 using lzw::MaxWidth;
 using lzw::TableSize;
 
