@@ -871,6 +871,11 @@ TTIFFGraphic::TStripCodec TTIFFGraphic::ChooseCodec(const TTIFFDirectory& direct
     const std::uint32_t t4Options = directory.Integer(tifftag::T4Options, 0);
     TStripCodec codec;
     codec.Compression = properties.Compression;
+    // A fax codec writes rows of one bit a pixel: a row of any other size is no fax picture.
+    const bool fax = properties.Compression == cmpFaxT4 || properties.Compression == cmpFaxMH
+        || properties.Compression == cmpFaxRLEW;
+    if (fax && (std::uint64_t(width) + 7) / 8 != plan.PlaneBytesPerLine)
+        RaiseGraphicError(SInvalidImageFormat, SFormatName);
     switch (properties.Compression) {
     case cmpNone:
         break;

@@ -96,6 +96,10 @@ const TMalformedFile MalformedFiles[] = {
         "YCbCr with a fourth sample: a 32-bit bitmap of which the conversion wrote three bytes a "
         "pixel, the rest of each row left as the store held it (found by fuzzing)",
         TIFFWholeAndInParts, nullptr },
+    { "tiff/malformed/fax-rle-in-parts.tif",
+        "7-bit samples under a fax codec, whose rows are one bit a pixel: decoded in parts, the fax "
+        "rows fell differently than decoded whole (found by fuzzing)",
+        TIFFWholeAndInParts, "Cannot load image. Invalid or unexpected TIF/TIFF image format." },
 };
 
 class TMalformedFiles : public testing::TestWithParam<TMalformedFile> {};
