@@ -871,10 +871,12 @@ TTIFFGraphic::TStripCodec TTIFFGraphic::ChooseCodec(const TTIFFDirectory& direct
     const std::uint32_t t4Options = directory.Integer(tifftag::T4Options, 0);
     TStripCodec codec;
     codec.Compression = properties.Compression;
-    // A fax codec writes rows of one bit a pixel: a row of any other size is no fax picture.
+    // The fax codecs write rows of one bit a pixel, ThunderScan rows of four: rows of any
+    // other size hold no such picture.
     const bool fax = properties.Compression == cmpFaxT4 || properties.Compression == cmpFaxMH
         || properties.Compression == cmpFaxRLEW;
-    if (fax && (std::uint64_t(width) + 7) / 8 != plan.PlaneBytesPerLine)
+    const unsigned codecBits = fax ? 1 : properties.Compression == cmpThunderScan ? 4 : 0;
+    if (codecBits > 0 && (std::uint64_t(width) * codecBits + 7) / 8 != plan.PlaneBytesPerLine)
         RaiseGraphicError(SInvalidImageFormat, SFormatName);
     switch (properties.Compression) {
     case cmpNone:

@@ -100,6 +100,10 @@ const TMalformedFile MalformedFiles[] = {
         "7-bit samples under a fax codec, whose rows are one bit a pixel: decoded in parts, the fax "
         "rows fell differently than decoded whole (found by fuzzing)",
         TIFFWholeAndInParts, "Cannot load image. Invalid or unexpected TIF/TIFF image format." },
+    { "tiff/malformed/thunderscan-lab-in-parts.tif",
+        "8-bit Lab under ThunderScan, whose rows are four bits a pixel: decoded in parts, the rows "
+        "fell differently than decoded whole (found by fuzzing)",
+        TIFFWholeAndInParts, "Cannot load image. Invalid or unexpected TIF/TIFF image format." },
 };
 
 class TMalformedFiles : public testing::TestWithParam<TMalformedFile> {};
