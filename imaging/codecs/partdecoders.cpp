@@ -173,11 +173,14 @@ TDeflatePartDecoder::TDeflatePartDecoder(std::uint8_t* source, std::size_t packe
 void TDeflatePartDecoder::DecodePart(std::uint8_t* dest, std::size_t size)
 {
     std::memset(dest, 0, size); // what the stream does not reach is zero
-    if (FLeft == 0)
+    if (FEnded)
         return;
     FInflater.DecodeData(FSource, dest, FLeft, size);
-    // The end of the stream or an error ends the data: the later parts stay zero.
-    FLeft = FInflater.ZLibResult() == TLZ77Decoder::ResultOK ? FInflater.AvailableInput() : 0;
+    FLeft = FInflater.AvailableInput();
+    // The end of the stream or an error ends the data: the later parts stay zero. With the input
+    // used up, the inflater may still hold the rest of a match for the next part: only room left
+    // over here says it has nothing more.
+    FEnded = FInflater.ZLibResult() != TLZ77Decoder::ResultOK || (FLeft == 0 && FInflater.AvailableOutput() > 0);
 }
 
 void TRowsPartDecoder::DecodePart(std::uint8_t* dest, std::size_t size)

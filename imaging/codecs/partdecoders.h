@@ -112,4 +112,5 @@ private:
     TLZ77Decoder FInflater;
     std::uint8_t* FSource;
     std::size_t FLeft;
+    bool FEnded = false;
 };

@@ -104,6 +104,10 @@ const TMalformedFile MalformedFiles[] = {
         "8-bit Lab under ThunderScan, whose rows are four bits a pixel: decoded in parts, the rows "
         "fell differently than decoded whole (found by fuzzing)",
         TIFFWholeAndInParts, "Cannot load image. Invalid or unexpected TIF/TIFF image format." },
+    { "tiff/malformed/deflate-match-across-parts.tif",
+        "a Deflate strip whose input ran out while the inflater still held the rest of a match: "
+        "decoded in parts, the rows after it stayed zero (found by fuzzing)",
+        TIFFWholeAndInParts, nullptr },
 };
 
 class TMalformedFiles : public testing::TestWithParam<TMalformedFile> {};

@@ -1,4 +1,5 @@
 #include "imaging/codecs/lz77.h"
+#include "imaging/codecs/partdecoders.h"
 
 #include "codectestutil.h"
 
@@ -129,6 +130,20 @@ TEST(LZ77, EndWithoutBeginAndDecodeWithoutBeginAreHarmless)
     decoder.DecodeData(source, dest, packed.size(), output.size());
     EXPECT_EQ(output, TBytes(10, 1));
 } // the destructor ends the stream
+
+// A stream cut before its checksum: the inflater takes in the last bytes long before the last
+// match is out, and the parts after the input is used up still get the rest of it.
+TEST(LZ77, PartsGoOnAfterTheInputIsUsedUp)
+{
+    TBytes plain(70000, 0xAB);
+    plain.back() = 1;
+    TBytes packed = Deflate(plain, 9);
+    packed.resize(packed.size() - 4);
+    for (std::size_t part : { std::size_t(1), std::size_t(7), std::size_t(258), std::size_t(4096) }) {
+        TDeflatePartDecoder parts(packed.data(), packed.size());
+        EXPECT_EQ(DecodeInParts(parts, plain.size(), part), plain) << "in parts of " << part;
+    }
+}
 
 TEST(LZ77, TiffDeflateStripsDecodeAsLibtiffDoes)
 {
