@@ -5,13 +5,14 @@
 //              bit 6 separate planes (JPEG)
 //   bytes 2-3  width in pixels (little-endian)
 //   bytes 4-5  output bytes; for JPEG the height in rows
-//   bytes 6-7  GIF: initial code size; deflate: piece size; JPEG: length of the tables
+//   bytes 6-7  GIF: initial code size; deflate: piece and part size; JPEG: length of the tables
 //   rest       compressed data
 // Every buffer has exactly its size, so a codec reading or writing past it is caught.
 #include "imaging/codecs/ccitt.h"
 #include "imaging/codecs/giflzw.h"
 #include "imaging/codecs/lz77.h"
 #include "imaging/codecs/packbits.h"
+#include "imaging/codecs/partdecoders.h"
 #include "imaging/codecs/thunder.h"
 #include "imaging/codecs/tiffjpeg.h"
 #include "imaging/codecs/tifflzw.h"
@@ -65,6 +66,22 @@ void DecodeInPieces(TLZ77Decoder& decoder, std::vector<std::uint8_t>& input, std
             break;
     }
     decoder.EndDecoding();
+}
+
+// A large TIFF strip is inflated in parts: whatever the data, the parts give what one call gives.
+void DeflatePartsAsWhole(std::vector<std::uint8_t>& input, std::size_t outputSize, std::size_t part)
+{
+    std::vector<std::uint8_t> whole(outputSize, 0), parts(outputSize, 0xAB);
+    TLZ77Decoder decoder(TLZ77Decoder::PartialFlush, false);
+    std::uint8_t* source = input.data();
+    std::uint8_t* dest = whole.data();
+    decoder.BeginDecoding();
+    decoder.DecodeData(source, dest, input.size(), outputSize);
+    decoder.EndDecoding();
+    TDeflatePartDecoder inParts(input.data(), input.size());
+    for (std::size_t done = 0; done < outputSize; done += part)
+        inParts.DecodePart(parts.data() + done, std::min(part, outputSize - done));
+    Check(parts == whole);
 }
 
 void DecodeJPEG(const std::uint8_t* header, std::vector<std::uint8_t>& input)
@@ -145,6 +162,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     case 5: {
         TLZ77Decoder decoder(TLZ77Decoder::PartialFlush, flags & 4);
         DecodeInPieces(decoder, input, outputSize, std::max<std::uint32_t>(1, parameter % 4096));
+        DeflatePartsAsWhole(input, outputSize, std::max<std::uint32_t>(1, parameter % 4096));
         break;
     }
     case 6:
