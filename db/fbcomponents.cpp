@@ -55,13 +55,29 @@ const char* CharacterSetName(TCharacterSet characterSet)
 
 // ---- TFbComponent ----
 
+namespace {
+
+// The notification lists link components that different threads may set up at once (each
+// thread's transaction on one shared connection), so one guard covers every list.
+std::mutex& NotifiesGuard()
+{
+    static std::mutex guard;
+    return guard;
+}
+
+} // namespace
+
 TFbComponent::~TFbComponent()
 {
-    const std::vector<TFbComponent*> notifies = std::move(FFreeNotifies);
-    for (TFbComponent* component : notifies) {
-        EraseValue(component->FFreeNotifies, static_cast<TFbComponent*>(this));
-        component->Notification(this);
+    std::vector<TFbComponent*> notifies;
+    {
+        std::lock_guard guard(NotifiesGuard());
+        notifies = std::move(FFreeNotifies);
+        for (TFbComponent* component : notifies)
+            EraseValue(component->FFreeNotifies, static_cast<TFbComponent*>(this));
     }
+    for (TFbComponent* component : notifies)
+        component->Notification(this);
 }
 
 void TFbComponent::Lock()
@@ -78,6 +94,7 @@ void TFbComponent::FreeNotification(TFbComponent* component)
 {
     if (!component || component == this)
         return;
+    std::lock_guard guard(NotifiesGuard());
     if (!Contains(FFreeNotifies, component))
         FFreeNotifies.push_back(component);
     if (!Contains(component->FFreeNotifies, static_cast<TFbComponent*>(this)))
@@ -88,6 +105,7 @@ void TFbComponent::RemoveFreeNotification(TFbComponent* component)
 {
     if (!component)
         return;
+    std::lock_guard guard(NotifiesGuard());
     EraseValue(FFreeNotifies, component);
     EraseValue(component->FFreeNotifies, static_cast<TFbComponent*>(this));
 }
