@@ -180,7 +180,7 @@ TEST(DecodeAheadTest, DecodesOnOtherThreadsAndNeverMoreThanTheWindowAhead)
         TCountingDecoder decoder;
         TDecodeAhead ahead(Names(20), Always, std::ref(decoder), window, workers);
         // Left alone, the worker fills the window and waits.
-        for (int wait = 0; wait < 200 && ahead.Waiting() < window; ++wait)
+        for (int wait = 0; wait < 2000 && ahead.Waiting() < window; ++wait)
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
         EXPECT_EQ(ahead.Waiting(), window);
